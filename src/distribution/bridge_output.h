@@ -1,0 +1,35 @@
+// What the decoders hand their results to: forwarded packets and the two
+// BCAST DELTA lines. The transport implements it; tests plug in recorders.
+//
+// Thread safety: implementations are called from every receiver thread and
+// from the Bridge client threads at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fh {
+
+class BridgeOutput {
+ public:
+  virtual ~BridgeOutput() = default;
+
+  // Whether a Bridge is connected now; decoders build packets only then.
+  virtual bool BridgeConnected() const = 0;
+
+  // Sends one whole packet on every output the operator switched on. Returns 0
+  // when no Bridge is connected (nothing sent), otherwise 1.
+  virtual int SendToBridges(int segment, int length, const std::uint8_t* packet) = 0;
+
+  // Broadcasts the all-delta line unchanged on port 2007 (segments 1 and 2
+  // only). Returns 0.
+  virtual int SendDeltaAll(int segment, const char* text) = 0;
+
+  // Prefixes the line with the segment number, copies the prefixed line back
+  // into text (which must have room for the prefix: decoders use 512-byte
+  // buffers and keep lines shorter) and broadcasts it on port 2017. Returns 0
+  // when sent or when text was empty, -1 on a short send.
+  virtual int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) = 0;
+};
+
+}  // namespace fh

@@ -1,0 +1,35 @@
+// Where the feed handler's files live.
+//
+// Names without a directory are relative to the working directory; the masters,
+// their schema, the state file and the F&O index file live on the "system
+// drive", which on this platform is a folder of the operator's choice.
+// Thread safety: immutable after construction.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace fh {
+
+class FilePlaces {
+ public:
+  // Empty paths mean the process's current directory.
+  FilePlaces() = default;
+  FilePlaces(std::filesystem::path workDir, std::filesystem::path systemDrive)
+      : workDir_(std::move(workDir)), systemDrive_(std::move(systemDrive)) {}
+
+  // A file of the working directory, such as "BPACK_NCM.TXT".
+  std::string Work(std::string_view name) const;
+  // A file of the system drive, such as "security.txt" for "C:\security.txt".
+  std::string SystemDrive(std::string_view name) const;
+
+  const std::filesystem::path& WorkDir() const { return workDir_; }
+  const std::filesystem::path& SystemDriveDir() const { return systemDrive_; }
+
+ private:
+  std::filesystem::path workDir_;
+  std::filesystem::path systemDrive_;
+};
+
+}  // namespace fh

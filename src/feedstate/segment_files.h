@@ -1,0 +1,67 @@
+// The per-segment table of open files, indexed by ExgSeg.
+//
+// Each entry holds the recording file (binFile), the replay input, the BPACK
+// output file and the BPACK counter file. The recording and the replay input
+// have handles of their own, so a file opened for replay never receives
+// recording writes.
+//
+// Thread safety: every member may be called from any thread. Each entry has
+// its own lock, taken by the user-interface thread when it replaces a handle
+// and by a receiver thread for one write-and-flush, so a handle is never used
+// after it was closed. Handles stay open until Close or destruction.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace fh {
+
+class SegmentFiles {
+ public:
+  static constexpr int kEntries = 10;  // indexed by ExgSeg; 0..4 used
+
+  enum Slot : int { kBinFile = 0, kBpackFile = 1, kBpackCounterFile = 2, kReplayFile = 3, kSlots = 4 };
+
+  SegmentFiles() = default;
+  ~SegmentFiles();
+  SegmentFiles(const SegmentFiles&) = delete;
+  SegmentFiles& operator=(const SegmentFiles&) = delete;
+
+  // Closes what the slot held, then opens path with mode. False when seg or
+  // slot is out of range or the open failed; the slot is then empty.
+  bool Open(int seg, Slot slot, const std::string& path, const char* mode);
+  void Close(int seg, Slot slot);
+  bool IsOpen(int seg, Slot slot) const;
+  // The path last opened in the slot ("" when empty).
+  std::string Path(int seg, Slot slot) const;
+
+  // Writes len bytes and flushes, when the slot is open. False when it is not.
+  bool WriteAndFlush(int seg, Slot slot, const void* data, std::size_t len);
+
+  // Runs fn(FILE*) under the entry's lock when the slot is open; false if not.
+  template <class Fn>
+  bool With(int seg, Slot slot, Fn&& fn) {
+    if (!Valid(seg, slot)) return false;
+    Entry& e = entries_[seg];
+    std::lock_guard lock(e.mutex);
+    if (e.files[slot] == nullptr) return false;
+    fn(e.files[slot]);
+    return true;
+  }
+
+ private:
+  static bool Valid(int seg, Slot slot) {
+    return seg >= 0 && seg < kEntries && slot >= 0 && slot < kSlots;
+  }
+
+  struct Entry {
+    mutable std::mutex mutex;
+    std::FILE* files[kSlots] = {};
+    std::string paths[kSlots];
+  };
+  Entry entries_[kEntries];
+};
+
+}  // namespace fh

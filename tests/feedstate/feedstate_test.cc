@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "feedstate/counter_grid.h"
+#include "feedstate/debug_log.h"
+#include "feedstate/exg_seg.h"
+#include "feedstate/file_places.h"
+#include "feedstate/log_list.h"
+#include "feedstate/options.h"
+#include "feedstate/segment_files.h"
+#include "test_dir.h"
+
+namespace fh {
+namespace {
+
+TEST(SelectedSegment, NoneCheckedMeansCapitalMarketAndTwoMeanNotAllowed) {
+  FeedHandlerOptions o;
+  EXPECT_EQ(SelectedSegment(o), 1);
+  o.segNcd = 1;
+  EXPECT_EQ(SelectedSegment(o), 3);
+  o.segNcd = 0;
+  o.segNcm = 1;
+  o.segNfo = 1;
+  EXPECT_EQ(SelectedSegment(o), 0);
+  o.segNcm = 0;
+  o.segNfo = 0;
+  o.segBcm = 1;
+  EXPECT_EQ(SelectedSegment(o), 4);
+}
+
+TEST(FeedHandlerOptions, StartWithTheDialogsInitialValues) {
+  FeedHandlerOptions o;
+  EXPECT_EQ(o.enable, 1);
+  EXPECT_EQ(o.ctcl, 1);
+  EXPECT_EQ(o.feedHandlerRadio, 0);
+  EXPECT_EQ(o.serverRadio, -1);
+  EXPECT_EQ(o.bridgePort, 14002);
+  EXPECT_EQ(o.mcastPort, 29002);
+  EXPECT_EQ(o.foStatus, "Unread!");
+  InstancePorts ports;
+  EXPECT_EQ(ports.instancePort, 30002);
+  EXPECT_EQ(ports.udpOutPort, 30012);
+  EXPECT_EQ(ports.mcastOutPort, 30022);
+}
+
+TEST(LogList, ShowsTheNewestLineFirstAndForgetsTheOldestWhenFull) {
+  LogList log(3);
+  log.LogLine("a");
+  log.LogLine("b");
+  EXPECT_EQ(log.Line(0), "b");
+  EXPECT_EQ(log.Line(1), "a");
+  log.LogLine("c");
+  log.LogLine("d");
+  EXPECT_EQ(log.Size(), 3u);
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"d", "c", "b"}));
+  EXPECT_EQ(log.Sequence(), 4u);
+}
+
+TEST(LogList, CutsLongLinesAndTellsTheObserverInOrder) {
+  LogList log;
+  std::vector<std::string> seen;
+  log.SetObserver([&](std::string_view line) { seen.emplace_back(line); });
+  log.LogLine(std::string(600, 'x'));
+  log.LogFormat("NSE FO %s|%ld", "233.1.2.5", 34330L);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].size(), 511u);
+  EXPECT_EQ(seen[1], "NSE FO 233.1.2.5|34330");
+}
+
+TEST(LogList, TakesLinesFromManyThreads) {
+  LogList log(100);
+  std::vector<std::jthread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&log] {
+      for (int i = 0; i < 1000; ++i) log.LogLine("line");
+    });
+  }
+  threads.clear();
+  EXPECT_EQ(log.Sequence(), 4000u);
+  EXPECT_EQ(log.Size(), 100u);
+}
+
+TEST(CounterGrid, LaysOutTheHeaderAndTheThirtyCodeRows) {
+  CounterGrid g;
+  g.LayOut();
+  EXPECT_EQ(g.Rows(), 31);
+  EXPECT_EQ(g.Cols(), 3);
+  EXPECT_EQ(g.ColumnWidth(0), 500);
+  EXPECT_EQ(g.ColumnWidth(2), 1500);
+  EXPECT_EQ(g.CellText(0, 0), "Packet");
+  EXPECT_EQ(g.CellText(0, 1), "NSE-CASH");
+  EXPECT_EQ(g.CellText(0, 2), "NSE-FO");
+  EXPECT_EQ(g.CellText(1, 0), "0");
+  EXPECT_EQ(g.CellText(30, 0), "1833");
+  EXPECT_EQ(g.CellText(30, 2), "0");
+}
+
+TEST(CounterGrid, SetCounterCellWritesTheRowOfTheCodeInTheChosenColumn) {
+  CounterGrid g;
+  g.LayOut();
+  g.SetCounterCell(1, 7, 2);
+  EXPECT_EQ(g.CellText(2, 2), "7");
+  g.SetCounterCell(7208, 12345, 4);
+  EXPECT_EQ(g.CellText(21, 1), "12345");
+  const auto before = g.Version();
+  g.SetCounterCell(2020, 5, 4);  // no row
+  g.SetCounterCell(7208, 5, 3);  // no such column value
+  EXPECT_EQ(g.Version(), before);
+  EXPECT_EQ(g.CellText(21, 1), "12345");
+}
+
+TEST(WriteDebugLog, AppendsVerbatimLinesForKnownSelectorsOnly) {
+  testing::TempDir dir;
+  FilePlaces places(dir.path(), dir.path());
+  WriteDebugLog(places, "100% done", 4);
+  WriteDebugLog(places, "second", 30004);
+  WriteDebugLog(places, "nothing", 3);
+  EXPECT_EQ(testing::ReadFile(dir.File("FH_Debuglog_BCM.txt")), "100% done\nsecond\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("FH_Debuglog_NCD.txt")));
+}
+
+TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
+  testing::TempDir dir;
+  SegmentFiles files;
+  EXPECT_FALSE(files.WriteAndFlush(1, SegmentFiles::kBinFile, "x", 1));
+  ASSERT_TRUE(files.Open(1, SegmentFiles::kBinFile, dir.File("a.bin"), "ab+"));
+  EXPECT_TRUE(files.WriteAndFlush(1, SegmentFiles::kBinFile, "abc", 3));
+  EXPECT_EQ(testing::ReadFile(dir.File("a.bin")), "abc");
+  ASSERT_TRUE(files.Open(1, SegmentFiles::kBinFile, dir.File("b.bin"), "ab+"));
+  files.WriteAndFlush(1, SegmentFiles::kBinFile, "d", 1);
+  EXPECT_EQ(testing::ReadFile(dir.File("a.bin")), "abc");
+  EXPECT_EQ(testing::ReadFile(dir.File("b.bin")), "d");
+  EXPECT_FALSE(files.Open(1, SegmentFiles::kBinFile, dir.File("no/such/dir"), "ab+"));
+  EXPECT_FALSE(files.IsOpen(1, SegmentFiles::kBinFile));
+  EXPECT_FALSE(files.Open(10, SegmentFiles::kBinFile, dir.File("c.bin"), "ab+"));
+}
+
+TEST(SegmentSuffix, FollowsTheInstancePortTable) {
+  EXPECT_STREQ(SuffixForSelector(30001), "NCM");
+  EXPECT_STREQ(SuffixForSelector(2), "NFO");
+  EXPECT_STREQ(SuffixForSelector(30004), "BCM");
+  EXPECT_EQ(SuffixForSelector(3), nullptr);
+  EXPECT_EQ(SuffixForSelector(30003), nullptr);
+}
+
+}  // namespace
+}  // namespace fh
