@@ -1,0 +1,25 @@
+// How a segment's decoder is plugged into the framing from outside: a plain
+// function and the decoder object it runs on. The framing knows no decoder.
+//
+// The framing calls decode(decoder, message, length) once per packet with the
+// message address (2 bytes into BcastHeader, header fields already in host
+// order) and a length that never reaches past the bytes the framing owns: the
+// decoder may read and write message[0 .. length-1] and nothing else (and the
+// two header bytes before it, message[-2] and message[-1]). A length of 0 or
+// less carries no bytes.
+#pragma once
+
+#include <cstdint>
+
+namespace fh {
+
+struct DecoderEntry {
+  void (*decode)(void* decoder, std::uint8_t* message, int length) = nullptr;
+  void* decoder = nullptr;
+
+  void operator()(std::uint8_t* message, int length) const {
+    if (decode != nullptr) decode(decoder, message, length);
+  }
+};
+
+}  // namespace fh
