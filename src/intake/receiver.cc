@@ -67,9 +67,12 @@ void ReceiverThread::Run(std::stop_token stop) {
   args.groupIp[ReceiverArgs::kGroupSize - 1] = '\0';
 
   struct Finish {
-    std::atomic<bool>& running;
-    ~Finish() { running.store(false, std::memory_order_release); }
-  } finish{running_};
+    ReceiverThread& self;
+    ~Finish() {
+      self.listening_.store(false, std::memory_order_release);
+      self.running_.store(false, std::memory_order_release);
+    }
+  } finish{*this};
 
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {
@@ -109,6 +112,7 @@ void ReceiverThread::Run(std::stop_token stop) {
   if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) < 0) {
     return Fail("setsockopt");
   }
+  listening_.store(true, std::memory_order_release);
 
   std::uint8_t buf[kBufferSize];
   while (!stop.stop_requested()) {

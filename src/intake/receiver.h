@@ -20,9 +20,9 @@
 // received; an empty datagram is ignored.
 //
 // Thread safety: construct, Stop and destroy from one controlling thread (the
-// user-interface thread). GrantedReceiveBuffer and Running may be read from any
-// thread. The receiver calls the framing, the log list and the program exit on
-// its own thread.
+// user-interface thread). GrantedReceiveBuffer, Listening and Running may be
+// read from any thread. The receiver calls the framing, the log list and the
+// program exit on its own thread.
 #pragma once
 
 #include <atomic>
@@ -69,6 +69,9 @@ class ReceiverThread {
   // The SO_RCVBUF size the kernel reports after set-up; 0 until then (or when
   // set-up failed).
   int GrantedReceiveBuffer() const { return granted_.load(std::memory_order_acquire); }
+  // True once the socket is bound and has joined its group, until the thread
+  // ends.
+  bool Listening() const { return listening_.load(std::memory_order_acquire); }
   // True from construction until the thread has ended (after Stop, or after a
   // fatal set-up or receive failure).
   bool Running() const { return running_.load(std::memory_order_acquire); }
@@ -91,6 +94,7 @@ class ReceiverThread {
   bool stopping_ = false;
 
   std::atomic<int> granted_{0};
+  std::atomic<bool> listening_{false};
   std::atomic<bool> running_{true};
   std::jthread thread_;  // last: started after every other member exists
 };
