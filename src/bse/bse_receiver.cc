@@ -163,12 +163,13 @@ void BseReceiverThread::Run(std::stop_token stop) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(args_.port));
-  // A text of four numbers that is no address (a part above 255) binds the
-  // broadcast address, which fails below like any other refused address.
-  if (::inet_pton(AF_INET, args_.groupIp, &address.sin_addr) != 1) address.sin_addr.s_addr = INADDR_NONE;
+  // A text of four numbers that is no address (a part above 255) reads as
+  // 255.255.255.255 and is refused like an address the host does not have.
+  const bool valid = ::inet_pton(AF_INET, args_.groupIp, &address.sin_addr) == 1;
+  if (!valid) address.sin_addr.s_addr = INADDR_NONE;
   const auto* bytes = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
 
-  if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (!valid || ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     context_.log.LogFormat("Server Failed to Bind on %u.%u.%u.%u | %d\n", bytes[0], bytes[1], bytes[2], bytes[3],
                            args_.port);
     std::fputs("Could not bind name to socket.\n", stderr);
