@@ -30,6 +30,8 @@ TEST(Headless, RunsActionsThenStandardInputAndEndsCleanlyOnSigterm) {
   ASSERT_TRUE(child.WaitForLine("FH NCM"));
   EXPECT_EQ(ReadFile(work.File("FH_Config_NCM.TXT")), "127.0.0.1 14002 127.0.0.1 14002 29002");
   EXPECT_TRUE(std::filesystem::exists(drive.File("fhc.fhc")));
+  EXPECT_TRUE(std::filesystem::exists(work.File("BPACK_NCM.TXT")));
+  EXPECT_TRUE(std::filesystem::exists(work.File("BPACK_Counter_NCM.TXT")));
 
   testing::WriteFile(work.File("BCASTOUT_TEXT_CASH.TXT"), "239.7.7.7 36000");
   child.Write("click Start\n");
