@@ -21,7 +21,8 @@ constexpr std::string_view kRecordsetSource = "ADODB.Recordset";
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr std::size_t kReadChunk = 1 << 20;
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+// Letter case of the ASCII letters only, as the engine compares names and texts.
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -713,12 +714,16 @@ bool CADORecordset::ReadFieldText(std::string_view field, std::string& out, std:
              "current record.");
     return false;
   }
+  // Callers mostly spell the name as the query did: try that first.
   const Cursor::Selected* column = nullptr;
   for (const Cursor::Selected& s : cursor_->selected) {
-    if (SameText(s.name, field)) {
+    if (s.name == field) {
       column = &s;
       break;
     }
+  }
+  for (std::size_t i = 0; column == nullptr && i < cursor_->selected.size(); ++i) {
+    if (SameText(cursor_->selected[i].name, field)) column = &cursor_->selected[i];
   }
   if (column == nullptr) {
     SetError(ado_error::kItemNotFound, kRecordsetSource,

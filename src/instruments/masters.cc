@@ -95,8 +95,8 @@ void ReadField(CADORecordset& rows, const char* name, std::string& out) {
   if (!rows.ReadFieldText(name, out)) out.clear();
 }
 
-// Expiry texts of one loader run: the local start of 1980 once, and the last
-// expiry's text again for the many rows that share it.
+// Expiry texts of one loader run: the local start of 1980 once, and the
+// texts of recent expiries again for the many rows that share them.
 class ExpiryFormatter {
  public:
   ExpiryFormatter() {
@@ -108,11 +108,12 @@ class ExpiryFormatter {
   }
 
   std::string_view Format(std::int64_t seconds) {
-    if (size_ == 0 || seconds != lastSeconds_) {
-      lastSeconds_ = seconds;
-      size_ = Compute(base_, seconds, text_);
+    Slot& slot = slots_[static_cast<std::uint64_t>(seconds) % kSlots];
+    if (slot.size == 0 || slot.seconds != seconds) {
+      slot.seconds = seconds;
+      slot.size = Compute(base_, seconds, slot.text);
     }
-    return std::string_view(text_, size_);
+    return std::string_view(slot.text, slot.size);
   }
 
   static std::size_t Compute(std::time_t base, std::int64_t seconds, char* out) {
@@ -132,10 +133,15 @@ class ExpiryFormatter {
   }
 
  private:
+  struct Slot {
+    std::int64_t seconds = 0;
+    std::size_t size = 0;  // 0: empty
+    char text[kExpirySize] = {};
+  };
+  static constexpr std::size_t kSlots = 61;
+
   std::time_t base_;
-  std::int64_t lastSeconds_ = 0;
-  std::size_t size_ = 0;
-  char text_[kExpirySize] = {};
+  Slot slots_[kSlots];
 };
 
 }  // namespace
