@@ -1,0 +1,206 @@
+#include "bse/bse_receiver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "bse/bse_decoder.h"
+#include "bse/little_endian.h"
+#include "distribution/bridge_output.h"
+#include "feedstate/exg_seg.h"
+#include "feedstate/feed_context.h"
+#include "feedstate/platform.h"
+
+namespace fh {
+
+namespace {
+
+// The largest payload a block may carry: it must fit the decoder's work area.
+constexpr std::int32_t kMaxPayload = bse::kWorkAreaSize;
+
+}  // namespace
+
+void BseUsageExit(ProgramExit& exit) {
+  std::fputs("timeserv [server_address] port\n", stderr);
+  exit.Exit(0);
+}
+
+// ---------------------------------------------------------------------------
+// BseDatagramHandler
+
+BseDatagramHandler::BseDatagramHandler(FeedContext& context, BseDecoder& decoder, BridgeOutput& output)
+    : context_(context), decoder_(decoder), output_(output) {}
+
+int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length) {
+  if (length <= 0) return 0;
+
+  if (context_.options.writeBin.load(std::memory_order_relaxed) == 1) {
+    context_.files.WriteAndFlush(kSegBcm, SegmentFiles::kBinFile, data, static_cast<std::size_t>(length));
+  }
+
+  int position = 0;
+  int blocks = 0;
+  while (position < length) {
+    const int rest = length - position;
+    if (rest < bse::block::kHeaderSize) {
+      context_.log.LogFormat("Udp Received Short Block PktNo: %d| Offset:%d| Total:%d", blocks + 1, position,
+                             length);
+      break;
+    }
+    const std::uint8_t* block = data + position;
+    const std::int32_t payloadLength = bse::LoadLe32(block + bse::block::kLength);
+    if (payloadLength < 0 || payloadLength > rest - bse::block::kHeaderSize || payloadLength > kMaxPayload) {
+      context_.log.LogFormat("Udp Received Bad Block PktNo: %d| Offset:%d| Length:%d| Total:%d", blocks + 1,
+                             position, payloadLength, length);
+      break;
+    }
+
+    decoder_.DecodeBseBlock(block, payloadLength + bse::block::kHeaderSize);
+    Forward(block + bse::block::kPayloadAt, payloadLength);
+
+    position += bse::block::kHeaderSize + payloadLength;
+    ++blocks;
+    if (blocks > 1) {
+      context_.log.LogFormat("Udp Received PktNo: %d| Processed:%d| Total:%d", blocks, position, length);
+    }
+  }
+  return blocks;
+}
+
+void BseDatagramHandler::Forward(const std::uint8_t* payload, std::int32_t length) {
+  // Header: exchange 11, segment 20, divisor 100, the message type's low 16
+  // bits in the place of the transaction code, zero elsewhere, then the length.
+  std::memset(packet_, 0, forwarded::kHeaderSize);
+  bse::StoreLe16(packet_ + forwarded::kExchangeCode, forwarded::kExchangeBse);
+  bse::StoreLe16(packet_ + forwarded::kSegmentCode, forwarded::kSegmentCm);
+  bse::StoreLe16(packet_ + forwarded::kPriceDivisor, forwarded::kDivisorNse);
+  std::uint8_t type[4] = {};
+  std::memcpy(type, payload, static_cast<std::size_t>(length < 4 ? length : 4));
+  bse::StoreLe16(packet_ + forwarded::kTransactionCode, static_cast<std::int16_t>(bse::LoadLe32(type) & 0xFFFF));
+  const std::int32_t packetLength = length + forwarded::kHeaderSize;
+  bse::StoreLe16(packet_ + forwarded::kPacketLength, static_cast<std::int16_t>(packetLength));
+  std::memcpy(packet_ + forwarded::kBodyAt, payload, static_cast<std::size_t>(length));
+  output_.SendToBridges(kSegBcm, packetLength, packet_);
+}
+
+// ---------------------------------------------------------------------------
+// BseReceiverThread
+
+BseReceiverThread::BseReceiverThread(FeedContext& context, BseDecoder& decoder, BridgeOutput& output,
+                                     const BseReceiverArgs& args)
+    : context_(context), args_(args), handler_(context, decoder, output) {
+  thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+}
+
+BseReceiverThread::~BseReceiverThread() { Stop(); }
+
+void BseReceiverThread::Stop() {
+  {
+    std::lock_guard lock(socketMutex_);
+    stopping_ = true;
+    thread_.request_stop();
+    // Ends a receive that is waiting: it returns 0 at once, now and later.
+    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+  }
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool BseReceiverThread::Publish(int socket) {
+  std::lock_guard lock(socketMutex_);
+  if (stopping_) return false;
+  socket_ = socket;
+  return true;
+}
+
+void BseReceiverThread::CloseSocket() {
+  std::lock_guard lock(socketMutex_);
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+}
+
+void BseReceiverThread::Run(std::stop_token stop) {
+  struct EndState {
+    std::atomic<State>& state;
+    ~EndState() { state.store(State::kEnded, std::memory_order_release); }
+  } endState{state_};
+
+  int parts[4];
+  if (std::sscanf(args_.groupIp, "%d.%d.%d.%d", &parts[0], &parts[1], &parts[2], &parts[3]) != 4) {
+    BseUsageExit(context_.programExit);
+    return;
+  }
+
+  const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (socket < 0) {
+    std::fputs("Could not create socket.\n", stderr);
+    context_.programExit.Exit(0);
+    return;
+  }
+  if (!Publish(socket)) {
+    ::close(socket);
+    return;
+  }
+
+  const int size = kBseSocketBufferSize;
+  if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0 ||
+      ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != 0) {
+    PrintError("setsockopt() failed");
+    CloseSocket();
+    context_.programExit.Exit(1);
+    return;
+  }
+  int granted = 0;
+  socklen_t grantedSize = sizeof granted;
+  if (::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &grantedSize) == 0) {
+    grantedReceiveBuffer_.store(granted, std::memory_order_release);
+  }
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(args_.port));
+  // A text of four numbers that is no address (a part above 255) reads as
+  // 255.255.255.255 and is refused like an address the host does not have.
+  const bool valid = ::inet_pton(AF_INET, args_.groupIp, &address.sin_addr) == 1;
+  if (!valid) address.sin_addr.s_addr = INADDR_NONE;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
+
+  if (!valid || ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    context_.log.LogFormat("Server Failed to Bind on %u.%u.%u.%u | %d\n", bytes[0], bytes[1], bytes[2], bytes[3],
+                           args_.port);
+    std::fputs("Could not bind name to socket.\n", stderr);
+    CloseSocket();
+    return;
+  }
+  context_.log.LogFormat("Server running on %u.%u.%u.%u | %d\n", bytes[0], bytes[1], bytes[2], bytes[3],
+                         args_.port);
+  context_.log.LogFormat("BSE receive buffer %d bytes (asked %d)", granted, kBseSocketBufferSize);
+
+  state_.store(State::kRunning, std::memory_order_release);
+  Receive(socket, stop);
+}
+
+void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
+  while (!stop.stop_requested()) {
+    const ssize_t n = ::recv(socket, buffer_, sizeof buffer_, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (stop.stop_requested()) break;
+      std::fputs("Could not receive datagram.\n", stderr);
+      CloseSocket();
+      context_.programExit.Exit(0);
+      return;
+    }
+    // A datagram of no bytes carries nothing; after a stop, 0 is what the
+    // shut-down socket returns, and the loop condition ends the thread.
+    if (n == 0) continue;
+    handler_.OnDatagram(buffer_, static_cast<int>(n));
+  }
+  CloseSocket();
+}
+
+}  // namespace fh

@@ -1,0 +1,240 @@
+// What the BSE tests share: one builder for message blocks and datagrams, a
+// recording BridgeOutput, a recording ProgramExit and a fresh feed context.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bse/bse_decoder.h"
+#include "bse/bse_layouts.h"
+#include "bse/little_endian.h"
+#include "distribution/bridge_output.h"
+#include "feedstate/feed_context.h"
+#include "instruments/instrument_map.h"
+#include "test_dir.h"
+
+namespace fh::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One message block, built field by field from the layout of its type: the
+// head is zeroed, the record count is kept equal to the records added unless
+// set, and L is the payload size unless a lie is asked for.
+class BseBlock {
+ public:
+  explicit BseBlock(std::int32_t type) : type_(type) {
+    const bse::MessageLayout* layout = bse::FindLayout(type);
+    if (layout != nullptr) {
+      headSize_ = layout->headSize;
+      countAt_ = layout->countAt;
+      recordSize_ = layout->recordSize;
+    }
+  }
+
+  // A head of this many bytes for types the table does not know.
+  BseBlock& Head(int size) { headSize_ = size; return *this; }
+  BseBlock& DeclaredCount(std::int16_t count) { declared_ = count; hasDeclared_ = true; return *this; }
+  BseBlock& Length(std::int32_t length) { lie_ = length; hasLie_ = true; return *this; }
+  BseBlock& Tag(std::int32_t tag) { tag_ = tag; return *this; }
+  // Cut the payload to this many bytes (L follows unless Length was set).
+  BseBlock& CutPayload(int size) { cut_ = size; return *this; }
+
+  // A zeroed record; returns its bytes for the field writers below.
+  std::uint8_t* AddRecord() {
+    records_.resize(records_.size() + static_cast<std::size_t>(recordSize_), 0);
+    return &records_[records_.size() - static_cast<std::size_t>(recordSize_)];
+  }
+  BseBlock& Selected(std::int32_t token, std::int32_t value, std::int16_t selectorA, std::int16_t selectorB) {
+    std::uint8_t* r = AddRecord();
+    bse::StoreLe32(r + bse::rec2020::kToken, token);
+    bse::StoreLe32(r + bse::rec2020::kValue, value);
+    bse::StoreLe16(r + bse::rec2020::kSelectorA, selectorA);
+    bse::StoreLe16(r + bse::rec2020::kSelectorB, selectorB);
+    return *this;
+  }
+  BseBlock& TokenValue(std::int32_t token, std::int32_t value) {
+    std::uint8_t* r = AddRecord();
+    bse::StoreLe32(r + bse::rec2014::kToken, token);
+    bse::StoreLe32(r + bse::rec2014::kValue, value);
+    return *this;
+  }
+  BseBlock& CodeValue(const std::string& code, std::int32_t value) {
+    std::uint8_t* r = AddRecord();
+    bse::StoreLe32(r + bse::rec2011::kValue, value);
+    std::memcpy(r + bse::rec2011::kCode, code.data(), std::min<std::size_t>(code.size(), bse::rec2011::kCodeSize));
+    return *this;
+  }
+  // Opaque payload bytes after the head (for types without a record layout).
+  BseBlock& Body(const Bytes& bytes) { records_.insert(records_.end(), bytes.begin(), bytes.end()); return *this; }
+
+  Bytes Payload() const {
+    Bytes p(static_cast<std::size_t>(bse::payload::kHeadAt + headSize_), 0);
+    bse::StoreLe32(p.data() + bse::payload::kMsgType, type_);
+    if (countAt_ != bse::kNoRecords) {
+      const auto count = hasDeclared_ ? declared_
+                                      : static_cast<std::int16_t>(recordSize_ ? records_.size() / recordSize_ : 0);
+      bse::StoreLe16(p.data() + bse::payload::kHeadAt + countAt_, count);
+    }
+    p.insert(p.end(), records_.begin(), records_.end());
+    if (cut_ >= 0 && static_cast<std::size_t>(cut_) < p.size()) p.resize(static_cast<std::size_t>(cut_));
+    return p;
+  }
+
+  Bytes Build() const {
+    const Bytes payload = Payload();
+    Bytes b(bse::block::kHeaderSize, 0);
+    bse::StoreLe32(b.data() + bse::block::kTag, tag_);
+    bse::StoreLe32(b.data() + bse::block::kLength, hasLie_ ? lie_ : static_cast<std::int32_t>(payload.size()));
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+  }
+
+ private:
+  std::int32_t type_;
+  std::int32_t tag_ = 0;
+  int headSize_ = 0;
+  int countAt_ = bse::kNoRecords;
+  int recordSize_ = 0;
+  std::int16_t declared_ = 0;
+  bool hasDeclared_ = false;
+  std::int32_t lie_ = 0;
+  bool hasLie_ = false;
+  int cut_ = -1;
+  Bytes records_;
+};
+
+// Blocks laid end to end.
+inline Bytes Datagram(std::initializer_list<Bytes> blocks) {
+  Bytes d;
+  for (const Bytes& b : blocks) d.insert(d.end(), b.begin(), b.end());
+  return d;
+}
+
+// A block of a head-only type whose payload is exactly length bytes.
+inline Bytes BlockOfPayload(std::int32_t type, int length) {
+  Bytes body(static_cast<std::size_t>(std::max(0, length - 4)));
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  return BseBlock(type).Head(0).Body(body).Build();
+}
+
+class RecordingOutput final : public BridgeOutput {
+ public:
+  struct Delta {
+    int segment;
+    std::string text;
+  };
+
+  bool BridgeConnected() const override { return connected; }
+
+  int SendToBridges(int segment, int length, const std::uint8_t* packet) override {
+    if (onPacket) onPacket();
+    std::lock_guard lock(mutex_);
+    segments_.push_back(segment);
+    packets_.emplace_back(packet, packet + std::max(length, 0));
+    changed_.notify_all();
+    return connected ? 1 : 0;
+  }
+  int SendDeltaAll(int, const char*) override {
+    std::lock_guard lock(mutex_);
+    ++deltaAllCalls_;
+    return 0;
+  }
+  int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override {
+    std::lock_guard lock(mutex_);
+    deltas_.push_back({segment, text});
+    capacities_.push_back(capacity);
+    return 0;
+  }
+
+  std::vector<Bytes> Packets() const { std::lock_guard lock(mutex_); return packets_; }
+  std::vector<int> Segments() const { std::lock_guard lock(mutex_); return segments_; }
+  std::vector<Delta> Deltas() const { std::lock_guard lock(mutex_); return deltas_; }
+  std::vector<std::size_t> Capacities() const { std::lock_guard lock(mutex_); return capacities_; }
+  int DeltaAllCalls() const { std::lock_guard lock(mutex_); return deltaAllCalls_; }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    packets_.clear();
+    segments_.clear();
+    deltas_.clear();
+  }
+  // Waits until at least count packets arrived; false on timeout.
+  bool WaitPackets(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return packets_.size() >= count; });
+  }
+
+  bool connected = true;
+  std::function<void()> onPacket;  // called before a packet is recorded
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Bytes> packets_;
+  std::vector<int> segments_;
+  std::vector<Delta> deltas_;
+  std::vector<std::size_t> capacities_;
+  int deltaAllCalls_ = 0;
+};
+
+class RecordingExit final : public ProgramExit {
+ public:
+  void Exit(int code) override {
+    std::lock_guard lock(mutex_);
+    codes_.push_back(code);
+  }
+  std::vector<int> Codes() const { std::lock_guard lock(mutex_); return codes_; }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<int> codes_;
+};
+
+class NoMessageBoxes final : public MessageBoxes {
+ public:
+  void Show(std::string_view) override {}
+};
+
+// A fresh feed: options, log list, grid, files in a temporary folder, the
+// instrument map, a recording output and the decoder.
+struct TestFeed {
+  TempDir dir;
+  FeedHandlerOptions options;
+  LogList log;
+  CounterGrid grid;
+  SegmentFiles files;
+  FilePlaces places{dir.path(), dir.path()};
+  InstancePorts ports;
+  NoMessageBoxes boxes;
+  RecordingExit exit;
+  FeedContext context{options, log, grid, files, places, ports, boxes, exit};
+  InstrumentMap instruments;
+  RecordingOutput output;
+  BseDecoder decoder{context, instruments, output};
+
+  // Decodes one block from an exactly sized heap copy, so a read past its end
+  // is caught by the address sanitizer.
+  void Decode(const Bytes& block) {
+    auto copy = std::make_unique<std::uint8_t[]>(block.size());
+    std::memcpy(copy.get(), block.data(), block.size());
+    decoder.DecodeBseBlock(copy.get(), static_cast<int>(block.size()));
+  }
+
+  std::vector<std::string> LinesContaining(const std::string& part) const {
+    std::vector<std::string> out;
+    for (const std::string& line : log.Lines()) {
+      if (line.find(part) != std::string::npos) out.push_back(line);
+    }
+    return out;
+  }
+};
+
+}  // namespace fh::testing
