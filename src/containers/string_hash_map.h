@@ -46,16 +46,17 @@ class StringHashMap {
   StringHashMap(std::int64_t requested, HashFunction hash)
       : bucketCount_(BucketCountFor(requested)), hash_(hash), buckets_(static_cast<std::size_t>(bucketCount_)) {}
 
-  // Stores value under key; an existing key with a non-null value gets the new
-  // value and the key list does not grow. False for an empty key, an unusable
-  // map, a key that hashes out of range, or a failed allocation (nothing is
-  // stored then).
+  // Stores value under key; an existing key gets the new value and the key
+  // list does not grow. A key is held by one entry only, even after a null
+  // value was stored under it: a second entry behind it could never be found.
+  // False for an empty key, an unusable map, a key that hashes out of range,
+  // or a failed allocation (nothing is stored then).
   bool Insert(std::string_view key, T* value) {
     const std::int32_t b = BucketOf(key);
     if (b < 0) return false;
     std::vector<Entry>& bucket = buckets_[static_cast<std::size_t>(b)];
     for (Entry& e : bucket) {
-      if (e.value != nullptr && e.key == key) {
+      if (e.key == key) {
         e.value = value;
         return true;
       }

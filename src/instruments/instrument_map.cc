@@ -7,7 +7,29 @@
 
 namespace fh {
 
-InstrumentMap::InstrumentMap() : map_(kRequestedSize, &ShiftAddHash) {}
+InstrumentMap::InstrumentMap()
+    : map_(kRequestedSize, &ShiftAddHash), cache_(std::make_unique<CacheSlot[]>(kCacheSlots)) {}
+
+std::size_t InstrumentMap::CacheIndex(std::int32_t segment, std::int32_t token) {
+  const std::uint32_t mixed =
+      static_cast<std::uint32_t>(token) * 2654435761u + static_cast<std::uint32_t>(segment) * 0x85EBCA6Bu;
+  return static_cast<std::size_t>(mixed >> (32 - kCacheBits));
+}
+
+void InstrumentMap::ForgetCachedLocked(std::string_view key) {
+  const char* const end = key.data() + key.size();
+  std::int32_t segment = 0;
+  std::int32_t token = 0;
+  auto [p, ec] = std::from_chars(key.data(), end, segment);
+  if (ec != std::errc() || p == end || *p != ',') return;
+  auto [q, ec2] = std::from_chars(p + 1, end, token);
+  if (ec2 != std::errc() || q != end) return;
+  // Only the text UpdateLastValue itself forms names the pair ("1,022" does not).
+  char canonical[kKeySize];
+  if (std::string_view(canonical, FormatKey(canonical, segment, token)) != key) return;
+  CacheSlot& slot = cache_[CacheIndex(segment, token)];
+  if (slot.record != nullptr && slot.segment == segment && slot.token == token) slot = CacheSlot{};
+}
 
 std::size_t InstrumentMap::FormatKey(char* out, std::int32_t segment, std::int32_t token) {
   char* p = std::to_chars(out, out + 11, segment).ptr;
@@ -36,8 +58,11 @@ InstrumentRecord* InstrumentMap::NewRecord(std::int32_t token, std::string_view 
 }
 
 bool InstrumentMap::Insert(std::string_view key, InstrumentRecord* record) {
+  if (record == nullptr) return false;
   std::lock_guard lock(mutex_);
-  return map_.Insert(key, record);
+  if (!map_.Insert(key, record)) return false;
+  ForgetCachedLocked(key);
+  return true;
 }
 
 InstrumentRecord* InstrumentMap::Find(std::string_view key) {
@@ -79,13 +104,21 @@ int InstrumentMap::KeyValueChanged(std::string_view key, std::int32_t value) {
 }
 
 int InstrumentMap::UpdateLastValue(std::int32_t segment, std::int32_t token, std::int32_t value) {
-  char key[kKeySize];
-  const std::string_view k(key, FormatKey(key, segment, token));
   std::lock_guard lock(mutex_);
-  // A record first met here gets the token it was reported with and its key
-  // as the name.
-  InstrumentRecord* r = FindOrCreateLocked(k, token, k, nullptr);
-  if (r == nullptr || r->lastValue.load(std::memory_order_relaxed) == value) return 0;
+  CacheSlot& slot = cache_[CacheIndex(segment, token)];
+  InstrumentRecord* r;
+  if (slot.record != nullptr && slot.segment == segment && slot.token == token) {
+    r = slot.record;
+  } else {
+    char key[kKeySize];
+    const std::string_view k(key, FormatKey(key, segment, token));
+    // A record first met here gets the token it was reported with and its key
+    // as the name.
+    r = FindOrCreateLocked(k, token, k, nullptr);
+    if (r == nullptr) return 0;
+    slot = CacheSlot{segment, token, r};
+  }
+  if (r->lastValue.load(std::memory_order_relaxed) == value) return 0;
   r->lastValue.store(value, std::memory_order_relaxed);
   return r->subscribed.load(std::memory_order_relaxed) == 1 ? 1 : -1;
 }
@@ -93,6 +126,11 @@ int InstrumentMap::UpdateLastValue(std::int32_t segment, std::int32_t token, std
 std::size_t InstrumentMap::KeyCount() const {
   std::lock_guard lock(mutex_);
   return map_.KeyCount();
+}
+
+std::size_t InstrumentMap::RecordCount() const {
+  std::lock_guard lock(mutex_);
+  return records_.size();
 }
 
 std::int32_t InstrumentMap::BucketCount() const {

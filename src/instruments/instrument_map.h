@@ -8,15 +8,22 @@
 // keys. The map owns its records (they live until the map is destroyed), but
 // a key's value is just a pointer, as the loaders insert one record twice.
 //
-// Thread safety: every member may be called from any thread; finds and inserts
-// are serialised by one lock. A record's lastValue and subscribed are atomics
-// that callers may read and write without the lock.
+// UpdateLastValue looks its (segment, token) up in a small direct-mapped cache
+// in front of the hash map first: with 300,000 keys in 20011 buckets a chain
+// holds about 15 entries, too slow for every reported value. The cache only
+// remembers what the map holds; Insert keeps it right when a key "%d,%d" gets
+// another record.
+//
+// Thread safety: every member may be called from any thread; finds, inserts
+// and the cache are serialised by one lock. A record's lastValue and
+// subscribed are atomics that callers may read and write without the lock.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -60,12 +67,16 @@ class InstrumentMap {
                                  bool* created = nullptr);
 
   // A new record owned by the map, not yet under any key (for the loaders).
+  // Null when it cannot be allocated.
   InstrumentRecord* NewRecord(std::int32_t token, std::string_view name);
-  // Stores record under key, replacing the value of an existing key.
+  // Stores record under key, replacing the value of an existing key. False for
+  // a null record, an empty key or a failed allocation (nothing changes then).
   bool Insert(std::string_view key, InstrumentRecord* record);
 
   std::size_t KeyCount() const;
   std::int32_t BucketCount() const;
+  // Records the map owns (created by any member), for tests and the benchmark.
+  std::size_t RecordCount() const;
 
   // Formats "%d,%d" into out (at least kKeySize bytes); returns the length.
   static std::size_t FormatKey(char* out, std::int32_t segment, std::int32_t token);
@@ -75,9 +86,22 @@ class InstrumentMap {
   InstrumentRecord* FindOrCreateLocked(std::string_view key, std::int32_t token, std::string_view name,
                                        bool* created);
 
+  // One cache slot: the record the map holds under FormatKey(segment, token).
+  struct CacheSlot {
+    std::int32_t segment = 0;
+    std::int32_t token = 0;
+    InstrumentRecord* record = nullptr;  // null: empty slot
+  };
+  static constexpr std::size_t kCacheBits = 18;
+  static constexpr std::size_t kCacheSlots = std::size_t{1} << kCacheBits;
+  static std::size_t CacheIndex(std::int32_t segment, std::int32_t token);
+  // Forgets the cached record of key when key is a key by segment and token.
+  void ForgetCachedLocked(std::string_view key);
+
   mutable std::mutex mutex_;
   StringHashMap<InstrumentRecord> map_;
   std::deque<InstrumentRecord> records_;  // stable addresses; freed with the map
+  std::unique_ptr<CacheSlot[]> cache_;
 };
 
 }  // namespace fh

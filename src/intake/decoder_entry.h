@@ -7,6 +7,15 @@
 // decoder may read and write message[0 .. length-1] and nothing else (and the
 // two header bytes before it, message[-2] and message[-1]). A length of 0 or
 // less carries no bytes.
+//
+// The framing hands the header's MessageLength clamped to [0, bytes it owns
+// after the message address]: the rest of the segment's decompression buffer
+// for a compressed packet, the rest of the datagram for an uncompressed one.
+// A well-formed packet therefore gets its MessageLength unchanged. Whatever the
+// length, the whole 40-byte header (message[-2 .. 37]) lies in the framing's
+// memory and may be read. A segment's
+// decoder is never run by two threads at once (the framing holds the
+// segment's lock around the call).
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,16 @@
+#include "control/feed_application.h"
+
+namespace fh {
+
+FeedApplication::FeedApplication(FilePlaces places, MessageBoxes& boxes, ProgramExit& exit)
+    : places_(std::move(places)),
+      context_{options_, log_, grid_, files_, places_, ports_, boxes, exit},
+      feed_(std::make_unique<LiveFeed>(context_)),
+      dialog_(std::make_unique<FeedHandlerDialog>(context_, *feed_)) {}
+
+FeedApplication::~FeedApplication() {
+  dialog_.reset();  // ends the NSE receivers
+  feed_.reset();    // ends the BSE receiver, the bridge server and its clients
+}
+
+}  // namespace fh

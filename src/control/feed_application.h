@@ -1,0 +1,43 @@
+// FeedApplication: the composition root of one program run. It owns the
+// shared feed state (options, log list, counters grid, segment files, places,
+// ports), the live feed pieces and the dialog, and hands them to each other by
+// reference. A front end creates one with its own message boxes and program
+// exit, calls Dialog().Initialise(), and drives the dialog.
+//
+// Thread safety: created, used and destroyed on the user-interface thread.
+// Destruction stops every thread the run started (NSE receivers first, then
+// the BSE receiver and the bridge server) before the shared state goes away.
+#pragma once
+
+#include <memory>
+
+#include "control/feed_handler_dialog.h"
+#include "control/live_feed.h"
+#include "feedstate/feed_context.h"
+
+namespace fh {
+
+class FeedApplication {
+ public:
+  FeedApplication(FilePlaces places, MessageBoxes& boxes, ProgramExit& exit);
+  ~FeedApplication();
+  FeedApplication(const FeedApplication&) = delete;
+  FeedApplication& operator=(const FeedApplication&) = delete;
+
+  FeedHandlerDialog& Dialog() { return *dialog_; }
+  const FeedContext& Context() const { return context_; }
+  LiveFeed& Feed() { return *feed_; }
+
+ private:
+  FeedHandlerOptions options_;
+  LogList log_;
+  CounterGrid grid_;
+  SegmentFiles files_;
+  const FilePlaces places_;
+  InstancePorts ports_;
+  FeedContext context_;
+  std::unique_ptr<LiveFeed> feed_;
+  std::unique_ptr<FeedHandlerDialog> dialog_;
+};
+
+}  // namespace fh

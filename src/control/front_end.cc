@@ -1,0 +1,352 @@
+#include "control/front_end.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "control/feed_application.h"
+#include "control/feed_handler_dialog.h"
+#include "feedstate/platform.h"
+
+namespace fh {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: feedhandler [--headless] [--workdir DIR] [--system-drive DIR] [ACTION ...]\n"
+    "       feedhandler --help\n"
+    "\n"
+    "  --headless          run without a window: log lines on standard output,\n"
+    "                      message boxes on standard error; runs until SIGINT or\n"
+    "                      SIGTERM\n"
+    "  --workdir DIR       folder of every file named without a folder (default:\n"
+    "                      the current directory)\n"
+    "  --system-drive DIR  folder that stands for the system drive C:\\ (masters,\n"
+    "                      schema, state file, index file); default: the\n"
+    "                      environment variable FH_SYSTEM_DRIVE, else the workdir\n"
+    "\n"
+    "actions, run in order after the dialog starts (headless only):\n"
+    "  --click CONTROL     click a control, by caption without '&' (\"NSE-CM\",\n"
+    "                      \"BCAST DELTA\", \"Server\", \"Start\", \"About\") or numeric id\n"
+    "  --set ID=TEXT       type TEXT into an edit (id or caption)\n"
+    "\n"
+    "standard input, one action a line: click CONTROL | set ID=TEXT | grid |\n"
+    "state | title\n";
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    s.remove_suffix(1);
+  return s;
+}
+
+bool SplitSet(std::string_view value, FrontEndAction* out, std::string* error) {
+  const std::size_t eq = value.find('=');
+  if (eq == std::string_view::npos || eq == 0) {
+    *error = "expected ID=TEXT, got: " + std::string(value);
+    return false;
+  }
+  out->kind = FrontEndAction::Kind::kSet;
+  out->control.assign(Trim(value.substr(0, eq)));
+  out->text.assign(value.substr(eq + 1));
+  return true;
+}
+
+// A log line as one output line: trailing line ends dropped, inner ones
+// turned into blanks.
+void PrintLogLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  char buffer[600];
+  const std::size_t n = std::min(line.size(), sizeof buffer - 2);
+  for (std::size_t i = 0; i < n; ++i) buffer[i] = (line[i] == '\n' || line[i] == '\r') ? ' ' : line[i];
+  buffer[n] = '\n';
+  std::fwrite(buffer, 1, n + 1, stdout);
+  std::fflush(stdout);
+}
+
+bool EveryActionNamesAControl(const FeedHandlerDialog& dialog, const std::vector<FrontEndAction>& actions) {
+  for (const FrontEndAction& a : actions) {
+    if (a.kind != FrontEndAction::Kind::kClick && a.kind != FrontEndAction::Kind::kSet) continue;
+    if (dialog.FindControl(a.control) == 0) {
+      std::fprintf(stderr, "feedhandler: unknown control: %s\n", a.control.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads standard input and runs its actions until SIGINT or SIGTERM arrives
+// on signalFd. End of input only stops the reading.
+void ServeUntilSignalled(FeedHandlerDialog& dialog, int signalFd) {
+  std::string pending;
+  bool inputOpen = true;
+  for (;;) {
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      PrintError("poll");
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if (fds[1].revents == 0) continue;
+    char chunk[4096];
+    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      inputOpen = false;
+      if (!Trim(pending).empty()) {
+        FrontEndAction action;
+        std::string error;
+        if (ParseActionLine(pending, &action, &error)) RunAction(dialog, action, stdout, stderr);
+        else std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
+      }
+      pending.clear();
+      continue;
+    }
+    pending.append(chunk, static_cast<std::size_t>(n));
+    std::size_t start = 0;
+    for (std::size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
+      const std::string_view line(pending.data() + start, eol - start);
+      if (Trim(line).empty()) continue;
+      FrontEndAction action;
+      std::string error;
+      if (ParseActionLine(line, &action, &error)) {
+        RunAction(dialog, action, stdout, stderr);
+      } else {
+        std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
+        std::fflush(stderr);
+      }
+    }
+    pending.erase(0, start);
+  }
+}
+
+int RunHeadless(const CommandLine& command, const std::string& workDir, const std::string& systemDrive) {
+  // SIGINT and SIGTERM are taken from a descriptor by the main thread; every
+  // thread started from here on inherits the blocked mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+  if (signalFd < 0) {
+    PrintError("signalfd");
+    return 1;
+  }
+
+  StderrMessageBoxes boxes;
+  StandardProgramExit exit;
+  int status = 0;
+  {
+    FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit);
+    app.Context().log.SetObserver([](std::string_view line) { PrintLogLine(line); });
+    FeedHandlerDialog& dialog = app.Dialog();
+    if (!EveryActionNamesAControl(dialog, command.actions)) {
+      status = 2;
+    } else {
+      dialog.Initialise();
+      for (const FrontEndAction& a : command.actions) RunAction(dialog, a, stdout, stderr);
+      ServeUntilSignalled(dialog, signalFd);
+    }
+    app.Context().log.SetObserver(nullptr);
+  }
+  ::close(signalFd);
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error) {
+  *out = CommandLine{};
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::string_view name) -> const char* {
+      if (i + 1 >= argc) {
+        *error = std::string(name) + " needs a value";
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      out->help = true;
+    } else if (arg == "--headless") {
+      out->headless = true;
+    } else if (arg == "--workdir") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      out->workDir = v;
+    } else if (arg == "--system-drive") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      out->systemDrive = v;
+    } else if (arg == "--click") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      out->actions.push_back({FrontEndAction::Kind::kClick, std::string(Trim(v)), {}});
+    } else if (arg == "--set") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      FrontEndAction a;
+      if (!SplitSet(v, &a, error)) return false;
+      out->actions.push_back(std::move(a));
+    } else {
+      *error = "unknown option: " + std::string(arg);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* error) {
+  line = Trim(line);
+  const std::size_t space = line.find_first_of(" \t");
+  const std::string_view verb = line.substr(0, space);
+  const std::string_view rest = space == std::string_view::npos ? std::string_view() : Trim(line.substr(space));
+  *out = FrontEndAction{};
+  if (verb == "click" && !rest.empty()) {
+    out->kind = FrontEndAction::Kind::kClick;
+    out->control.assign(rest);
+    return true;
+  }
+  if (verb == "set" && !rest.empty()) return SplitSet(rest, out, error);
+  if (verb == "grid" && rest.empty()) {
+    out->kind = FrontEndAction::Kind::kGrid;
+    return true;
+  }
+  if (verb == "state" && rest.empty()) {
+    out->kind = FrontEndAction::Kind::kState;
+    return true;
+  }
+  if (verb == "title" && rest.empty()) {
+    out->kind = FrontEndAction::Kind::kTitle;
+    return true;
+  }
+  *error = "unknown command: " + std::string(line);
+  return false;
+}
+
+void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err) {
+  switch (action.kind) {
+    case FrontEndAction::Kind::kGrid: PrintGrid(dialog, out); return;
+    case FrontEndAction::Kind::kState: PrintState(dialog, out); return;
+    case FrontEndAction::Kind::kTitle:
+      std::fprintf(out, "%s\n", dialog.Title().c_str());
+      std::fflush(out);
+      return;
+    case FrontEndAction::Kind::kClick:
+    case FrontEndAction::Kind::kSet: break;
+  }
+  const int id = dialog.FindControl(action.control);
+  if (id == 0) {
+    std::fprintf(err, "feedhandler: unknown control: %s\n", action.control.c_str());
+  } else if (action.kind == FrontEndAction::Kind::kClick) {
+    if (!dialog.Click(id))
+      std::fprintf(err, "feedhandler: click on %s ignored: the control is disabled, hidden or not clickable\n",
+                   action.control.c_str());
+  } else if (!dialog.SetText(id, action.text)) {
+    std::fprintf(err, "feedhandler: set %s ignored: not an enabled edit\n", action.control.c_str());
+  }
+  std::fflush(err);
+}
+
+void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out) {
+  const CounterGrid& grid = dialog.Context().grid;
+  flockfile(out);
+  const int rows = grid.Rows();
+  const int cols = grid.Cols();
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      const std::string cell = grid.CellText(r, c);
+      std::fprintf(out, c == 0 ? "%s" : "\t%s", cell.c_str());
+    }
+    std::fputc('\n', out);
+  }
+  funlockfile(out);
+  std::fflush(out);
+}
+
+void PrintState(const FeedHandlerDialog& dialog, std::FILE* out) {
+  flockfile(out);
+  for (const ControlState& c : dialog.Controls()) {
+    std::string caption;
+    for (char ch : c.caption)
+      if (ch != '&') caption += ch;
+    std::fprintf(out, "%d\t%s\t%d\t%d\t%d\t%s\n", c.id, caption.c_str(), c.checked ? 1 : 0, c.enabled ? 1 : 0,
+                 c.visible ? 1 : 0, c.text.c_str());
+  }
+  funlockfile(out);
+  std::fflush(out);
+}
+
+bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string* systemDrive, std::string* error) {
+  std::error_code ec;
+  std::filesystem::path work = command.workDir.empty() ? std::filesystem::current_path(ec)
+                                                       : std::filesystem::absolute(command.workDir, ec);
+  if (ec || !std::filesystem::is_directory(work, ec)) {
+    *error = "work directory not found: " + command.workDir;
+    return false;
+  }
+  std::string drive = command.systemDrive;
+  if (drive.empty()) {
+    const char* env = std::getenv("FH_SYSTEM_DRIVE");
+    if (env != nullptr && *env != '\0') drive = env;
+  }
+  std::filesystem::path drivePath = drive.empty() ? work : std::filesystem::absolute(drive, ec);
+  if (ec || !std::filesystem::is_directory(drivePath, ec)) {
+    *error = "system drive folder not found: " + drive;
+    return false;
+  }
+  *workDir = work.string();
+  *systemDrive = drivePath.string();
+  return true;
+}
+
+int RunFeedHandler(int argc, char** argv, WindowMain window) {
+  CommandLine command;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, &command, &error)) {
+    std::fprintf(stderr, "feedhandler: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  if (command.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  std::string workDir;
+  std::string systemDrive;
+  if (!ResolvePlaces(command, &workDir, &systemDrive, &error)) {
+    std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
+    return 2;
+  }
+  // Names without a folder are relative to the working directory, also for
+  // any file opened without going through the file places.
+  if (::chdir(workDir.c_str()) != 0) {
+    PrintError("chdir");
+    return 2;
+  }
+  if (!command.headless) {
+    if (window == nullptr) {
+      std::fprintf(stderr, "feedhandler: the desktop window is not built into this program; use --headless\n");
+      return 2;
+    }
+    if (!command.actions.empty()) {
+      std::fprintf(stderr, "feedhandler: --click and --set need --headless\n");
+      return 2;
+    }
+    return window(command, workDir, systemDrive, argc, argv);
+  }
+  return RunHeadless(command, workDir, systemDrive);
+}
+
+}  // namespace fh

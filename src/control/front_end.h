@@ -1,0 +1,77 @@
+// The feedhandler program: command line, the headless front end and the hook
+// for the desktop window.
+//
+//   feedhandler --headless [--workdir DIR] [--system-drive DIR] [ACTION ...]
+//   feedhandler [--workdir DIR] [--system-drive DIR]      (the window)
+//   feedhandler --help
+//
+// ACTION is --click CONTROL (a caption without '&', such as "NSE-CM", "BCAST
+// DELTA", "Start", or a numeric id) or --set ID=TEXT (an edit's id or caption).
+// Headless, the actions run in order after the dialog's initialisation; then
+// standard input is read for more ("click CONTROL", "set ID=TEXT", "grid",
+// "state", "title"), until SIGINT or SIGTERM, after which every thread is
+// stopped and the program exits 0. End of input does not end the program.
+// Every log line goes to standard output as one line, every message box to
+// standard error as one line (the program goes on as if OK was pressed).
+//
+// Thread safety: RunFeedHandler runs on the main thread, which is the
+// user-interface thread of the dialog.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fh {
+
+class FeedHandlerDialog;
+
+struct FrontEndAction {
+  enum class Kind { kClick, kSet, kGrid, kState, kTitle };
+  Kind kind = Kind::kClick;
+  std::string control;  // caption or id
+  std::string text;     // kSet only
+};
+
+struct CommandLine {
+  bool help = false;
+  bool headless = false;
+  std::string workDir;      // "" = the current directory
+  std::string systemDrive;  // "" = FH_SYSTEM_DRIVE, else the working directory
+  std::vector<FrontEndAction> actions;
+};
+
+// Parses argv. False with a message in *error for an unknown option or a
+// missing value.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
+
+// Parses one line of standard input ("click NSE-CM", "set 1191=15000",
+// "grid", "state", "title"). False for an empty or unknown line.
+bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* error);
+
+// Runs one action on the dialog; output (grid, state, title) goes to out and
+// complaints (unknown or disabled control) to err as one line each.
+void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err);
+
+// Writes the grid (rows, tab-separated cells) or the state (per control: id,
+// caption without '&', checked, enabled, visible, text; tab-separated).
+void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out);
+void PrintState(const FeedHandlerDialog& dialog, std::FILE* out);
+
+// Where the files live for this command line: the working directory made
+// absolute, and the system drive (--system-drive, else FH_SYSTEM_DRIVE, else
+// the working directory). False with *error when the folder does not exist.
+bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string* systemDrive, std::string* error);
+
+// The desktop window, when one is built: it composes a FeedApplication with
+// its own message boxes (places as resolved here), initialises the dialog and
+// runs it until it closes; it returns the exit code.
+using WindowMain = int (*)(const CommandLine& command, const std::string& workDir, const std::string& systemDrive,
+                           int argc, char** argv);
+
+// The whole program. window may be null (no window built: without --headless
+// the program says so and returns 2).
+int RunFeedHandler(int argc, char** argv, WindowMain window);
+
+}  // namespace fh

@@ -1,0 +1,122 @@
+// The TCP bridge server: the listening thread that accepts Bridge connections
+// on the instance port, and one client thread per connection that reads its
+// subscription requests.
+//
+// Every accept makes the new connection the transport's current one (the
+// newest Bridge takes over the packet stream); older connections keep their
+// client threads and can still subscribe. A subscription marks the instrument
+// subscribed and broadcasts its last value at once through SendDeltaAll and
+// SendDeltaSubscribed.
+//
+// Thread safety: Start, Stop and the destructor are called by the
+// user-interface thread (or a test); LastBridgeAddress, ListenPort and
+// WaitUntilListening from any thread. The server thread writes the last
+// address under a lock; each client thread owns its connection's reading side
+// and never looks at the transport's current connection.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "distribution/bridge_output.h"
+#include "distribution/bridge_transport.h"
+#include "distribution/request_reader.h"
+#include "distribution/socket_util.h"
+#include "feedstate/feed_context.h"
+#include "instruments/instrument_map.h"
+
+namespace fh {
+
+// Sockets need no start-up on this platform: always 1 (success).
+int InitSockets();
+
+// What a client thread is started with: its own connection, never the shared
+// slot of the transport, which the next accept may overwrite.
+struct BridgeClientArgs {
+  FeedContext& context;
+  InstrumentMap& instruments;
+  BridgeOutput& output;
+  std::shared_ptr<BridgeConnection> connection;
+};
+
+// Reads requests until the peer closes, the connection breaks, a field
+// overflows its buffer, or someone shuts the connection down; then logs the
+// end, shuts the connection down and lets go of it.
+void BridgeClientThread(BridgeClientArgs args);
+
+// Handles one complete request (segment and token texts as received) as the
+// client thread does. Exposed for the client thread and for tests.
+void HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output,
+                         const char* segmentText, const char* tokenText);
+
+class TcpBridgeServer {
+ public:
+  static constexpr int kBacklog = 5;
+  static constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
+
+  TcpBridgeServer(FeedContext& context, InstrumentMap& instruments, BridgeTransport& transport);
+  ~TcpBridgeServer();  // Stop()
+  TcpBridgeServer(const TcpBridgeServer&) = delete;
+  TcpBridgeServer& operator=(const TcpBridgeServer&) = delete;
+
+  // The "Server" radio: starts the server thread on InstancePort when
+  // feedHandlerRadio is 0 and no server was started before. The listen
+  // address comes from serverIp, read here ("127.0.0.1" means every local
+  // address). False when nothing was started.
+  bool Start();
+
+  // Ends the server thread and every client thread: stop request, shutdown of
+  // the listening socket and of every client connection, join.
+  void Stop();
+
+  // True once the server accepts connections; false when set-up failed or the
+  // time ran out.
+  bool WaitUntilListening(std::chrono::milliseconds timeout);
+  // The port bound (InstancePort unless that was 0), 0 before listening.
+  int ListenPort() const { return listenPort_.load(std::memory_order_acquire); }
+
+  // Dotted address of the most recently accepted peer; "" before any.
+  std::string LastBridgeAddress() const;
+
+  // Client threads started and not yet reaped (finished ones are reaped at
+  // the next accept).
+  std::size_t ClientThreadCount() const;
+
+ private:
+  enum class State { kIdle, kSettingUp, kListening, kEnded };
+
+  struct Client {
+    std::weak_ptr<BridgeConnection> connection;
+    std::atomic<bool> done{false};
+    std::jthread thread;
+  };
+
+  void Run(std::stop_token stop, std::string serverIp, int port);
+  void AcceptLoop(std::stop_token stop, int listenFd);
+  void StartClient(std::shared_ptr<BridgeConnection> connection);
+  void ReapClients();
+  void SetState(State state);
+
+  FeedContext& context_;
+  InstrumentMap& instruments_;
+  BridgeTransport& transport_;
+
+  mutable std::mutex mutex_;  // state_, lastAddress_, clients_
+  std::condition_variable stateChanged_;
+  State state_ = State::kIdle;
+  std::string lastAddress_;
+  std::list<std::unique_ptr<Client>> clients_;
+  std::atomic<int> listenPort_{0};
+  std::jthread thread_;
+};
+
+}  // namespace fh

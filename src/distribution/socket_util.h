@@ -1,0 +1,81 @@
+// Small POSIX socket helpers of the distribution: an owning descriptor, the
+// shared Bridge connection, buffer sizes, and address texts.
+//
+// Thread safety: SocketFd is a plain value owned by one thread at a time.
+// BridgeConnection may be shared by several threads: Shutdown() and fd() may be
+// called concurrently; the descriptor is closed only when the last owner lets
+// go, so no thread ever uses a number the system may have reused.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+
+namespace fh {
+
+// Asked-for size of the send and receive buffers of the output sockets and of
+// the bridge server (128 MiB). The kernel caps it (net.core.rmem_max and
+// wmem_max); BufferSizes tells what was granted.
+inline constexpr int kSocketBufferBytes = 134217728;
+
+class SocketFd {
+ public:
+  SocketFd() = default;
+  explicit SocketFd(int fd) : fd_(fd) {}
+  ~SocketFd() { Reset(); }
+  SocketFd(SocketFd&& other) noexcept : fd_(other.Release()) {}
+  SocketFd& operator=(SocketFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  SocketFd(const SocketFd&) = delete;
+  SocketFd& operator=(const SocketFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// One accepted Bridge connection. The transport sends packets on it and the
+// connection's client thread reads requests from it; whichever of the two lets
+// go last closes the descriptor. Ending the connection is a Shutdown(), which
+// wakes a reader and makes every later send fail.
+class BridgeConnection {
+ public:
+  explicit BridgeConnection(int fd) : fd_(fd) {}
+  BridgeConnection(const BridgeConnection&) = delete;
+  BridgeConnection& operator=(const BridgeConnection&) = delete;
+
+  int fd() const { return fd_.get(); }
+  void Shutdown() const;
+
+ private:
+  SocketFd fd_;
+};
+
+struct BufferSizes {
+  int receive = 0;  // as reported by the kernel after the request
+  int send = 0;
+};
+
+// Sets SO_RCVBUF, then SO_SNDBUF, to bytes. False (errno set) when either call
+// fails; sizes then holds what was read back so far.
+bool SetBufferSizes(int fd, int bytes, BufferSizes* sizes);
+
+// Fills an IPv4 address for dotted text and port. False when the text is not
+// a dotted address (the address is then left as INADDR_NONE).
+bool MakeAddress(const char* dotted, int port, sockaddr_in* out);
+
+// "%u.%u.%u.%u" of an address in network order, into out (at least 16 bytes).
+void FormatDotted(const in_addr& address, char* out, std::size_t size);
+
+}  // namespace fh

@@ -1,0 +1,203 @@
+#include "intake/framing.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "feedstate/exg_seg.h"
+#include "intake/decompress.h"
+#include "nse/bcast_header.h"
+#include "nse/byteorder.h"
+
+namespace fh {
+
+namespace dg = nse::datagram;
+namespace pk = nse::packet;
+namespace hd = nse::header;
+
+namespace {
+
+// A plain packet must hold its 8 leading bytes and the whole BcastHeader
+// before any header field is touched.
+constexpr int kPlainHead = pk::kHeaderAt + hd::kSize;
+
+}  // namespace
+
+Framing::Framing(FeedContext& ctx)
+    : ctx_(ctx),
+      cm_{kSegNcm, kNetIdCm, "CM", "FO in CM", false, 1, nullptr, cmOutput_, kCmOutputSize, {}, {}},
+      fo_{kSegNfo, kNetIdFo, "FO", "CM in FO", true, 2, foCopy_, foOutput_, kFoCdOutputSize, {}, {}},
+      cd_{kSegNcd, kNetIdCd, "CD", "CM in CD", true, 2, cdCopy_, cdOutput_, kFoCdOutputSize, {}, {}} {}
+
+Framing::Lane* Framing::LaneOf(int seg) {
+  switch (seg) {
+    case kSegNcm: return &cm_;
+    case kSegNfo: return &fo_;
+    case kSegNcd: return &cd_;
+    default: return nullptr;
+  }
+}
+
+void Framing::SetDecoder(int seg, DecoderEntry entry) {
+  Lane* lane = LaneOf(seg);
+  if (lane == nullptr) return;
+  std::lock_guard lock(lane->mutex);
+  lane->decoder = entry;
+}
+
+int Framing::FrameCmDatagram(std::uint8_t* data, int len) { return Frame(cm_, data, data, len); }
+int Framing::FrameFoDatagram(const std::uint8_t* data, int len) { return Frame(fo_, data, nullptr, len); }
+int Framing::FrameCdDatagram(const std::uint8_t* data, int len) { return Frame(cd_, data, nullptr, len); }
+
+int Framing::RecordUnknownDatagram(const std::uint8_t* data, int len) {
+  if (ctx_.options.writeBin.load(std::memory_order_relaxed) == 1 && data != nullptr && len > 0) {
+    ctx_.files.WriteAndFlush(kSegUnknown, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len));
+  }
+  return 0;
+}
+
+int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len) {
+  if (data == nullptr || len < 0) len = 0;
+  std::lock_guard lock(lane.mutex);
+
+  // Recording: exactly what arrived, before anything is converted.
+  if (len > 0 && ctx_.options.writeBin.load(std::memory_order_relaxed) == 1) {
+    ctx_.files.WriteAndFlush(lane.seg, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len));
+  }
+
+  const bool showCounts = lane.showsGrid && ctx_.options.pktCounters.load(std::memory_order_relaxed) == 1;
+  const std::uint32_t datagrams = counters_.Increment(lane.seg, PacketCounters::kDatagrams);
+  if (showCounts) ctx_.grid.SetCounterCell(0, datagrams, CounterGrid::kCashColumn);
+
+  // d[0 .. end-1] are the bytes framed: the caller's (CM) or the copy (FO, CD).
+  std::uint8_t* d = inPlace;
+  int end = len;
+  if (lane.copy != nullptr) {
+    std::memset(lane.copy, 0, kFoCdCopySize);
+    end = std::min(len, kFoCdCopySize);
+    if (end > 0) std::memcpy(lane.copy, data, static_cast<std::size_t>(end));
+    d = lane.copy;
+  }
+
+  if (end >= 1 && d[dg::kNetId] != lane.netId) {
+    ctx_.log.LogFormat("FH : %s : Not Expected %s mcast cnet=%c", lane.name, lane.unexpected, d[dg::kNetId]);
+    return 0;
+  }
+  if (end < dg::kPacketsAt) {
+    ctx_.log.LogFormat("FH : %s : datagram of %d bytes is too short, dropped", lane.name, len);
+    return 0;
+  }
+
+  ToHost16(d + dg::kNoOfPackets);
+  const int packets = Load16(d + dg::kNoOfPackets);
+  int pos = dg::kPacketsAt;
+
+  for (int i = 1; i <= packets; ++i) {
+    if (end - pos < dg::kCompLenSize) {
+      ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name, i,
+                         packets, end);
+      break;
+    }
+    const int packetAt = pos;
+    ToHost16(d + pos);
+    const int compLen = Load16(d + pos);
+    pos += dg::kCompLenSize;
+
+    std::uint8_t* plain;
+    int owned;  // bytes from plain on that belong to the framing
+    if (compLen > 0) {
+      if (compLen > end - pos) {
+        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name,
+                           i, packets, end);
+        break;
+      }
+      if (lane.copy != nullptr) std::memset(lane.output, 0, static_cast<std::size_t>(lane.outputSize));
+      const int out = DecompressPacket(lane.output, lane.outputSize, d + pos, compLen);
+      pos += compLen;
+      if (out < kPlainHead) {
+        ctx_.log.LogFormat("FH : %s : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped",
+                           lane.name, i, packets, compLen, out);
+        continue;
+      }
+      plain = lane.output;
+      owned = lane.outputSize;
+    } else {
+      if (end - pos < kPlainHead) {
+        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name,
+                           i, packets, end);
+        break;
+      }
+      plain = d + pos;
+      owned = end - pos;
+    }
+
+    std::uint8_t* message = plain + pk::kMessageAt;
+    ToHost16(message + hd::kTransactionCode);
+    ToHost16(message + hd::kMessageLength);
+    ToHost32(message + hd::kLogTime);
+    ToHost16(message + hd::kErrorCode);
+    const int trx = Load16(message + hd::kTransactionCode);
+    const int msgLen = Load16(message + hd::kMessageLength);
+
+    if (compLen <= 0) {
+      if (msgLen < hd::kSize) {
+        ctx_.log.LogFormat("FH : %s : packet %d of %d has msglen=%d, shorter than its header, rest dropped",
+                           lane.name, i, packets, msgLen);
+        break;
+      }
+      if (msgLen + pk::kUncompressedExtra > end - pos) {
+        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name,
+                           i, packets, end);
+        break;
+      }
+      pos += msgLen + pk::kUncompressedExtra;
+    }
+
+    if (trx <= 0) {
+      ctx_.log.LogFormat("FH : %s : cnet=%c pkts=%d icomlen=%d msglen=%d trx=%d", lane.name, d[dg::kNetId], packets,
+                         compLen, msgLen, trx);
+      continue;
+    }
+
+    if (compLen > kDumpAbove) Dump(lane, d + packetAt, end - packetAt);
+
+    if (compLen > 0) {
+      const std::uint32_t n = counters_.Increment(lane.seg, PacketCounters::kCompressed);
+      if (showCounts) ctx_.grid.SetCounterCell(1, n, CounterGrid::kFoColumn);
+    } else {
+      const std::uint32_t n = counters_.Increment(lane.seg, PacketCounters::kUncompressed);
+      if (showCounts) ctx_.grid.SetCounterCell(1, n, CounterGrid::kCashColumn);
+    }
+
+    lane.decoder(message, std::clamp(msgLen, 0, owned - pk::kMessageAt));
+  }
+  return 0;
+}
+
+// Writes "%02x " of every dumpStep-th byte of from[0 .. count-1], each taken as
+// a signed 8-bit value widened to 32 bits ("ffffff80 " for 0x80), then "\n".
+void Framing::Dump(const Lane& lane, const std::uint8_t* from, int count) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  ctx_.files.With(lane.seg, SegmentFiles::kBpackCounterFile, [&](std::FILE* f) {
+    char text[1024];
+    std::size_t n = 0;
+    for (int j = 0; j < count; j += lane.dumpStep) {
+      if (n + 16 > sizeof text) {
+        std::fwrite(text, 1, n, f);
+        n = 0;
+      }
+      const std::uint8_t b = from[j];
+      if (b >= 0x80) {
+        for (int k = 0; k < 6; ++k) text[n++] = 'f';
+      }
+      text[n++] = kHex[b >> 4];
+      text[n++] = kHex[b & 0x0f];
+      text[n++] = ' ';
+    }
+    text[n++] = '\n';
+    std::fwrite(text, 1, n, f);
+    std::fflush(f);
+  });
+}
+
+}  // namespace fh

@@ -1,0 +1,159 @@
+// Framing of NSE broadcast datagrams: recording hook, packet counters, the
+// split into packets, LZO1Z decompression, conversion of the four header
+// fields the decoders rely on, and the call of the segment's decoder.
+//
+// A datagram (layout in nse/bcast_header.h) is handed to the framing of the
+// segment its first byte names: FrameCmDatagram (net id 4), FrameFoDatagram
+// (2), FrameCdDatagram (6); any other first byte goes to RecordUnknownDatagram.
+// Per datagram the framing
+//   1. appends the datagram to the segment's recording (SegmentFiles::kBinFile)
+//      when options.writeBin is 1 and that file is open, and flushes it;
+//   2. counts the datagram (FO and CD also show the count in the grid, row "0",
+//      column 1, when options.pktCounters is 1);
+//   3. FO and CD: clears the segment's 1024-byte copy buffer and copies the
+//      datagram into it (at most 1024 bytes are framed); CM frames the caller's
+//      bytes in place;
+//   4. checks the net id, then walks the packets: each compressed packet is
+//      decompressed into the segment's output buffer (CM 5120 bytes, FO/CD 1024
+//      bytes cleared before each packet); an uncompressed packet is used where
+//      it lies. LogTime, TransactionCode, ErrorCode and MessageLength are
+//      converted to host order in place, packets with TransactionCode <= 0 are
+//      logged and skipped, compressed packets longer than 512 bytes are
+//      hex-dumped into SegmentFiles::kBpackCounterFile, the packet is counted
+//      (FO/CD grid row "1": column 2 compressed, column 1 uncompressed) and the
+//      decoder is called.
+//
+// Malformed datagrams are handled safely; every line below goes to the log:
+//   - a datagram too short for its 4-byte head (or a negative length) is
+//     recorded and counted, then dropped:
+//       "FH : CM : datagram of %d bytes is too short, dropped";
+//   - a packet whose compLen field, compressed bytes or plain header and body
+//     would run past the datagram ends the framing of that datagram (packets
+//     before it were decoded, noOfPackets may lie):
+//       "FH : CM : packet %d of %d runs past the datagram (%d bytes), rest dropped";
+//   - an uncompressed packet whose MessageLength is below the 40-byte header
+//     gives no place for the next packet and ends the framing likewise:
+//       "FH : CM : packet %d of %d has msglen=%d, shorter than its header, rest dropped";
+//   - a compressed packet that does not decompress within the output buffer, or
+//     decompresses into fewer than the 48 bytes of a plain packet's head, is
+//     skipped (not counted, no decoder call); the next packet is still framed:
+//       "FH : CM : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped".
+//   (With "FO" or "CD" in place of "CM".)
+//
+// What the decoder receives (see decoder_entry.h): the message address (plain
+// packet + 10) and MessageLength clamped to [0, bytes the framing owns after the
+// message address]. Those bytes are the rest of the segment's output buffer for
+// a compressed packet and the rest of the framed datagram for an uncompressed
+// one, so a well-formed packet is handed its MessageLength unchanged, and the
+// decoder may read and convert in place up to that length without leaving the
+// framing's memory. The hex dump covers the bytes from the packet's compLen
+// field to the end of the datagram only.
+//
+// Thread safety: every member may be called from any thread. Each segment has
+// one lock, held for the whole datagram (recording, counting, framing and the
+// decoder call), so a segment's buffers and its decoder are used by one thread
+// at a time even when two receivers get datagrams of the same segment. The
+// segments do not block each other. Counters are relaxed atomics and may be
+// read at any time. Nothing on the framing road allocates; log lines are
+// formatted into 512-byte stack buffers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "feedstate/feed_context.h"
+#include "intake/decoder_entry.h"
+
+namespace fh {
+
+// Per-segment packet counts, 32 bits, never reset; they wrap after 2^32.
+class PacketCounters {
+ public:
+  // seg is kSegNcm, kSegNfo or kSegNcd; any other value reads 0.
+  std::uint32_t Datagrams(int seg) const { return Load(seg, kDatagrams); }
+  std::uint32_t Compressed(int seg) const { return Load(seg, kCompressed); }
+  std::uint32_t Uncompressed(int seg) const { return Load(seg, kUncompressed); }
+
+ private:
+  friend class Framing;
+  enum Kind { kDatagrams = 0, kCompressed = 1, kUncompressed = 2, kKinds = 3 };
+  static constexpr int kSegs = 4;  // indexed by ExgSeg 1..3
+
+  std::uint32_t Load(int seg, Kind kind) const {
+    if (seg < 1 || seg >= kSegs) return 0;
+    return counts_[seg][kind].load(std::memory_order_relaxed);
+  }
+  std::uint32_t Increment(int seg, Kind kind) {
+    return counts_[seg][kind].fetch_add(1, std::memory_order_relaxed) + 1;
+  }
+
+  std::atomic<std::uint32_t> counts_[kSegs][kKinds] = {};
+};
+
+class Framing {
+ public:
+  static constexpr int kCmOutputSize = 5120;
+  static constexpr int kFoCdCopySize = 1024;
+  static constexpr int kFoCdOutputSize = 1024;
+  static constexpr int kDumpAbove = 512;  // compLen above this is hex-dumped
+
+  // ctx must outlive the framing. Every decoder entry starts empty (packets
+  // are framed and counted, nothing is decoded).
+  explicit Framing(FeedContext& ctx);
+  Framing(const Framing&) = delete;
+  Framing& operator=(const Framing&) = delete;
+
+  // Plugs in the decoder of seg (kSegNcm, kSegNfo or kSegNcd; other values are
+  // ignored). Takes the segment's lock, so it may be called while receivers
+  // run; the next datagram uses the new entry.
+  void SetDecoder(int seg, DecoderEntry entry);
+
+  // One datagram of len bytes each; always return 0. FrameCmDatagram converts
+  // header fields in place in data (the caller's buffer is left converted);
+  // FO and CD work on their own copy and leave data untouched.
+  int FrameCmDatagram(std::uint8_t* data, int len);
+  int FrameFoDatagram(const std::uint8_t* data, int len);
+  int FrameCdDatagram(const std::uint8_t* data, int len);
+
+  // A datagram of no known net id: appended to segment 0's recording when
+  // writeBin is 1 and that file is open. Always returns 0.
+  int RecordUnknownDatagram(const std::uint8_t* data, int len);
+
+  const PacketCounters& Counters() const { return counters_; }
+
+ private:
+  struct Lane;
+  int Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len);
+  void Dump(const Lane& lane, const std::uint8_t* from, int count);
+  Lane* LaneOf(int seg);
+
+  struct Lane {
+    int seg;
+    unsigned char netId;
+    const char* name;         // "CM", "FO", "CD"
+    const char* unexpected;   // "FO in CM", "CM in FO", "CM in CD"
+    bool showsGrid;           // FO and CD show their counts at once
+    int dumpStep;             // CM dumps every byte, FO and CD every second one
+    std::uint8_t* copy;       // FO/CD datagram copy, nullptr for CM
+    std::uint8_t* output;
+    int outputSize;
+    std::mutex mutex;
+    DecoderEntry decoder;
+  };
+
+  FeedContext& ctx_;
+  PacketCounters counters_;
+
+  std::uint8_t cmOutput_[kCmOutputSize] = {};
+  std::uint8_t foCopy_[kFoCdCopySize] = {};
+  std::uint8_t foOutput_[kFoCdOutputSize] = {};
+  std::uint8_t cdCopy_[kFoCdCopySize] = {};
+  std::uint8_t cdOutput_[kFoCdOutputSize] = {};
+
+  Lane cm_;
+  Lane fo_;
+  Lane cd_;
+};
+
+}  // namespace fh

@@ -1,0 +1,141 @@
+#include "intake/receiver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "feedstate/exg_seg.h"
+
+namespace fh {
+
+ReceiverArgs ReceiverArgs::Make(std::string_view group, int port) {
+  ReceiverArgs args;
+  const std::size_t n = std::min(group.size(), kGroupSize - 1);
+  std::memcpy(args.groupIp, group.data(), n);
+  args.groupIp[n] = '\0';
+  args.port = port;
+  return args;
+}
+
+ReceiverThread::ReceiverThread(FeedContext& ctx, Framing& framing, const ReceiverArgs& args)
+    : ctx_(ctx), framing_(framing), args_(args), thread_([this](std::stop_token stop) { Run(std::move(stop)); }) {}
+
+ReceiverThread::~ReceiverThread() { Stop(); }
+
+void ReceiverThread::Stop() {
+  thread_.request_stop();
+  {
+    std::lock_guard lock(socketMutex_);
+    stopping_ = true;
+    // On an unbound-peer UDP socket shutdown reports ENOTCONN but still wakes
+    // a blocked receive, which then returns 0.
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+bool ReceiverThread::Publish(int fd) {
+  std::lock_guard lock(socketMutex_);
+  if (stopping_) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void ReceiverThread::CloseSocket() {
+  std::lock_guard lock(socketMutex_);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void ReceiverThread::Fail(const char* what) {
+  PrintError(what);
+  CloseSocket();
+  ctx_.programExit.Exit(1);
+}
+
+void ReceiverThread::Run(std::stop_token stop) {
+  // The thread's own copy of its arguments, taken first.
+  ReceiverArgs args = args_;
+  args.groupIp[ReceiverArgs::kGroupSize - 1] = '\0';
+
+  struct Finish {
+    ReceiverThread& self;
+    ~Finish() {
+      self.listening_.store(false, std::memory_order_release);
+      self.running_.store(false, std::memory_order_release);
+    }
+  } finish{*this};
+
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) {
+    PrintError("socket");
+    ctx_.programExit.Exit(1);
+    return;
+  }
+  if (!Publish(fd)) return;
+
+  const int one = 1;
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0) return Fail("Reusing ADDR failed");
+  const int size = kSocketBufferBytes;
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) < 0) return Fail("setsockopt() failed");
+  if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) < 0) return Fail("setsockopt() failed");
+
+  int granted = 0;
+  socklen_t grantedLen = sizeof granted;
+  if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &grantedLen) == 0) {
+    granted_.store(granted, std::memory_order_release);
+    ctx_.log.LogFormat("NSE receiver %s|%d : socket receive buffer %d bytes (asked %d)", args.groupIp, args.port,
+                       granted, size);
+  }
+
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(static_cast<std::uint16_t>(args.port));
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) return Fail("bind");
+
+  ip_mreq membership{};
+  // Text that is no dotted address asks for the group 255.255.255.255, which
+  // the membership request refuses.
+  if (::inet_pton(AF_INET, args.groupIp, &membership.imr_multiaddr) != 1) {
+    membership.imr_multiaddr.s_addr = htonl(INADDR_NONE);
+  }
+  membership.imr_interface.s_addr = htonl(INADDR_ANY);
+  if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) < 0) {
+    return Fail("setsockopt");
+  }
+  listening_.store(true, std::memory_order_release);
+
+  std::uint8_t buf[kBufferSize];
+  while (!stop.stop_requested()) {
+    std::memset(buf, 0, sizeof buf);
+    const ssize_t got = ::recvfrom(fd, buf, sizeof buf, 0, nullptr, nullptr);
+    if (stop.stop_requested()) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Fail("recvfrom");
+    }
+    if (got == 0) continue;  // an empty datagram carries nothing to frame
+    const int len = static_cast<int>(got);
+    switch (buf[0]) {
+      case kNetIdFo: framing_.FrameFoDatagram(buf, len); break;
+      case kNetIdCm: framing_.FrameCmDatagram(buf, len); break;
+      case kNetIdCd: framing_.FrameCdDatagram(buf, len); break;
+      default:
+        framing_.RecordUnknownDatagram(buf, len);
+        ctx_.log.LogFormat("no FO no CM segment Read from MCAST Socket %c %d", buf[0], buf[0]);
+        break;
+    }
+  }
+  CloseSocket();
+}
+
+}  // namespace fh

@@ -1,0 +1,102 @@
+// The NSE multicast receiver: one thread per started segment that joins a
+// group, reads one datagram at a time and hands it to the framing of the
+// segment its first byte names (2 FO, 4 CM, 6 CD; anything else is recorded as
+// unknown and logged "no FO no CM segment Read from MCAST Socket %c %d").
+//
+// Socket set-up, in this order: UDP socket, SO_REUSEADDR 1, SO_RCVBUF and then
+// SO_SNDBUF of 128 MiB, bind to INADDR_ANY:port, IP_ADD_MEMBERSHIP of the group
+// on any interface. The kernel caps SO_RCVBUF at net.core.rmem_max; the size it
+// granted (as getsockopt reads it back) is logged in one line
+//   "NSE receiver %s|%d : socket receive buffer %d bytes (asked %d)"
+// and kept for GrantedReceiveBuffer(); a small grant is not an error.
+// A failed step prints "<text>: <errno description>" on standard error with the
+// texts "socket", "Reusing ADDR failed", "setsockopt() failed" (either buffer
+// size), "bind", "setsockopt" (membership), then calls ProgramExit::Exit(1) and
+// the thread ends. A failed receive that no stop caused prints "recvfrom" and
+// exits likewise; an interrupted receive is retried.
+//
+// Each read clears the 512-byte buffer first and receives at most 512 bytes; a
+// longer datagram is cut to 512. The datagram is passed on with the length
+// received; an empty datagram is ignored.
+//
+// Thread safety: construct, Stop and destroy from one controlling thread (the
+// user-interface thread). GrantedReceiveBuffer, Listening and Running may be
+// read from any thread. The receiver calls the framing, the log list and the
+// program exit on its own thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <stop_token>
+#include <string_view>
+#include <thread>
+
+#include "feedstate/feed_context.h"
+#include "intake/framing.h"
+
+namespace fh {
+
+// The block a receiver starts with: group address text (at most 15 characters
+// and a terminating NUL) and the UDP port to bind.
+struct ReceiverArgs {
+  static constexpr std::size_t kGroupSize = 16;
+  char groupIp[kGroupSize] = {};
+  int port = 0;
+
+  // Fills a block; a longer group text is cut to 15 characters.
+  static ReceiverArgs Make(std::string_view group, int port);
+};
+
+class ReceiverThread {
+ public:
+  static constexpr int kBufferSize = 512;
+  static constexpr int kSocketBufferBytes = 134217728;  // 128 MiB, asked for both directions
+
+  // Copies args (the caller's block may go away as soon as this returns) and
+  // starts the thread, which sets up its socket and receives until Stop.
+  // ctx and framing must outlive the receiver.
+  ReceiverThread(FeedContext& ctx, Framing& framing, const ReceiverArgs& args);
+  // Stops and joins.
+  ~ReceiverThread();
+  ReceiverThread(const ReceiverThread&) = delete;
+  ReceiverThread& operator=(const ReceiverThread&) = delete;
+
+  // Requests a stop, shuts the socket down so a blocked receive returns, and
+  // joins the thread. Returns promptly; safe to call more than once.
+  void Stop();
+
+  // The SO_RCVBUF size the kernel reports after set-up; 0 until then (or when
+  // set-up failed).
+  int GrantedReceiveBuffer() const { return granted_.load(std::memory_order_acquire); }
+  // True once the socket is bound and has joined its group, until the thread
+  // ends.
+  bool Listening() const { return listening_.load(std::memory_order_acquire); }
+  // True from construction until the thread has ended (after Stop, or after a
+  // fatal set-up or receive failure).
+  bool Running() const { return running_.load(std::memory_order_acquire); }
+
+ private:
+  void Run(std::stop_token stop);
+  // Ends the set-up with the error-print form and exit code 1.
+  void Fail(const char* what);
+  // Publishes the socket for Stop; false (and the socket is closed) when a stop
+  // came first.
+  bool Publish(int fd);
+  void CloseSocket();
+
+  FeedContext& ctx_;
+  Framing& framing_;
+  const ReceiverArgs args_;  // copied before the thread starts
+
+  std::mutex socketMutex_;  // guards fd_ and stopping_ between Run and Stop
+  int fd_ = -1;
+  bool stopping_ = false;
+
+  std::atomic<int> granted_{0};
+  std::atomic<bool> listening_{false};
+  std::atomic<bool> running_{true};
+  std::jthread thread_;  // last: started after every other member exists
+};
+
+}  // namespace fh

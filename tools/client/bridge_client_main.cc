@@ -1,0 +1,257 @@
+// bridge-client: a stand-in for a downstream Bridge program. It connects to
+// the feed handler's TCP port, subscribes instruments, reads the forwarded
+// packets and listens to the BCAST DELTA broadcasts on ports 2007 and 2017.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "client/packet_stream.h"
+#include "common/tool_net.h"
+#include "feedstate/platform.h"
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+void OnSignal(int) { gStop = 1; }
+
+constexpr char kUsage[] =
+    "usage: bridge-client [options]\n"
+    "Connects to a feed handler like a Bridge, subscribes instruments, prints the\n"
+    "forwarded packets and BCAST DELTA lines it receives, then a summary.\n"
+    "  --connect A.B.C.D:PORT   feed handler's TCP port (default 127.0.0.1:30001)\n"
+    "  --subscribe SEG,TOKEN    subscribe one instrument (repeatable), e.g. 1,2885\n"
+    "  --requests TEXT          send TEXT as it stands (the \"seg,token|\" grammar)\n"
+    "  --no-tcp                 do not connect; listen to the delta ports only\n"
+    "  --no-delta               do not listen on ports 2007 and 2017\n"
+    "  --count N                stop after N forwarded packets\n"
+    "  --seconds S              stop after S seconds (default: until Ctrl-C)\n"
+    "  --idle-seconds S         stop once nothing arrived for S seconds\n"
+    "  --connect-timeout S      keep retrying the connection this long (default 10)\n"
+    "  --summary FILE           write the summary (packets per kind, last values) to FILE\n"
+    "  --record FILE            write the received TCP byte stream to FILE\n"
+    "  --ready FILE             create FILE once connected and listening\n"
+    "  --quiet                  print only the summary\n"
+    "  --allow-host-network     run outside scripts/netns-run (never used by scripts or tests)\n";
+
+struct Args {
+  fh::tools::Endpoint server{"127.0.0.1", 30001};
+  std::string requests;
+  bool tcp = true;
+  bool delta = true;
+  long long count = -1;
+  double seconds = -1;
+  double idleSeconds = -1;
+  double connectTimeout = 10;
+  std::string summaryFile, recordFile, readyFile;
+  bool quiet = false;
+  bool allowHost = false;
+};
+
+bool ParseArgs(int argc, char** argv, Args* a) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char** out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "bridge-client: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--connect") {
+      if (!value(&v)) return false;
+      auto e = fh::tools::ParseEndpoint(v);
+      if (!e) {
+        std::fprintf(stderr, "bridge-client: bad endpoint %s\n", v);
+        return false;
+      }
+      a->server = *e;
+    } else if (arg == "--subscribe") {
+      if (!value(&v)) return false;
+      a->requests += v;
+      a->requests += '|';
+    } else if (arg == "--requests") {
+      if (!value(&v)) return false;
+      a->requests += v;
+    } else if (arg == "--no-tcp") {
+      a->tcp = false;
+    } else if (arg == "--no-delta") {
+      a->delta = false;
+    } else if (arg == "--count" || arg == "--seconds" || arg == "--idle-seconds" || arg == "--connect-timeout") {
+      if (!value(&v)) return false;
+      const auto d = fh::tools::ParseDouble(v);
+      if (!d || *d < 0) {
+        std::fprintf(stderr, "bridge-client: bad number for %s: %s\n", arg.c_str(), v);
+        return false;
+      }
+      if (arg == "--count") a->count = static_cast<long long>(*d);
+      if (arg == "--seconds") a->seconds = *d;
+      if (arg == "--idle-seconds") a->idleSeconds = *d;
+      if (arg == "--connect-timeout") a->connectTimeout = *d;
+    } else if (arg == "--summary") {
+      if (!value(&v)) return false;
+      a->summaryFile = v;
+    } else if (arg == "--record") {
+      if (!value(&v)) return false;
+      a->recordFile = v;
+    } else if (arg == "--ready") {
+      if (!value(&v)) return false;
+      a->readyFile = v;
+    } else if (arg == "--quiet") {
+      a->quiet = true;
+    } else if (arg == "--allow-host-network") {
+      a->allowHost = true;
+    } else {
+      std::fprintf(stderr, "bridge-client: unknown option %s (see --help)\n", arg.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SendAll(int fd, const std::string& text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const ssize_t n = send(fd, text.data() + at, text.size() - at, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    at += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args;
+  if (!ParseArgs(argc, argv, &args)) return 2;
+  if (!fh::tools::NetworkAllowed("bridge-client", args.allowHost)) return 3;
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  std::vector<pollfd> fds;
+  int deltaFd[2] = {-1, -1};
+  const int deltaPort[2] = {2007, 2017};
+  if (args.delta) {
+    for (int k = 0; k < 2; ++k) {
+      int granted = 0;
+      deltaFd[k] = fh::tools::OpenReceiveSocket(deltaPort[k], 8 << 20, &granted);
+      if (deltaFd[k] < 0) return 1;
+      if (!args.quiet) std::printf("bridge-client: listening on 0.0.0.0:%d (receive buffer %d bytes)\n", deltaPort[k], granted);
+    }
+  }
+  int tcpFd = -1;
+  if (args.tcp) {
+    tcpFd = fh::tools::ConnectTcp(args.server, static_cast<int>(args.connectTimeout * 1000));
+    if (tcpFd < 0) return 1;
+    if (!args.quiet) std::printf("bridge-client: connected to %s:%d\n", args.server.address.c_str(), args.server.port);
+    if (!args.requests.empty()) {
+      if (!SendAll(tcpFd, args.requests)) {
+        fh::PrintError("send");
+        return 1;
+      }
+      if (!args.quiet) std::printf("bridge-client: sent requests %s\n", args.requests.c_str());
+    }
+  }
+  if (!args.readyFile.empty()) std::ofstream(args.readyFile) << "ready\n";
+  std::fflush(stdout);
+
+  std::FILE* record = nullptr;
+  if (!args.recordFile.empty()) {
+    record = std::fopen(args.recordFile.c_str(), "wb");
+    if (record == nullptr) {
+      fh::PrintError(args.recordFile.c_str());
+      return 1;
+    }
+  }
+
+  fh::tools::ClientView view;
+  fh::tools::PacketStream stream;
+  const std::int64_t start = fh::tools::NowNs();
+  std::int64_t lastArrival = start;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  bool tcpOpen = tcpFd >= 0;
+
+  while (!gStop) {
+    const std::int64_t now = fh::tools::NowNs();
+    if (args.seconds >= 0 && now - start >= static_cast<std::int64_t>(args.seconds * 1e9)) break;
+    if (args.idleSeconds >= 0 && now - lastArrival >= static_cast<std::int64_t>(args.idleSeconds * 1e9)) break;
+    if (args.count >= 0 && view.packets >= args.count) break;
+
+    fds.clear();
+    if (tcpOpen) fds.push_back({tcpFd, POLLIN, 0});
+    for (int k = 0; k < 2; ++k)
+      if (deltaFd[k] >= 0) fds.push_back({deltaFd[k], POLLIN, 0});
+    if (fds.empty()) break;
+    const int ready = poll(fds.data(), fds.size(), 100);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      fh::PrintError("poll");
+      break;
+    }
+    for (const auto& p : fds) {
+      if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      if (p.fd == tcpFd) {
+        const ssize_t n = recv(tcpFd, buffer.data(), buffer.size(), 0);
+        if (n <= 0) {
+          if (n < 0) fh::PrintError("recv");
+          if (!args.quiet) std::printf("bridge-client: the feed handler closed the connection\n");
+          tcpOpen = false;
+          continue;
+        }
+        lastArrival = fh::tools::NowNs();
+        if (record != nullptr) std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), record);
+        const bool ok = stream.Feed(buffer.data(), static_cast<std::size_t>(n), [&](const std::uint8_t* pkt, int len) {
+          const auto info = fh::tools::DescribePacket(pkt, len);
+          view.AddPacket(info);
+          if (!args.quiet) std::printf("%s\n", fh::tools::FormatPacket(info).c_str());
+        });
+        if (!ok) {
+          std::fprintf(stderr, "bridge-client: packet stream broken (a packet length below 46); closing\n");
+          tcpOpen = false;
+        }
+      } else {
+        const int k = p.fd == deltaFd[0] ? 0 : 1;
+        char line[4097];
+        const ssize_t n = recv(p.fd, line, sizeof line - 1, 0);
+        if (n <= 0) continue;
+        lastArrival = fh::tools::NowNs();
+        const std::string_view text(line, static_cast<std::size_t>(n));
+        const bool ok = view.AddDeltaLine(deltaPort[k], text);
+        if (!args.quiet) std::printf("delta %d %s%.*s\n", deltaPort[k], ok ? "" : "(malformed) ", static_cast<int>(n), line);
+      }
+    }
+    if (!args.quiet) std::fflush(stdout);
+  }
+
+  if (record != nullptr) std::fclose(record);
+  if (tcpFd >= 0) close(tcpFd);
+  for (int fd : deltaFd)
+    if (fd >= 0) close(fd);
+
+  const std::string summary = view.Summary();
+  std::printf("bridge-client: packets %lld (%lld bytes), delta lines %lld on 2007 and %lld on 2017, %lld items, %lld malformed\n",
+              view.packets, view.bytes, view.deltaLines[0], view.deltaLines[1], view.deltaItems, view.malformedLines);
+  if (!args.quiet) {
+    for (const auto& [kind, c] : view.packetsByKind)
+      std::printf("bridge-client:   exchange/segment/code %s: %lld packets, %lld bytes\n", kind.c_str(), c.packets, c.bytes);
+  }
+  if (!args.summaryFile.empty()) {
+    std::ofstream out(args.summaryFile, std::ios::trunc);
+    out << summary;
+  }
+  return 0;
+}
