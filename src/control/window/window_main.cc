@@ -1,8 +1,14 @@
 #include "window/window_main.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "control/feed_application.h"
 #include "window/feed_window.h"
@@ -19,6 +25,49 @@ bool HasDisplay() {
   return false;
 }
 
+// SIGINT and SIGTERM end the window like its close button, so every thread is
+// stopped cleanly. Block() runs first, before any thread exists, so every
+// thread started later (Qt's, the feed's) inherits the mask and the signals
+// wait for the descriptor; Listen() needs the QApplication.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+  }
+  ~StopSignals() {
+    Quiet();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // Stops listening; before the QApplication and the exit go away.
+  void Quiet() { notifier_.reset(); }
+
+  void Listen(ProgramExit& exit) {
+    fd_ = ::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0) {
+      PrintError("signalfd");
+      return;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &exit] {
+      signalfd_siginfo info;
+      while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      }
+      exit.Exit(0);
+    });
+  }
+
+ private:
+  sigset_t signals_;
+  int fd_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
 }  // namespace
 
 int RunWindow(const CommandLine& /*command*/, const std::string& workDir, const std::string& systemDrive, int argc,
@@ -29,12 +78,14 @@ int RunWindow(const CommandLine& /*command*/, const std::string& workDir, const 
                  "QT_QPA_PLATFORM\n");
     return 2;
   }
+  StopSignals stopSignals;
   int qtArgc = argc;
   QApplication qtApp(qtArgc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kMessageBoxTitle));
 
   QtMessageBoxes boxes;
   WindowProgramExit exit;
+  stopSignals.Listen(exit);
   int status = 0;
   {
     // The window goes first, then the application, whose teardown stops every
@@ -51,6 +102,7 @@ int RunWindow(const CommandLine& /*command*/, const std::string& workDir, const 
     if (exit.Requested()) status = exit.Code();
     window.hide();
   }
+  stopSignals.Quiet();
   return status;
 }
 
