@@ -34,7 +34,9 @@ constexpr char kUsage[] =
     "  --no-delta               do not listen on ports 2007 and 2017\n"
     "  --count N                stop after N forwarded packets\n"
     "  --seconds S              stop after S seconds (default: until Ctrl-C)\n"
-    "  --idle-seconds S         stop once nothing arrived for S seconds\n"
+    "  --idle-seconds S         stop once nothing arrived for S seconds after the feed\n"
+    "                           started (the first packet, or without a connection the\n"
+    "                           first delta line)\n"
     "  --connect-timeout S      keep retrying the connection this long (default 10)\n"
     "  --connect-optional       when the connection fails, go on with the delta ports\n"
     "  --summary FILE           write the summary (packets per kind, last values) to FILE\n"
@@ -206,7 +208,11 @@ int main(int argc, char** argv) {
   while (!gStop) {
     const std::int64_t now = fh::tools::NowNs();
     if (args.seconds >= 0 && now - start >= static_cast<std::int64_t>(args.seconds * 1e9)) break;
-    if (args.idleSeconds >= 0 && now - lastArrival >= static_cast<std::int64_t>(args.idleSeconds * 1e9)) break;
+    // Idle time counts once the feed has started: from the first packet on a
+    // connection, else from the first delta line.
+    const bool feedStarted = tcpFd >= 0 ? view.packets > 0 : view.deltaLines[0] + view.deltaLines[1] > 0;
+    if (args.idleSeconds >= 0 && feedStarted && now - lastArrival >= static_cast<std::int64_t>(args.idleSeconds * 1e9))
+      break;
     if (args.count >= 0 && view.packets >= args.count) break;
 
     fds.clear();
