@@ -386,7 +386,9 @@ TEST_F(EndToEnd, FuturesAndOptionsMessagesAreCountedForwardedAndReported) {
   EXPECT_EQ(grid.at("0")[0], sent->datagrams.at(2));
   EXPECT_EQ(grid.at("0")[1], sent->messages.at(2));
   EXPECT_EQ(grid.at("1")[0] + grid.at("1")[1], sent->messages.at(2));
-  for (int code : {6501, 6571, 7200, 7201, 7202, 7207, 7208, 7211, 7305, 9011}) {
+  // Rows 2009 to 6521 double as the watched-instrument view of token 38665,
+  // which the simulator trades, so 6501 is not compared here.
+  for (int code : {6571, 7200, 7201, 7202, 7207, 7208, 7211, 7305, 9011}) {
     const auto it = sent->count.find({2, code});
     EXPECT_EQ(grid.at(std::to_string(code))[1], it == sent->count.end() ? 0 : it->second) << "code " << code;
   }
