@@ -51,18 +51,22 @@ class StringHashMap {
   // value was stored under it: a second entry behind it could never be found.
   // False for an empty key, an unusable map, a key that hashes out of range,
   // or a failed allocation (nothing is stored then).
-  bool Insert(std::string_view key, T* value) {
+  // *replaced (when given) tells whether the key was already there.
+  bool Insert(std::string_view key, T* value, bool* replaced = nullptr) {
+    if (replaced != nullptr) *replaced = false;
     const std::int32_t b = BucketOf(key);
     if (b < 0) return false;
+    const std::uint32_t tag = TagOf(key);
     std::vector<Entry>& bucket = buckets_[static_cast<std::size_t>(b)];
     for (Entry& e : bucket) {
-      if (e.key == key) {
+      if (e.tag == tag && e.key == key) {
         e.value = value;
+        if (replaced != nullptr) *replaced = true;
         return true;
       }
     }
     try {
-      bucket.push_back(Entry{std::string(key), value});
+      bucket.push_back(Entry{std::string(key), value, tag});
       try {
         keyList_.emplace_back(b, static_cast<std::uint32_t>(bucket.size() - 1));
       } catch (...) {
@@ -79,8 +83,9 @@ class StringHashMap {
   T* Find(std::string_view key) const {
     const std::int32_t b = BucketOf(key);
     if (b < 0) return nullptr;
+    const std::uint32_t tag = TagOf(key);
     for (const Entry& e : buckets_[static_cast<std::size_t>(b)]) {
-      if (e.key == key) return e.value;
+      if (e.tag == tag && e.key == key) return e.value;
     }
     return nullptr;
   }
@@ -94,10 +99,19 @@ class StringHashMap {
   }
 
  private:
+  // Each entry keeps a second hash of its key (FNV-1a), so a scan of a long
+  // bucket compares small integers and reads a key's text only on a likely match.
   struct Entry {
     std::string key;
     T* value;
+    std::uint32_t tag;
   };
+
+  static std::uint32_t TagOf(std::string_view key) {
+    std::uint32_t h = 2166136261u;
+    for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    return h;
+  }
 
   std::int32_t BucketOf(std::string_view key) const {
     if (hash_ == nullptr || bucketCount_ < 1 || key.empty() || buckets_.empty()) return -1;

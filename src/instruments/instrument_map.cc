@@ -60,8 +60,10 @@ InstrumentRecord* InstrumentMap::NewRecord(std::int32_t token, std::string_view 
 bool InstrumentMap::Insert(std::string_view key, InstrumentRecord* record) {
   if (record == nullptr) return false;
   std::lock_guard lock(mutex_);
-  if (!map_.Insert(key, record)) return false;
-  ForgetCachedLocked(key);
+  bool replaced = false;
+  if (!map_.Insert(key, record, &replaced)) return false;
+  // Only a key that was there already can be in the cache.
+  if (replaced) ForgetCachedLocked(key);
   return true;
 }
 

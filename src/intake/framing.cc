@@ -73,9 +73,10 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
   std::uint8_t* d = inPlace;
   int end = len;
   if (lane.copy != nullptr) {
-    std::memset(lane.copy, 0, kFoCdCopySize);
+    // The copy buffer ends up cleared behind the datagram.
     end = std::min(len, kFoCdCopySize);
     if (end > 0) std::memcpy(lane.copy, data, static_cast<std::size_t>(end));
+    std::memset(lane.copy + end, 0, static_cast<std::size_t>(kFoCdCopySize - end));
     d = lane.copy;
   }
 
@@ -111,9 +112,14 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
                            i, packets, end);
         break;
       }
-      if (lane.copy != nullptr) std::memset(lane.output, 0, static_cast<std::size_t>(lane.outputSize));
       const int out = DecompressPacket(lane.output, lane.outputSize, d + pos, compLen);
       pos += compLen;
+      if (lane.copy != nullptr) {
+        // FO and CD see their output buffer cleared behind each packet, as if
+        // it had been cleared before the decompression.
+        const int keep = std::max(out, 0);
+        std::memset(lane.output + keep, 0, static_cast<std::size_t>(lane.outputSize - keep));
+      }
       if (out < kPlainHead) {
         ctx_.log.LogFormat("FH : %s : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped",
                            lane.name, i, packets, compLen, out);

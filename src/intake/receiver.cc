@@ -96,6 +96,10 @@ void ReceiverThread::Run(std::stop_token stop) {
                        granted, size);
   }
 
+  if (args.port < 0 || args.port > 65535) {  // no such port: a failed bind, not a wrong port
+    errno = EINVAL;
+    return Fail("bind");
+  }
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(INADDR_ANY);

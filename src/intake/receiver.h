@@ -11,8 +11,8 @@
 // and kept for GrantedReceiveBuffer(); a small grant is not an error.
 // A failed step prints "<text>: <errno description>" on standard error with the
 // texts "socket", "Reusing ADDR failed", "setsockopt() failed" (either buffer
-// size), "bind", "setsockopt" (membership), then calls ProgramExit::Exit(1) and
-// the thread ends. A failed receive that no stop caused prints "recvfrom" and
+// size), "bind" (also for a port outside 0..65535), "setsockopt" (membership),
+// then calls ProgramExit::Exit(1) and the thread ends. A failed receive that no stop caused prints "recvfrom" and
 // exits likewise; an interrupted receive is retried.
 //
 // Each read clears the 512-byte buffer first and receives at most 512 bytes; a

@@ -158,7 +158,7 @@ void DerivativeDecoder::ContractUpdate() {
   char key[InstrumentMap::kKeySize];
   const std::size_t keyLength = InstrumentMap::FormatKey(key, segment_, token);
   bool created = false;
-  instruments_.FindOrCreate(std::string_view(key, keyLength), token, std::string_view(), &created);
+  instruments_.FindOrCreate(std::string_view(key, keyLength), token, std::string_view(""), &created);
   if (!created) return;
 
   const char* text = reinterpret_cast<const char*>(copy_);

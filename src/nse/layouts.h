@@ -20,6 +20,8 @@
 // Thread safety: constants and pure functions only.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -333,20 +335,19 @@ inline constexpr int kOpenPrice = cm::mbp::kOpenPrice + kShift;                 
 inline constexpr int kHighPrice = cm::mbp::kHighPrice + kShift;                  // 206
 inline constexpr int kLowPrice = cm::mbp::kLowPrice + kShift;                    // 210
 
-// The capital-market table with the token widened and the rest shifted.
-struct ConvertedTable {
-  Field fields[sizeof(cm::mbp::kConverted) / sizeof(Field)];
-};
-constexpr ConvertedTable MakeConverted() {
-  ConvertedTable t{};
-  int i = 0;
+// The capital-market table with the token widened and the rest shifted. A
+// whole object (not a reference into one), so it can be a template argument
+// for every compiler.
+inline constexpr std::size_t kConvertedCount = sizeof(cm::mbp::kConverted) / sizeof(Field);
+constexpr std::array<Field, kConvertedCount> MakeConverted() {
+  std::array<Field, kConvertedCount> t{};
+  std::size_t i = 0;
   for (const Field& f : cm::mbp::kConverted) {
-    t.fields[i++] = f.offset == cm::mbp::kToken ? Field{kToken, 4} : Field{f.offset + kShift, f.width};
+    t[i++] = f.offset == cm::mbp::kToken ? Field{kToken, 4} : Field{f.offset + kShift, f.width};
   }
   return t;
 }
-inline constexpr ConvertedTable kConvertedTable = MakeConverted();
-inline constexpr const auto& kConverted = kConvertedTable.fields;
+inline constexpr std::array<Field, kConvertedCount> kConverted = MakeConverted();
 }  // namespace mbp
 
 // 7211, spread market by price; no record count.

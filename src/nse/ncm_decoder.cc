@@ -202,7 +202,7 @@ void NcmDecoder::SecurityUpdate(const std::uint8_t* message, int length) {
   char key[InstrumentMap::kKeySize];
   const std::size_t keyLength = InstrumentMap::FormatKey(key, kSegment, token);
   bool created = false;
-  instruments_.FindOrCreate(std::string_view(key, keyLength), token, std::string_view(), &created);
+  instruments_.FindOrCreate(std::string_view(key, keyLength), token, std::string_view(""), &created);
   if (!created) return;
 
   char item[100];

@@ -23,7 +23,7 @@ class BseDatagramTest : public ::testing::Test {
   // its end is caught by the address sanitizer.
   int Handle(const Bytes& datagram) {
     auto copy = std::make_unique<std::uint8_t[]>(datagram.size() + 1);
-    std::memcpy(copy.get(), datagram.data(), datagram.size());
+    if (!datagram.empty()) std::memcpy(copy.get(), datagram.data(), datagram.size());
     return handler.OnDatagram(copy.get(), static_cast<int>(datagram.size()));
   }
 

@@ -40,16 +40,22 @@ class BseBlock {
     }
   }
 
-  // A head of this many bytes for types the table does not know.
-  BseBlock& Head(int size) { headSize_ = size; return *this; }
+  // An opaque head of this many bytes, with no record count in it.
+  BseBlock& Head(int size) {
+    headSize_ = size;
+    countAt_ = bse::kNoRecords;
+    return *this;
+  }
   BseBlock& DeclaredCount(std::int16_t count) { declared_ = count; hasDeclared_ = true; return *this; }
   BseBlock& Length(std::int32_t length) { lie_ = length; hasLie_ = true; return *this; }
   BseBlock& Tag(std::int32_t tag) { tag_ = tag; return *this; }
   // Cut the payload to this many bytes (L follows unless Length was set).
   BseBlock& CutPayload(int size) { cut_ = size; return *this; }
 
-  // A zeroed record; returns its bytes for the field writers below.
+  // A zeroed record; returns its bytes for the field writers below (null for
+  // a type without records).
   std::uint8_t* AddRecord() {
+    if (recordSize_ == 0) return nullptr;
     records_.resize(records_.size() + static_cast<std::size_t>(recordSize_), 0);
     return &records_[records_.size() - static_cast<std::size_t>(recordSize_)];
   }
@@ -224,7 +230,7 @@ struct TestFeed {
   // is caught by the address sanitizer.
   void Decode(const Bytes& block) {
     auto copy = std::make_unique<std::uint8_t[]>(block.size());
-    std::memcpy(copy.get(), block.data(), block.size());
+    if (!block.empty()) std::memcpy(copy.get(), block.data(), block.size());
     decoder.DecodeBseBlock(copy.get(), static_cast<int>(block.size()));
   }
 

@@ -297,6 +297,28 @@ TEST(FramingFoCd, FrameAtMostTheirCopyBufferAndRecordTheWholeDatagram) {
   EXPECT_EQ(testing::ReadFile(dir.File("bin")).size(), datagram.size());
 }
 
+TEST(FramingFoCd, DecoderSeesTheOutputBufferClearedBehindEachPacket) {
+  for (int seg : {kSegNfo, kSegNcd}) {
+    TestFeed feed;
+    Framing framing(feed.ctx);
+    RecordingDecoder decoder;
+    framing.SetDecoder(seg, decoder.Entry());
+    const std::uint8_t id = seg == kSegNfo ? kNetIdFo : kNetIdCd;
+    PlainPacket full{7208, 900, 1, 0, 200};
+    FrameAs(framing, seg, DatagramBuilder(id).Compressed(full.Build()).Build());
+    PlainPacket shortBody{7208, 900, 2, 0, 1};  // claims 900 bytes, carries 100
+    shortBody.bodyBytes = 60;
+    FrameAs(framing, seg, DatagramBuilder(id).Compressed(shortBody.Build()).Build());
+
+    const auto calls = decoder.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    const Bytes& seen = calls[1].bytes;  // message[-2 .. 899]
+    ASSERT_EQ(seen.size(), 902u);
+    const std::size_t carried = 2 + nse::header::kBodyAt + 60;
+    EXPECT_TRUE(std::all_of(seen.begin() + static_cast<long>(carried), seen.end(), [](std::uint8_t b) { return b == 0; }));
+  }
+}
+
 TEST(FramingCounters, FoAndCdShowTheirCountsInTheGridWhenPktCountersIsOne) {
   TestFeed feed;
   Framing framing(feed.ctx);

@@ -59,7 +59,7 @@ struct PlainPacket {
 inline Bytes Compress(const Bytes& plain) {
   static const bool ready = lzo_init() == LZO_E_OK;
   if (!ready) return {};
-  std::vector<unsigned char> work(LZO1Z_999_MEM_COMPRESS);
+  thread_local std::vector<unsigned char> work(LZO1Z_999_MEM_COMPRESS);
   Bytes out(plain.size() + plain.size() / 16 + 64 + 3);
   lzo_uint outLen = out.size();
   if (lzo1z_999_compress(plain.data(), plain.size(), out.data(), &outLen, work.data()) != LZO_E_OK) return {};
@@ -135,7 +135,7 @@ class NoMessageBoxes final : public MessageBoxes {
 // Fresh shared state for one test.
 struct TestFeed {
   FeedHandlerOptions options;
-  LogList log;
+  LogList log{1000};
   CounterGrid grid;
   SegmentFiles files;
   FilePlaces places;

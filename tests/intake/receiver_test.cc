@@ -159,6 +159,16 @@ TEST_F(Receiver, GroupThatIsNoAddressEndsTheProgramWithCodeOne) {
   EXPECT_EQ(err.rfind("setsockopt: ", 0), 0u) << err;
 }
 
+TEST_F(Receiver, PortOutsideTheRangeIsABindFailureNotAnotherPort) {
+  ::testing::internal::CaptureStderr();
+  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, 65536 + kPort));
+  const bool ended = WaitFor([&] { return !r.Running(); });
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(feed.exit.Codes(), std::vector<int>{1});
+  EXPECT_EQ(err.rfind("bind: ", 0), 0u) << err;
+}
+
 TEST(ReceiverArgs, KeepsAtMostFifteenCharactersOfTheGroup) {
   const ReceiverArgs a = ReceiverArgs::Make("233.1.2.5", 34330);
   EXPECT_STREQ(a.groupIp, "233.1.2.5");

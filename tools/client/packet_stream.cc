@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "nse/byteorder.h"
+#include "nse/layouts.h"
 
 namespace fh::tools {
 
@@ -12,9 +13,22 @@ namespace {
 // Market by price: the token and the best bid (entry 0) and ask (entry 5) of
 // the first record, as the decoder converted them to host order.
 void DescribeBook(const std::uint8_t* packet, int length, PacketInfo* info) {
-  (void)packet;
-  (void)length;
-  (void)info;
+  if (info->exchange != forwarded::kExchangeNse || info->code != nse::code::kMarketByPrice) return;
+  // The body holds the converted message from offset 38 on.
+  const std::uint8_t* message = packet + forwarded::kBodyAt - nse::header::kBodyAt;
+  const bool cm = info->segment == forwarded::kSegmentCm;
+  const int recordSize = cm ? nse::cm::mbp::kRecordSize : nse::fo::mbp::kRecordSize;
+  const int mbpAt = cm ? nse::cm::mbp::kMbpInfoAt : nse::fo::mbp::kMbpInfoAt;
+  const int sellAt = mbpAt + nse::cm::mbp::kMbpSellAt * nse::cm::mbp::kMbpInfoSize;
+  const int needed = forwarded::kBodyAt - nse::header::kBodyAt + nse::records::kRecordsAt + recordSize;
+  if (length < needed || Load16(message + nse::records::kNoOfRecords) < 1) return;
+  const std::uint8_t* rec = message + nse::records::kRecordsAt;
+  info->hasBook = true;
+  info->token = cm ? Load16(rec + nse::cm::mbp::kToken) : Load32(rec + nse::fo::mbp::kToken);
+  info->bidQuantity = Load32(rec + mbpAt + nse::mbpinfo::kQuantity);
+  info->bidPrice = Load32(rec + mbpAt + nse::mbpinfo::kPrice);
+  info->askQuantity = Load32(rec + sellAt + nse::mbpinfo::kQuantity);
+  info->askPrice = Load32(rec + sellAt + nse::mbpinfo::kPrice);
 }
 
 }  // namespace

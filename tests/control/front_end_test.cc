@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "control/front_end.h"
+#include "control_fakes.h"
+
+namespace fh {
+namespace {
+
+using Kind = FrontEndAction::Kind;
+
+TEST(CommandLine, KeepsActionsInOrder) {
+  const char* argv[] = {"feedhandler", "--headless", "--workdir", "/w", "--system-drive", "/c",
+                        "--click", "BCAST DELTA", "--set", "1191=15000", "--click", "1020", "--set", "Timer >>=a=b"};
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(std::size(argv), argv, &c, &error)) << error;
+  EXPECT_TRUE(c.headless);
+  EXPECT_EQ(c.workDir, "/w");
+  EXPECT_EQ(c.systemDrive, "/c");
+  ASSERT_EQ(c.actions.size(), 4u);
+  EXPECT_EQ(c.actions[0].kind, Kind::kClick);
+  EXPECT_EQ(c.actions[0].control, "BCAST DELTA");
+  EXPECT_EQ(c.actions[1].kind, Kind::kSet);
+  EXPECT_EQ(c.actions[1].control, "1191");
+  EXPECT_EQ(c.actions[1].text, "15000");
+  EXPECT_EQ(c.actions[2].control, "1020");
+  EXPECT_EQ(c.actions[3].control, "Timer >>");
+  EXPECT_EQ(c.actions[3].text, "a=b");
+}
+
+TEST(CommandLine, RefusesUnknownOptionsAndMissingValues) {
+  CommandLine c;
+  std::string error;
+  const char* unknown[] = {"feedhandler", "--frobnicate"};
+  EXPECT_FALSE(ParseCommandLine(2, unknown, &c, &error));
+  EXPECT_EQ(error, "unknown option: --frobnicate");
+  const char* missing[] = {"feedhandler", "--click"};
+  EXPECT_FALSE(ParseCommandLine(2, missing, &c, &error));
+  const char* badSet[] = {"feedhandler", "--set", "15000"};
+  EXPECT_FALSE(ParseCommandLine(3, badSet, &c, &error));
+}
+
+TEST(CommandLine, ProgramWithoutWindowOrWithBadArgumentsReturnsTwo) {
+  testing::TempDir dir;
+  const std::string work = dir.path().string();
+  char prog[] = "feedhandler", wd[] = "--workdir", help[] = "--help", bad[] = "--bad", nowhere[] = "/no/such/dir";
+  char* noWindow[] = {prog, wd, const_cast<char*>(work.c_str()), nullptr};
+  EXPECT_EQ(RunFeedHandler(3, noWindow, nullptr), 2);
+  char* helpArgs[] = {prog, help, nullptr};
+  EXPECT_EQ(RunFeedHandler(2, helpArgs, nullptr), 0);
+  char* badArgs[] = {prog, bad, nullptr};
+  EXPECT_EQ(RunFeedHandler(2, badArgs, nullptr), 2);
+  char* missingDir[] = {prog, wd, nowhere, nullptr};
+  EXPECT_EQ(RunFeedHandler(3, missingDir, nullptr), 2);
+}
+
+TEST(CommandLine, SystemDriveDefaultsToEnvironmentThenWorkDir) {
+  testing::TempDir work, drive;
+  CommandLine c;
+  c.workDir = work.path().string();
+  std::string w, d, error;
+  ::unsetenv("FH_SYSTEM_DRIVE");
+  ASSERT_TRUE(ResolvePlaces(c, &w, &d, &error));
+  EXPECT_EQ(d, w);
+  ::setenv("FH_SYSTEM_DRIVE", drive.path().c_str(), 1);
+  ASSERT_TRUE(ResolvePlaces(c, &w, &d, &error));
+  EXPECT_EQ(d, drive.path().string());
+  ::unsetenv("FH_SYSTEM_DRIVE");
+}
+
+TEST(ActionLines, ParseTheFiveCommands) {
+  FrontEndAction a;
+  std::string error;
+  ASSERT_TRUE(ParseActionLine("  click   BCAST DELTA \r", &a, &error));
+  EXPECT_EQ(a.kind, Kind::kClick);
+  EXPECT_EQ(a.control, "BCAST DELTA");
+  ASSERT_TRUE(ParseActionLine("set 1188=10.0.0.5", &a, &error));
+  EXPECT_EQ(a.kind, Kind::kSet);
+  EXPECT_EQ(a.text, "10.0.0.5");
+  ASSERT_TRUE(ParseActionLine("grid", &a, &error));
+  EXPECT_EQ(a.kind, Kind::kGrid);
+  ASSERT_TRUE(ParseActionLine("state", &a, &error));
+  ASSERT_TRUE(ParseActionLine("title", &a, &error));
+  EXPECT_FALSE(ParseActionLine("click", &a, &error));
+  EXPECT_FALSE(ParseActionLine("grid 3", &a, &error));
+  EXPECT_FALSE(ParseActionLine("launch", &a, &error));
+  EXPECT_EQ(error, "unknown command: launch");
+}
+
+std::string Contents(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string s;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+  return s;
+}
+
+TEST(ActionLines, RunActionReportsUnknownAndDisabledControlsOnOneLineEach) {
+  testing::DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  RunAction(d, {Kind::kClick, "End", {}}, out, err);
+  RunAction(d, {Kind::kClick, "Bogus", {}}, out, err);
+  RunAction(d, {Kind::kSet, "1191", "15000"}, out, err);
+  RunAction(d, {Kind::kSet, "1210", "x"}, out, err);
+  RunAction(d, {Kind::kClick, "nse-fo", {}}, out, err);
+  RunAction(d, {Kind::kTitle, {}, {}}, out, err);
+  EXPECT_EQ(Contents(err),
+            "feedhandler: click on End ignored: the control is disabled, hidden or not clickable\n"
+            "feedhandler: unknown control: Bogus\n"
+            "feedhandler: set 1210 ignored: not an enabled edit\n");
+  EXPECT_EQ(Contents(out), "FH NFO\n");
+  EXPECT_EQ(rig.options.bridgePort.load(), 15000);
+  std::fclose(out);
+  std::fclose(err);
+}
+
+TEST(ActionLines, GridAndStatePrintTabSeparatedRows) {
+  testing::DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  std::FILE* out = std::tmpfile();
+  PrintGrid(d, out);
+  const std::string grid = Contents(out);
+  EXPECT_EQ(grid.substr(0, grid.find('\n', grid.find('\n') + 1) + 1), "Packet\tNSE-CASH\tNSE-FO\n0\t0\t0\n");
+  std::fclose(out);
+  out = std::tmpfile();
+  PrintState(d, out);
+  const std::string state = Contents(out);
+  EXPECT_NE(state.find("1020\tStart\t0\t1\t1\t\n"), std::string::npos);
+  EXPECT_NE(state.find("1191\t\t0\t1\t1\t14002\n"), std::string::npos);
+  EXPECT_NE(state.find("1244\tFeedHandler\t1\t1\t1\t\n"), std::string::npos);
+  std::fclose(out);
+}
+
+}  // namespace
+}  // namespace fh

@@ -1,0 +1,194 @@
+// The Bridge client's readers and the replay's record and capture readers.
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+
+#include <cstring>
+
+#include "client/packet_stream.h"
+#include "distribution/forwarded_packet.h"
+#include "nse/byteorder.h"
+#include "nse/layouts.h"
+#include "replay/replay_source.h"
+#include "test_dir.h"
+
+namespace fh::tools {
+namespace {
+
+std::vector<std::uint8_t> Packet(int code, int length) {
+  std::vector<std::uint8_t> p(static_cast<std::size_t>(length), 0);
+  Store16(p.data() + forwarded::kExchangeCode, forwarded::kExchangeNse);
+  Store16(p.data() + forwarded::kSegmentCode, forwarded::kSegmentCm);
+  Store16(p.data() + forwarded::kTransactionCode, static_cast<std::int16_t>(code));
+  Store16(p.data() + forwarded::kPacketLength, static_cast<std::int16_t>(length));
+  return p;
+}
+
+TEST(PacketStream, CutsPacketsThatArriveInPiecesAndTogether) {
+  auto a = Packet(7202, nse::cm::ticker::kPacketLength);
+  auto b = Packet(7208, nse::cm::mbp::kPacketLength);
+  std::vector<std::uint8_t> bytes = a;
+  bytes.insert(bytes.end(), b.begin(), b.end());
+  PacketStream stream;
+  std::vector<int> lengths;
+  auto collect = [&](const std::uint8_t*, int len) { lengths.push_back(len); };
+  // Byte by byte up to the middle of the header of the second, then the rest.
+  const std::size_t split = a.size() + 20;
+  for (std::size_t i = 0; i < split; ++i) ASSERT_TRUE(stream.Feed(&bytes[i], 1, collect));
+  EXPECT_EQ(lengths, std::vector<int>{496});
+  ASSERT_TRUE(stream.Feed(bytes.data() + split, bytes.size() - split, collect));
+  EXPECT_EQ(lengths, (std::vector<int>{496, 472}));
+  EXPECT_EQ(stream.pending(), 0u);
+}
+
+TEST(PacketStream, ALengthBelowTheHeaderBreaksTheStream) {
+  auto bad = Packet(7202, 46);
+  Store16(bad.data() + forwarded::kPacketLength, 45);
+  PacketStream stream;
+  int seen = 0;
+  EXPECT_FALSE(stream.Feed(bad.data(), bad.size(), [&](const std::uint8_t*, int) { ++seen; }));
+  EXPECT_TRUE(stream.broken());
+  EXPECT_EQ(seen, 0);
+}
+
+TEST(DescribePacket, ReadsTheBestBidAndAskOfAMarketByPricePacket) {
+  auto p = Packet(nse::cm::mbp::kCode, nse::cm::mbp::kPacketLength);
+  // The body is the converted message from offset 38: NoOfRecords, then records.
+  std::uint8_t* body = p.data() + forwarded::kBodyAt - nse::header::kBodyAt;
+  Store16(body + nse::records::kNoOfRecords, 1);
+  std::uint8_t* rec = body + nse::records::kRecordsAt;
+  Store16(rec + nse::cm::mbp::kToken, 2885);
+  Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kPrice, 123400);
+  Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kQuantity, 50);
+  Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::cm::mbp::kMbpSellAt * nse::cm::mbp::kMbpInfoSize + nse::mbpinfo::kPrice, 123500);
+  const PacketInfo info = DescribePacket(p.data(), static_cast<int>(p.size()));
+  ASSERT_TRUE(info.hasBook);
+  EXPECT_EQ(info.token, 2885);
+  EXPECT_EQ(info.bidPrice, 123400);
+  EXPECT_EQ(info.bidQuantity, 50);
+  EXPECT_EQ(info.askPrice, 123500);
+  EXPECT_EQ(FormatPacket(info), "pkt NSE seg=20 code=7208 len=472 token=2885 bid=123400x50 ask=123500x0");
+}
+
+TEST(DescribePacket, NeverReadsPastAShortPacket) {
+  auto p = Packet(nse::fo::mbp::kCode, forwarded::kHeaderSize + 4);
+  Store16(p.data() + forwarded::kSegmentCode, forwarded::kSegmentFo);
+  const PacketInfo info = DescribePacket(p.data(), static_cast<int>(p.size()));
+  EXPECT_FALSE(info.hasBook);
+  EXPECT_EQ(info.code, 7208);
+}
+
+TEST(DeltaLines, SplitsPrefixedAndUnprefixedLines) {
+  int segment = 0;
+  std::vector<DeltaItem> items;
+  ASSERT_TRUE(ParseDeltaLine("1,2885|123450,1594|51000", true, &segment, &items));
+  EXPECT_EQ(segment, 1);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].key, "2885");
+  EXPECT_EQ(items[1].number, 51000);
+  ASSERT_TRUE(ParseDeltaLine(",43521|-1", false, &segment, &items));
+  EXPECT_EQ(items[0].number, -1);
+  ASSERT_TRUE(ParseDeltaLine("1,22|1:22:ABC       :0:0:EQ", true, &segment, &items));
+  EXPECT_FALSE(items[0].isChange);
+  ASSERT_TRUE(ParseDeltaLine("4,IDXA|3510012", true, &segment, &items));
+  EXPECT_EQ(items[0].key, "IDXA");
+  EXPECT_EQ(items[0].number, 3510012);
+}
+
+TEST(DeltaLines, RejectsLinesOutsideTheGrammar) {
+  int segment = 0;
+  std::vector<DeltaItem> items;
+  EXPECT_FALSE(ParseDeltaLine("", true, &segment, &items));
+  EXPECT_FALSE(ParseDeltaLine("2885|1", false, &segment, &items));
+  EXPECT_FALSE(ParseDeltaLine("x,2885|1", true, &segment, &items));
+  EXPECT_FALSE(ParseDeltaLine(",2885", false, &segment, &items));
+}
+
+TEST(ClientView, KeepsTheLastValuePerPortAndKey) {
+  ClientView view;
+  EXPECT_TRUE(view.AddDeltaLine(2007, ",2885|100,2885|105"));
+  EXPECT_TRUE(view.AddDeltaLine(2017, "2,43521|7"));
+  EXPECT_FALSE(view.AddDeltaLine(2017, "garbage"));
+  EXPECT_EQ(view.lastValue["2007 2885"], 105);
+  EXPECT_EQ(view.lastValue["2017 2 43521"], 7);
+  EXPECT_EQ(view.malformedLines, 1);
+  EXPECT_NE(view.Summary().find("last 2017 2 43521 7\n"), std::string::npos);
+}
+
+TEST(BinRecords, CutsAtTheRecordSizeWithAShorterLastRecord) {
+  std::vector<std::uint8_t> file(512 * 2 + 100);
+  file[512] = 2;
+  const auto records = SplitBinRecords(file, 512);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[1].size(), 512u);
+  EXPECT_EQ(records[1][0], 2);
+  EXPECT_EQ(records[2].size(), 100u);
+  EXPECT_TRUE(SplitBinRecords({}, 512).empty());
+}
+
+// An Ethernet + IPv4 + UDP frame around a payload.
+std::vector<std::uint8_t> Frame(const std::vector<std::uint8_t>& payload, std::uint16_t fragment = 0) {
+  std::vector<std::uint8_t> f(14 + 20 + 8 + payload.size(), 0);
+  f[12] = 0x08;
+  std::uint8_t* ip = f.data() + 14;
+  ip[0] = 0x45;
+  StoreBe16(ip + 2, static_cast<std::int16_t>(20 + 8 + payload.size()));
+  StoreBe16(ip + 6, static_cast<std::int16_t>(fragment));
+  ip[8] = 1;
+  ip[9] = 17;
+  const std::uint8_t group[4] = {233, 1, 2, 5};
+  std::memcpy(ip + 16, group, 4);
+  std::uint8_t* udp = ip + 20;
+  StoreBe16(udp + 2, 34330);
+  StoreBe16(udp + 4, static_cast<std::int16_t>(8 + payload.size()));
+  std::memcpy(udp + 8, payload.data(), payload.size());
+  return f;
+}
+
+TEST(Capture, ReadsUdpDatagramsWithTheirDestinationAndSkipsFragments) {
+  CapturedDatagram d;
+  const std::vector<std::uint8_t> payload = {2, 0, 0, 1, 9, 9};
+  const auto frame = Frame(payload);
+  ASSERT_TRUE(ParseUdpFrame(DLT_EN10MB, frame.data(), frame.size(), frame.size(), &d));
+  EXPECT_EQ(d.dstAddress, 0xE9010205u);
+  EXPECT_EQ(d.dstPort, 34330);
+  EXPECT_EQ(d.payload, payload);
+  const auto fragment = Frame(payload, 0x2000);
+  EXPECT_FALSE(ParseUdpFrame(DLT_EN10MB, fragment.data(), fragment.size(), fragment.size(), &d));
+  EXPECT_FALSE(ParseUdpFrame(DLT_EN10MB, frame.data(), frame.size() - 1, frame.size(), &d));  // cut by snaplen
+  auto lying = frame;
+  StoreBe16(lying.data() + 14 + 20 + 4, 2000);  // UDP length past the frame
+  EXPECT_FALSE(ParseUdpFrame(DLT_EN10MB, lying.data(), lying.size(), lying.size(), &d));
+}
+
+TEST(Capture, ReadsBackAWrittenCaptureInOrderWithItsTimes) {
+  testing::TempDir dir;
+  const std::string path = dir.File("feed.pcap");
+  pcap_t* dead = pcap_open_dead_with_tstamp_precision(DLT_EN10MB, 65535, PCAP_TSTAMP_PRECISION_NANO);
+  pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
+  ASSERT_NE(dumper, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    const auto frame = Frame({static_cast<std::uint8_t>(i)});
+    pcap_pkthdr h{};
+    h.ts.tv_sec = 100;
+    h.ts.tv_usec = i * 500;  // nanoseconds in a nano-precision file
+    h.caplen = h.len = static_cast<bpf_u_int32>(frame.size());
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frame.data());
+  }
+  pcap_dump_close(dumper);
+  pcap_close(dead);
+
+  PcapReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(path, &error)) << error;
+  for (int i = 0; i < 3; ++i) {
+    auto d = reader.Next();
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->payload, std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)});
+    EXPECT_EQ(d->timeNs, 100'000'000'000LL + i * 500);
+  }
+  EXPECT_FALSE(reader.Next());
+  EXPECT_FALSE(reader.Open(dir.File("missing.pcap"), &error));
+}
+
+}  // namespace
+}  // namespace fh::tools

@@ -1,0 +1,85 @@
+// Two receivers may frame datagrams of one segment at the same time (a group
+// that carries another segment's datagrams); the dialog reads the counters
+// meanwhile. ThreadSanitizer checks this test.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "feedstate/exg_seg.h"
+#include "intake/framing.h"
+#include "intake/intake_fixtures.h"
+#include "test_dir.h"
+
+namespace fh {
+namespace {
+
+using testing::Bytes;
+using testing::DatagramBuilder;
+using testing::PlainPacket;
+
+struct CountingDecoder {
+  int calls = 0;  // plain int: the framing runs one segment's decoder at a time
+  static void Decode(void* self, std::uint8_t* message, int length) {
+    auto* me = static_cast<CountingDecoder*>(self);
+    ++me->calls;
+    if (length > 0) message[0] ^= 1;
+  }
+};
+
+TEST(FramingThreads, ReceiversSharingASegmentAndACounterReaderStayConsistent) {
+  testing::TempDir dir;
+  testing::TestFeed feed;
+  feed.options.writeBin = 1;
+  feed.options.pktCounters = 1;
+  ASSERT_TRUE(feed.files.Open(kSegNfo, SegmentFiles::kBinFile, dir.File("fo"), "ab+"));
+  Framing framing(feed.ctx);
+  CountingDecoder fo;
+  CountingDecoder cm;
+  framing.SetDecoder(kSegNfo, DecoderEntry{&CountingDecoder::Decode, &fo});
+  framing.SetDecoder(kSegNcm, DecoderEntry{&CountingDecoder::Decode, &cm});
+
+  const Bytes foDatagram = DatagramBuilder(kNetIdFo)
+                               .Compressed(PlainPacket{7208, 466}.Build())
+                               .Uncompressed(PlainPacket{7202, 100}.Build())
+                               .Build();
+  const Bytes cmDatagram = DatagramBuilder(kNetIdCm).Compressed(PlainPacket{7208, 466}.Build()).Build();
+  constexpr int kRounds = 400;
+
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    std::uint32_t last = 0;
+    while (!done.load()) {
+      const std::uint32_t now = framing.Counters().Datagrams(kSegNfo);
+      EXPECT_GE(now, last);
+      last = now;
+      (void)feed.grid.CellText(1, 1);
+    }
+  });
+  std::vector<std::thread> receivers;
+  for (int r = 0; r < 2; ++r) {
+    receivers.emplace_back([&] {
+      Bytes cmBuf = cmDatagram;
+      for (int i = 0; i < kRounds; ++i) {
+        framing.FrameFoDatagram(foDatagram.data(), static_cast<int>(foDatagram.size()));
+        cmBuf = cmDatagram;
+        framing.FrameCmDatagram(cmBuf.data(), static_cast<int>(cmBuf.size()));
+      }
+    });
+  }
+  for (auto& t : receivers) t.join();
+  done = true;
+  reader.join();
+  feed.files.Close(kSegNfo, SegmentFiles::kBinFile);
+
+  EXPECT_EQ(fo.calls, 2 * kRounds * 2);
+  EXPECT_EQ(cm.calls, 2 * kRounds);
+  EXPECT_EQ(framing.Counters().Datagrams(kSegNfo), 2u * kRounds);
+  EXPECT_EQ(framing.Counters().Compressed(kSegNfo), 2u * kRounds);
+  EXPECT_EQ(feed.grid.CellText(1, 1), std::to_string(2 * kRounds));
+  EXPECT_EQ(testing::ReadFile(dir.File("fo")).size(), 2u * kRounds * foDatagram.size());
+}
+
+}  // namespace
+}  // namespace fh

@@ -1,0 +1,103 @@
+// Building NSE broadcast traffic as the exchange sends it: plain packets (8
+// leading bytes, the 40-byte BcastHeader, the body; every integer big-endian)
+// and datagrams of several packets, most of them LZO1Z-compressed.
+//
+// Offsets given to NseMessage are from the message address, as in
+// nse/layouts.h; the header fields are written from nse/bcast_header.h.
+// Thread safety: one owner per object.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "nse/bcast_header.h"
+
+namespace fh::sim {
+
+// NSE net ids of the three segments (first byte of a datagram).
+inline constexpr int kNetIdCm = 4;
+inline constexpr int kNetIdFo = 2;
+inline constexpr int kNetIdCd = 6;
+int NetIdOfSegment(int segment);  // 1, 2, 3 -> 4, 2, 6; anything else 0
+
+// Bytes between the start of BcastHeader and the message address.
+inline constexpr int kHeaderBeforeMessage = nse::packet::kMessageAt - nse::packet::kHeaderAt;
+
+class NseMessage {
+ public:
+  static constexpr int kMaxPlain = 1024;
+
+  // messageLength counts the bytes from the message address (a layout's
+  // kMessageLength); the header's MessageLength, which counts from the start
+  // of BcastHeader, is 2 more.
+  NseMessage(int transactionCode, int messageLength);
+
+  std::uint8_t* message() { return bytes_.data() + nse::packet::kMessageAt; }
+  const std::uint8_t* message() const { return bytes_.data() + nse::packet::kMessageAt; }
+  int transactionCode() const { return code_; }
+  int messageLength() const { return messageLength_; }
+
+  void Put16(int offset, int value);
+  void Put32(int offset, std::int32_t value);
+  void PutDouble(int offset, double value);
+  void PutText(int offset, std::string_view text, int width);  // blank padded
+  void SetLogTime(std::int32_t t);
+  void SetErrorCode(int e);
+  void SetAlphaChar(std::string_view two);
+
+  // The whole plain packet: 8 + MessageLength bytes.
+  std::span<const std::uint8_t> plain() const { return {bytes_.data(), static_cast<std::size_t>(plainSize_)}; }
+
+ private:
+  std::array<std::uint8_t, kMaxPlain> bytes_{};
+  int code_ = 0;
+  int messageLength_ = 0;
+  int plainSize_ = 0;
+};
+
+// Compresses with lzo1z_999_compress, the exchange's compressor.
+class Lzo1zCompressor {
+ public:
+  Lzo1zCompressor();
+  // Returns the compressed length, or 0 when out cannot hold it.
+  int Compress(std::span<const std::uint8_t> in, std::uint8_t* out, int outCapacity);
+
+ private:
+  std::vector<std::uint8_t> work_;
+};
+
+// One datagram: net id, a byte not read, the big-endian packet count, then the
+// packets, each a big-endian compLen and compLen compressed bytes (compLen > 0)
+// or compLen 0 and the plain packet itself.
+class DatagramBuilder {
+ public:
+  explicit DatagramBuilder(int netId, int maxSize = nse::datagram::kMaxSize);
+
+  // Appends a packet, compressed or plain. False (datagram unchanged) when
+  // it does not fit in maxSize.
+  bool Add(std::span<const std::uint8_t> plain, bool compress, Lzo1zCompressor& lzo);
+  // Raw appends for malformed traffic: a packet with the given compLen field
+  // followed by the bytes as they stand.
+  bool AddRaw(int compLen, std::span<const std::uint8_t> data);
+  // Overwrites the packet count (to declare more or fewer than were added).
+  void SetDeclaredPackets(int count);
+  // Zero bytes after the last packet up to size (never shrinks).
+  void PadTo(int size);
+  void Reset();
+
+  int packets() const { return packets_; }
+  int size() const { return size_; }
+  std::span<const std::uint8_t> bytes() const { return {bytes_.data(), static_cast<std::size_t>(size_)}; }
+
+ private:
+  std::array<std::uint8_t, 4096> bytes_{};
+  int netId_;
+  int maxSize_;
+  int size_ = 0;
+  int packets_ = 0;
+};
+
+}  // namespace fh::sim
