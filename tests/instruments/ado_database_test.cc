@@ -80,7 +80,7 @@ TEST(AdoDatabase, AMissingDataSourceLeavesTheErrorBlock) {
   EXPECT_EQ(db.LastErrorCode(), 0x80004005u);
   EXPECT_EQ(db.LastErrorText(),
             std::string("Connection String = ") + kConnection +
-                "\nCADODataBase Error\n\tCode = 80004005\n\tCode meaning = Unspecified error\n\tSource = Microsoft "
+                "\nCADODataBase Error\n\tCode = 80004005\n\tCode meaning = Operation failed (E_FAIL)\n\tSource = Microsoft "
                 "JET Database Engine\n\tDescription = 'C:\\' is not a valid path.  Make sure that the path name is "
                 "spelled correctly and that you are connected to the server on which the file resides.\n");
 }
@@ -93,7 +93,7 @@ TEST_F(AdoTest, RefusesOtherProvidersDrivesAndFolders) {
       << db.LastErrorText();
 
   EXPECT_FALSE(db.Open("Data Source=C:\\;"));
-  EXPECT_EQ(db.LastErrorCode(), 0x80004005u);
+  EXPECT_EQ(db.LastErrorCode(), 0x800A0E7Au);
   EXPECT_FALSE(db.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=D:\\;Extended Properties='text'"));
   EXPECT_FALSE(db.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\..\\;Extended Properties='text'"));
   EXPECT_FALSE(db.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\;Extended Properties='Excel 8.0'"));
