@@ -34,11 +34,15 @@ constexpr char kUsage[] =
     "  --no-delta               do not listen on ports 2007 and 2017\n"
     "  --count N                stop after N forwarded packets\n"
     "  --seconds S              stop after S seconds (default: until Ctrl-C)\n"
-    "  --idle-seconds S         stop once nothing arrived for S seconds\n"
+    "  --idle-seconds S         stop once nothing arrived for S seconds after the feed\n"
+    "                           started (the first packet, or without a connection the\n"
+    "                           first delta line)\n"
     "  --connect-timeout S      keep retrying the connection this long (default 10)\n"
+    "  --connect-optional       when the connection fails, go on with the delta ports\n"
     "  --summary FILE           write the summary (packets per kind, last values) to FILE\n"
     "  --record FILE            write the received TCP byte stream to FILE\n"
     "  --ready FILE             create FILE once connected and listening\n"
+    "  --print-every N          print one packet and one delta line in N (default 1)\n"
     "  --quiet                  print only the summary\n"
     "  --allow-host-network     run outside scripts/netns-run (never used by scripts or tests)\n";
 
@@ -51,8 +55,10 @@ struct Args {
   double seconds = -1;
   double idleSeconds = -1;
   double connectTimeout = 10;
+  bool connectOptional = false;
   std::string summaryFile, recordFile, readyFile;
   bool quiet = false;
+  long long printEvery = 1;
   bool allowHost = false;
 };
 
@@ -88,6 +94,8 @@ bool ParseArgs(int argc, char** argv, Args* a) {
       a->requests += v;
     } else if (arg == "--no-tcp") {
       a->tcp = false;
+    } else if (arg == "--connect-optional") {
+      a->connectOptional = true;
     } else if (arg == "--no-delta") {
       a->delta = false;
     } else if (arg == "--count" || arg == "--seconds" || arg == "--idle-seconds" || arg == "--connect-timeout") {
@@ -110,6 +118,14 @@ bool ParseArgs(int argc, char** argv, Args* a) {
     } else if (arg == "--ready") {
       if (!value(&v)) return false;
       a->readyFile = v;
+    } else if (arg == "--print-every") {
+      if (!value(&v)) return false;
+      const auto n = fh::tools::ParseInt(v);
+      if (!n || *n < 1) {
+        std::fprintf(stderr, "bridge-client: bad number for --print-every: %s\n", v);
+        return false;
+      }
+      a->printEvery = *n;
     } else if (arg == "--quiet") {
       a->quiet = true;
     } else if (arg == "--allow-host-network") {
@@ -156,7 +172,11 @@ int main(int argc, char** argv) {
   int tcpFd = -1;
   if (args.tcp) {
     tcpFd = fh::tools::ConnectTcp(args.server, static_cast<int>(args.connectTimeout * 1000));
-    if (tcpFd < 0) return 1;
+    if (tcpFd < 0 && !args.connectOptional) return 1;
+  }
+  if (tcpFd < 0 && args.tcp) {
+    std::printf("bridge-client: no connection; listening to the delta ports only\n");
+  } else if (tcpFd >= 0) {
     if (!args.quiet) std::printf("bridge-client: connected to %s:%d\n", args.server.address.c_str(), args.server.port);
     if (!args.requests.empty()) {
       if (!SendAll(tcpFd, args.requests)) {
@@ -188,7 +208,11 @@ int main(int argc, char** argv) {
   while (!gStop) {
     const std::int64_t now = fh::tools::NowNs();
     if (args.seconds >= 0 && now - start >= static_cast<std::int64_t>(args.seconds * 1e9)) break;
-    if (args.idleSeconds >= 0 && now - lastArrival >= static_cast<std::int64_t>(args.idleSeconds * 1e9)) break;
+    // Idle time counts once the feed has started: from the first packet on a
+    // connection, else from the first delta line.
+    const bool feedStarted = tcpFd >= 0 ? view.packets > 0 : view.deltaLines[0] + view.deltaLines[1] > 0;
+    if (args.idleSeconds >= 0 && feedStarted && now - lastArrival >= static_cast<std::int64_t>(args.idleSeconds * 1e9))
+      break;
     if (args.count >= 0 && view.packets >= args.count) break;
 
     fds.clear();
@@ -217,7 +241,8 @@ int main(int argc, char** argv) {
         const bool ok = stream.Feed(buffer.data(), static_cast<std::size_t>(n), [&](const std::uint8_t* pkt, int len) {
           const auto info = fh::tools::DescribePacket(pkt, len);
           view.AddPacket(info);
-          if (!args.quiet) std::printf("%s\n", fh::tools::FormatPacket(info).c_str());
+          if (!args.quiet && view.packets % args.printEvery == 1 % args.printEvery)
+            std::printf("%s\n", fh::tools::FormatPacket(info).c_str());
         });
         if (!ok) {
           std::fprintf(stderr, "bridge-client: packet stream broken (a packet length below 46); closing\n");
@@ -231,7 +256,9 @@ int main(int argc, char** argv) {
         lastArrival = fh::tools::NowNs();
         const std::string_view text(line, static_cast<std::size_t>(n));
         const bool ok = view.AddDeltaLine(deltaPort[k], text);
-        if (!args.quiet) std::printf("delta %d %s%.*s\n", deltaPort[k], ok ? "" : "(malformed) ", static_cast<int>(n), line);
+        const long long lines = view.deltaLines[0] + view.deltaLines[1];
+        if (!args.quiet && (!ok || lines % args.printEvery == 1 % args.printEvery))
+          std::printf("delta %d %s%.*s\n", deltaPort[k], ok ? "" : "(malformed) ", static_cast<int>(n), line);
       }
     }
     if (!args.quiet) std::fflush(stdout);

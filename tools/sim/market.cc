@@ -554,6 +554,7 @@ std::span<const std::uint8_t> NseDatagramSource::Next(Ledger* ledger, int* messa
       }
     }
     if (ledger != nullptr) ledger->Commit(pendingFx_);
+    if (observer_) observer_(pending_, pendingFx_);
     havePending_ = false;
     ++added;
   }

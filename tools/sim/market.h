@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -139,7 +140,12 @@ class NseDatagramSource {
   // the ledger (which may be null). Returns its bytes (valid until the next call).
   std::span<const std::uint8_t> Next(Ledger* ledger, int* messages);
 
+  // Called with every message that goes into a datagram, in sending order.
+  using Observer = std::function<void(const NseMessage&, const Effects&)>;
+  void SetObserver(Observer observer) { observer_ = std::move(observer); }
+
  private:
+  Observer observer_;
   NseSegmentFeed& feed_;
   int plainPercent_;
   int fixedSize_;
