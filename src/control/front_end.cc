@@ -60,13 +60,13 @@ bool SplitSet(std::string_view value, FrontEndAction* out, std::string* error) {
   return true;
 }
 
-// A log line as one output line: trailing line ends dropped, inner ones
-// turned into blanks.
+// A log line as one output line: trailing line ends dropped, inner ones and
+// other control bytes (a NUL net id formatted with "%c") turned into blanks.
 void PrintLogLine(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   char buffer[600];
   const std::size_t n = std::min(line.size(), sizeof buffer - 2);
-  for (std::size_t i = 0; i < n; ++i) buffer[i] = (line[i] == '\n' || line[i] == '\r') ? ' ' : line[i];
+  for (std::size_t i = 0; i < n; ++i) buffer[i] = static_cast<unsigned char>(line[i]) < 0x20 ? ' ' : line[i];
   buffer[n] = '\n';
   std::fwrite(buffer, 1, n + 1, stdout);
   std::fflush(stdout);

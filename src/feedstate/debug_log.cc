@@ -1,7 +1,6 @@
 #include "feedstate/debug_log.h"
 
 #include <cstdio>
-#include <string>
 
 #include "feedstate/exg_seg.h"
 #include "feedstate/file_places.h"
@@ -11,8 +10,11 @@ namespace fh {
 int WriteDebugLog(const FilePlaces& places, std::string_view text, int seg) {
   const char* suffix = SuffixForSelector(seg);
   if (suffix == nullptr) return 0;
-  const std::string path = places.Work(std::string("FH_Debuglog_") + suffix + ".txt");
-  std::FILE* f = std::fopen(path.c_str(), "a+");
+  char name[32];
+  std::snprintf(name, sizeof name, "FH_Debuglog_%s.txt", suffix);
+  char path[4096];
+  if (!places.WorkInto(path, sizeof path, name)) return 0;
+  std::FILE* f = std::fopen(path, "a+");
   if (f == nullptr) return 0;
   std::fwrite(text.data(), 1, text.size(), f);
   std::fputc('\n', f);

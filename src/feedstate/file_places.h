@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <cstddef>
 #include <string_view>
 
 namespace fh {
@@ -17,12 +18,16 @@ class FilePlaces {
   // Empty paths mean the process's current directory.
   FilePlaces() = default;
   FilePlaces(std::filesystem::path workDir, std::filesystem::path systemDrive)
-      : workDir_(std::move(workDir)), systemDrive_(std::move(systemDrive)) {}
+      : workDir_(std::move(workDir)), systemDrive_(std::move(systemDrive)), workPrefix_(workDir_.string()) {
+    if (!workPrefix_.empty() && workPrefix_.back() != '/') workPrefix_ += '/';
+  }
 
   // A file of the working directory, such as "BPACK_NCM.TXT".
   std::string Work(std::string_view name) const;
   // A file of the system drive, such as "security.txt" for "C:\security.txt".
   std::string SystemDrive(std::string_view name) const;
+  // Work(name) formed into out without allocating; false when it does not fit.
+  bool WorkInto(char* out, std::size_t size, std::string_view name) const;
 
   const std::filesystem::path& WorkDir() const { return workDir_; }
   const std::filesystem::path& SystemDriveDir() const { return systemDrive_; }
@@ -30,6 +35,7 @@ class FilePlaces {
  private:
   std::filesystem::path workDir_;
   std::filesystem::path systemDrive_;
+  std::string workPrefix_;  // workDir_ with a trailing '/', or empty
 };
 
 }  // namespace fh

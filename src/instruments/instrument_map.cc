@@ -43,7 +43,7 @@ InstrumentRecord* InstrumentMap::NewRecordLocked(std::int32_t token, std::string
   InstrumentRecord& r = records_.emplace_back();
   r.token = token;
   const std::size_t n = std::min(name.size(), sizeof r.name - 1);
-  std::memcpy(r.name, name.data(), n);
+  if (n > 0) std::memcpy(r.name, name.data(), n);
   r.name[n] = '\0';
   return &r;
 }

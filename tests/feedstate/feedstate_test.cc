@@ -69,10 +69,10 @@ TEST(LogList, CutsLongLinesAndTellsTheObserverInOrder) {
   EXPECT_EQ(seen[1], "NSE FO 233.1.2.5|34330");
 }
 
-TEST(LogList, EndsALineAtANulByteAsTheTextWouldEnd) {
+TEST(LogList, KeepsEveryByteOfAFormattedLineEvenANul) {
   LogList log;
   log.LogFormat("cnet=%c pkts=%d", 0, 3);
-  EXPECT_EQ(log.Line(0), "cnet=");
+  EXPECT_EQ(log.Line(0), std::string("cnet=\0 pkts=3", 13));
 }
 
 TEST(LogList, TakesLinesFromManyThreads) {
