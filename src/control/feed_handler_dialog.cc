@@ -531,10 +531,10 @@ void FeedHandlerDialog::OnPktCounters() {
   constexpr int kCash = CounterGrid::kCashColumn;
   constexpr int kFo = CounterGrid::kFoColumn;
   grid.SetCounterCell(0, services_.CmCounter(CmCount::kMessagesToDecoder, 0), kCash);
-  for (int code : {1833, 1836, 6013, 6501, 6511, 6541, 6581, 6582, 7200, 7201, 7202})
-    grid.SetCounterCell(code, services_.CmCounter(CmCount::kByCode, code), kCash);
-  grid.SetCounterCell(7203, services_.CmCounter(CmCount::kByCode, 7203), kFo);
-  for (int code : {7206, 7207, 7208, 7210, 7211, 7305, 7306, 9010, 9011})
+  // Row 7203 shows each decoder's own industry-index count in its own column,
+  // as the decoders themselves write it; the refresh writes the CM one.
+  for (int code : {1833, 1836, 6013, 6501, 6511, 6541, 6581, 6582, 7200, 7201, 7202, 7203, 7206, 7207, 7208,
+                   7210, 7211, 7305, 7306, 9010, 9011})
     grid.SetCounterCell(code, services_.CmCounter(CmCount::kByCode, code), kCash);
   grid.SetCounterCell(0, services_.CmCounter(CmCount::kDatagrams, 0), kFo);
   grid.SetCounterCell(1, services_.CmCounter(CmCount::kCompressedPackets, 0), kFo);

@@ -27,8 +27,7 @@ enum class CmCount {
   kDatagrams,            // CM datagrams
   kCompressedPackets,    // CM compressed packets
   kUncompressedPackets,  // CM uncompressed packets
-  kByCode,               // CM messages of one transaction code (7203: the
-                         // counter shared by the CM and F&O decoders)
+  kByCode,               // CM messages of one transaction code
 };
 
 class FeedServices {

@@ -88,8 +88,6 @@ long long LiveFeed::CmCounter(CmCount what, int code) const {
     case CmCount::kCompressedPackets: return packets.Compressed(kSegNcm);
     case CmCount::kUncompressedPackets: return packets.Uncompressed(kSegNcm);
     case CmCount::kByCode:
-      // Code 7203 is one count of both decoders.
-      if (code == 7203) return static_cast<long long>(nse::Read(industryIndex_.cm)) + nse::Read(industryIndex_.fo);
       return ncm_.Count(code);
   }
   return 0;

@@ -164,8 +164,8 @@ TEST(DialogPktCounters, WithNseCmWritesTheCashCountersByTheTable) {
   EXPECT_EQ(g.CellText(RowOf(g, "1"), 2), "300000");
   EXPECT_EQ(g.CellText(RowOf(g, "1833"), 1), "501833");
   EXPECT_EQ(g.CellText(RowOf(g, "9011"), 1), "509011");
-  EXPECT_EQ(g.CellText(RowOf(g, "7203"), 2), "507203");
-  EXPECT_EQ(g.CellText(RowOf(g, "7203"), 1), "0");
+  EXPECT_EQ(g.CellText(RowOf(g, "7203"), 1), "507203");
+  EXPECT_EQ(g.CellText(RowOf(g, "7203"), 2), "0");
   // Codes the cash refresh does not name stay as they were.
   EXPECT_EQ(g.CellText(RowOf(g, "2009"), 1), "0");
   EXPECT_EQ(g.CellText(RowOf(g, "7320"), 1), "0");
