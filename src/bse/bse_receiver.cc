@@ -164,9 +164,11 @@ void BseReceiverThread::Run(std::stop_token stop) {
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(args_.port));
   // A text of four numbers that is no address (a part above 255) reads as
-  // 255.255.255.255 and is refused like an address the host does not have.
-  const bool valid = ::inet_pton(AF_INET, args_.groupIp, &address.sin_addr) == 1;
+  // 255.255.255.255 and is refused like an address the host does not have; a
+  // port that does not fit 16 bits is refused too rather than cut to another.
+  bool valid = ::inet_pton(AF_INET, args_.groupIp, &address.sin_addr) == 1;
   if (!valid) address.sin_addr.s_addr = INADDR_NONE;
+  if (args_.port < 0 || args_.port > 65535) valid = false;
   const auto* bytes = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
 
   if (!valid || ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {

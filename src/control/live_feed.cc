@@ -4,6 +4,8 @@
 
 #include "distribution/output_sockets.h"
 #include "feedstate/exg_seg.h"
+#include "instruments/ado_database.h"
+#include "instruments/masters.h"
 #include "intake/receiver.h"
 
 namespace fh {
@@ -40,7 +42,12 @@ LiveFeed::~LiveFeed() {
   server_.Stop();
 }
 
-void LiveFeed::LoadMasters() {}
+void LiveFeed::LoadMasters() {
+  // The dialog's one database connection; the loaders open and close it.
+  CADODatabase database(context_.places);
+  LoadSecurityMaster(context_, database, instruments_);
+  LoadContractMaster(context_, database, instruments_);
+}
 
 std::unique_ptr<RunningReceiver> LiveFeed::StartNseReceiver(int seg, std::string_view address, int port) {
   if (seg != kSegNcm && seg != kSegNfo && seg != kSegNcd) return nullptr;

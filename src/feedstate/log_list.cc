@@ -13,6 +13,8 @@ LogList::LogList(std::size_t capacity)
       capacity_(std::max<std::size_t>(capacity, 1)) {}
 
 void LogList::LogLine(std::string_view text) {
+  // A line is a C text: a NUL byte formatted into it (a "%c" of byte 0) ends it.
+  text = text.substr(0, text.find('\0'));
   const std::size_t n = std::min(text.size(), kLineSize - 1);
   std::lock_guard lock(mutex_);
   const std::size_t slot = sequence_ % capacity_;

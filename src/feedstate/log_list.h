@@ -26,7 +26,8 @@ class LogList {
 
   explicit LogList(std::size_t capacity = kDefaultCapacity);
 
-  // Inserts text as line 0. Text longer than 511 bytes is cut.
+  // Inserts text as line 0. Text ends at its first NUL byte, and is cut to
+  // 511 bytes.
   void LogLine(std::string_view text);
   // printf-style convenience: formats into a 512-byte buffer, then LogLine.
   void LogFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -15,6 +15,9 @@ constexpr int kViewVolume = 7;
 constexpr int kViewCol1 = 1;
 constexpr int kViewCol2 = 2;
 
+// Room for some 196,000 contracts before tokens go through the table each time.
+constexpr int kCacheSlotsLog2 = 18;
+
 constexpr int kTotalRow = 0;  // grid row "0" shows the message total
 
 }  // namespace
@@ -25,6 +28,7 @@ DerivativeDecoder::DerivativeDecoder(FeedContext& context, InstrumentMap& instru
       instruments_(instruments),
       out_(out),
       segment_(segment),
+      records_(instruments, segment, kCacheSlotsLog2),
       lines_(out, context.options.bcastDelta, segment, allDelta),
       packet_(segmentCode, divisor) {}
 
@@ -58,7 +62,7 @@ void DerivativeDecoder::CountAndShow(Counter& counter, int rowCode) {
 }
 
 void DerivativeDecoder::ReportChange(std::int32_t token, std::int32_t value) {
-  const int r = instruments_.UpdateLastValue(segment_, token, value);
+  const int r = records_.UpdateLastValue(token, value);
   if (r == 0) return;
   char item[kChangeItemSize];
   const int n = FormatChangeItem(item, token, value);

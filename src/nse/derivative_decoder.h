@@ -19,6 +19,7 @@
 #include "feedstate/feed_context.h"
 #include "instruments/instrument_map.h"
 #include "nse/decoder_support.h"
+#include "nse/record_cache.h"
 
 namespace fh::nse {
 
@@ -68,6 +69,7 @@ class DerivativeDecoder {
   const int segment_;
 
   Counter total_{0};
+  RecordCache records_;
   MessageHead head_{};
   DeltaLines lines_;
   PacketStage packet_;

@@ -16,6 +16,9 @@ constexpr int kViewTotals = 8;
 constexpr int kViewCol1 = 1;
 constexpr int kViewCol2 = 2;
 
+// Capital-market tokens are 16-bit: at most 65,536 of them.
+constexpr int kCacheSlotsLog2 = 17;
+
 // Codes the capital-market feed carries that are dropped without a trace.
 bool Ignored(int code) {
   switch (code) {
@@ -36,6 +39,7 @@ NcmDecoder::NcmDecoder(FeedContext& context, InstrumentMap& instruments, BridgeO
       instruments_(instruments),
       out_(out),
       industryIndex_(industryIndex),
+      records_(instruments, kSegment, kCacheSlotsLog2),
       lines_(out, context.options.bcastDelta, kSegment, true),
       packet_(kSegmentCodeCm, kDivisorCm) {}
 
@@ -83,7 +87,7 @@ void NcmDecoder::CountAndShow(Counter& counter, int rowCode) {
 }
 
 void NcmDecoder::ReportChange(std::int32_t token, std::int32_t value) {
-  const int r = instruments_.UpdateLastValue(kSegment, token, value);
+  const int r = records_.UpdateLastValue(token, value);
   if (r == 0) return;
   char item[kChangeItemSize];
   const int n = FormatChangeItem(item, token, value);

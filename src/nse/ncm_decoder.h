@@ -18,6 +18,7 @@
 #include "instruments/instrument_map.h"
 #include "intake/decoder_entry.h"
 #include "nse/decoder_support.h"
+#include "nse/record_cache.h"
 
 namespace fh::nse {
 
@@ -66,6 +67,7 @@ class NcmDecoder {
   Counter counts_[kSlots] = {};
   ReportedCodes reported_{"NCM,"};
 
+  RecordCache records_;
   MessageHead head_{};
   DeltaLines lines_;
   PacketStage packet_;

@@ -194,6 +194,16 @@ TEST_F(BseReceiverTest, AddressThatIsNoAddressFailsTheBind) {
   EXPECT_TRUE(feed.exit.Codes().empty());
 }
 
+TEST_F(BseReceiverTest, PortBeyondSixteenBitsFailsTheBind) {
+  ::testing::internal::CaptureStderr();
+  auto receiver = Start(Args("127.0.0.1", 65536 + port));
+  ASSERT_TRUE(WaitFor([&] { return receiver->state() == BseReceiverThread::State::kEnded; }));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Could not bind name to socket.\n");
+  char failed[64];
+  std::snprintf(failed, sizeof failed, "Server Failed to Bind on 127.0.0.1 | %d\n", 65536 + port);
+  EXPECT_EQ(feed.LinesContaining("Server"), std::vector<std::string>{failed});
+}
+
 TEST_F(BseReceiverTest, AddressTextOfFewerThanFourNumbersEndsTheProgramWithUsage) {
   ::testing::internal::CaptureStderr();
   auto receiver = Start(Args("localhost", port));

@@ -85,6 +85,19 @@ TEST(End, StopsTheNseReceiversLeavesBseAndReturnsToIdle) {
   EXPECT_EQ(rig.CountPrefix("bse:"), 1);
 }
 
+TEST(Start, CalledAgainWithoutEndStopsTheReceiverItReplaces) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseCd);
+  d.Click(ctl::kServer);
+  d.OnStart();
+  rig.events.clear();
+  d.OnStart();  // not reachable by a click: Start is disabled while running
+  EXPECT_EQ(rig.CountPrefix("stop:3"), 1);
+  EXPECT_EQ(rig.events.back(), "nse:3 233.1.2.5 34567");
+  EXPECT_TRUE(d.ReceiverRunning(3));
+}
+
 struct GuardedAddress {
   char address[kAddressTextSize];
   char marker;

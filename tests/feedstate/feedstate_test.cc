@@ -69,6 +69,12 @@ TEST(LogList, CutsLongLinesAndTellsTheObserverInOrder) {
   EXPECT_EQ(seen[1], "NSE FO 233.1.2.5|34330");
 }
 
+TEST(LogList, EndsALineAtANulByteAsTheTextWouldEnd) {
+  LogList log;
+  log.LogFormat("cnet=%c pkts=%d", 0, 3);
+  EXPECT_EQ(log.Line(0), "cnet=");
+}
+
 TEST(LogList, TakesLinesFromManyThreads) {
   LogList log(100);
   std::vector<std::jthread> threads;
