@@ -1,6 +1,6 @@
 // The security and contract masters through the text provider: the input is
 // the security master, a NUL byte, then the contract master. Both loaders run
-// over a fresh instrument map.
+// over the process's instrument map.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto split = input.find('\0');
   WriteText(h->dir / "security.txt", input.substr(0, split));
   WriteText(h->dir / "contract.txt", split == std::string_view::npos ? std::string_view() : input.substr(split + 1));
-  fh::InstrumentMap map;
+  // One map for the whole run (a fresh one per input costs its large token
+  // cache): the loaders' inserts of keys already present are part of the test.
+  fh::InstrumentMap& map = h->instruments;
   fh::CADODatabase database(h->places);
   database.Open(fh::kMasterConnectionString);
   fh::LoadSecurityMaster(h->places, h->log, h->boxes, database, map);
