@@ -257,7 +257,7 @@ bool FeedHandlerDialog::Click(int id) {
 
 bool FeedHandlerDialog::SetText(int id, std::string_view text) {
   ControlState* c = Find(id);
-  if (c == nullptr || c->kind != ControlKind::kEdit || !c->enabled) return false;
+  if (c == nullptr || c->kind != ControlKind::kEdit || !c->enabled || !c->visible) return false;
   SetControlText(id, text);
   return true;
 }

@@ -147,7 +147,7 @@ class FeedHandlerDialog {
   // or hidden control, an edit, the grid or the list ignore the click (false).
   bool Click(int id);
   // The operator types into an edit (replacing its text). False for anything
-  // that is not an enabled edit.
+  // that is not an enabled, visible edit.
   bool SetText(int id, std::string_view text);
   // Sets a check box or radio without running its handler.
   void SetCheck(int id, bool checked);

@@ -255,7 +255,7 @@ void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FIL
       std::fprintf(err, "feedhandler: click on %s ignored: the control is disabled, hidden or not clickable\n",
                    action.control.c_str());
   } else if (!dialog.SetText(id, action.text)) {
-    std::fprintf(err, "feedhandler: set %s ignored: not an enabled edit\n", action.control.c_str());
+    std::fprintf(err, "feedhandler: set %s ignored: not an enabled, visible edit\n", action.control.c_str());
   }
   std::fflush(err);
 }

@@ -312,7 +312,7 @@ std::string ErrorBlock(std::string_view lead, std::string_view body, std::string
 }  // namespace
 
 std::string AdoCodeMeaning(std::uint32_t code) {
-  if (code == ado_error::kUnspecified) return "Unspecified error";
+  if (code == ado_error::kFailed) return "Operation failed (E_FAIL)";
   char text[32];
   std::snprintf(text, sizeof text, "Unknown error 0x%08X", static_cast<unsigned>(code));
   return text;
@@ -351,8 +351,8 @@ bool CADODatabase::Open(std::string_view connection, std::string_view /*user*/, 
       }
     }
     if (provider.empty()) {
-      SetError(ado_error::kUnspecified, "Microsoft OLE DB Provider for ODBC Drivers",
-               "[Microsoft][ODBC Driver Manager] Data source name not found and no default driver specified");
+      SetError(ado_error::kProviderNotFound, kConnectionSource,
+               "No provider is named in the connection string.");
       return false;
     }
     if (!SameText(provider, kProvider)) {
@@ -364,7 +364,7 @@ bool CADODatabase::Open(std::string_view connection, std::string_view /*user*/, 
     // Extended Properties: "text" first, then HDR= and FMT= in any order.
     const std::vector<std::string_view> options = SplitOutsideQuotes(extended, ';');
     if (!SameText(Trim(options.front()), "text")) {
-      SetError(ado_error::kUnspecified, kJetSource, "Could not find installable ISAM.");
+      SetError(ado_error::kFailed, kJetSource, "Could not find installable ISAM.");
       return false;
     }
     bool header = true;
@@ -405,7 +405,7 @@ bool CADODatabase::Open(std::string_view connection, std::string_view /*user*/, 
       description.append(dataSource).append(
           "' is not a valid path.  Make sure that the path name is spelled correctly and that you are "
           "connected to the server on which the file resides.");
-      SetError(ado_error::kUnspecified, kJetSource, description);
+      SetError(ado_error::kFailed, kJetSource, description);
       return false;
     }
     dataFolder_ = std::move(folder);
@@ -414,7 +414,7 @@ bool CADODatabase::Open(std::string_view connection, std::string_view /*user*/, 
     open_ = true;
     return true;
   } catch (const std::exception& e) {
-    SetError(ado_error::kUnspecified, kJetSource, e.what());
+    SetError(ado_error::kFailed, kJetSource, e.what());
     return false;
   }
 }
@@ -680,14 +680,14 @@ bool CADORecordset::Open(std::string_view source, int option) {
     cursor->fields.resize(needed);
     cursor->Advance();
     if (cursor->readFailed) {
-      SetError(ado_error::kUnspecified, kJetSource, "Unexpected error from external database driver.");
+      SetError(ado_error::kFailed, kJetSource, "Unexpected error from external database driver.");
       return false;
     }
     cursor_ = std::move(cursor);
     return true;
   } catch (const std::exception& e) {
     Close();
-    SetError(ado_error::kUnspecified, kJetSource, e.what());
+    SetError(ado_error::kFailed, kJetSource, e.what());
     return false;
   }
 }
@@ -704,7 +704,7 @@ void CADORecordset::NextRow() {
     return;
   }
   cursor_->Advance();
-  if (cursor_->readFailed) SetError(ado_error::kUnspecified, kJetSource, "Unexpected error from external database driver.");
+  if (cursor_->readFailed) SetError(ado_error::kFailed, kJetSource, "Unexpected error from external database driver.");
 }
 
 bool CADORecordset::ReadFieldText(std::string_view field, std::string& out, std::string_view dateFormat) {

@@ -39,7 +39,7 @@ namespace fh {
 
 // Error codes the wrappers record (the platform's HRESULT values).
 namespace ado_error {
-inline constexpr std::uint32_t kUnspecified = 0x80004005;        // engine failure, bad path, bad options
+inline constexpr std::uint32_t kFailed = 0x80004005;        // engine failure, bad path, bad options
 inline constexpr std::uint32_t kSyntax = 0x80040E14;             // query outside the supported form
 inline constexpr std::uint32_t kNoValue = 0x80040E10;            // a column the file does not have
 inline constexpr std::uint32_t kObjectNotFound = 0x80040E37;     // the file is not in the folder
@@ -51,7 +51,7 @@ inline constexpr std::uint32_t kConnectionClosed = 0x800A0E7D;   // recordset on
 inline constexpr std::uint32_t kObjectClosed = 0x800A0E78;       // operation on a closed object
 }  // namespace ado_error
 
-// What the platform would say about an error code ("Unspecified error", or
+// What the platform would say about an error code ("Operation failed (E_FAIL)", or
 // "Unknown error 0x80040E37" for codes it has no text for).
 std::string AdoCodeMeaning(std::uint32_t code);
 

@@ -178,6 +178,7 @@ TEST(DialogCtcl, HidesAndShowsTheServerAddressControls) {
   for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_FALSE(d.Control(id).visible) << id;
   EXPECT_TRUE(d.Control(ctl::kUdpPort).visible);
   EXPECT_FALSE(d.Click(ctl::kServer));  // a hidden radio cannot be clicked
+  EXPECT_FALSE(d.SetText(ctl::kBridgePort, "15000"));  // nor a hidden edit typed into
   d.Click(ctl::kCtcl);
   for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_TRUE(d.Control(id).visible) << id;
 }

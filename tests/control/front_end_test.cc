@@ -112,7 +112,7 @@ TEST(ActionLines, RunActionReportsUnknownAndDisabledControlsOnOneLineEach) {
   EXPECT_EQ(Contents(err),
             "feedhandler: click on End ignored: the control is disabled, hidden or not clickable\n"
             "feedhandler: unknown control: Bogus\n"
-            "feedhandler: set 1210 ignored: not an enabled edit\n");
+            "feedhandler: set 1210 ignored: not an enabled, visible edit\n");
   EXPECT_EQ(Contents(out), "FH NFO\n");
   EXPECT_EQ(rig.options.bridgePort.load(), 15000);
   std::fclose(out);
