@@ -70,8 +70,10 @@ int Bound(int port, const char* group) {
 }
 
 // What the feed handler does per message, minus the decoding.
-void PerMessage(int delta, const sockaddr_in& to2007, const sockaddr_in& to2017, const std::uint8_t* packet,
+void PerMessage(int delta, const sockaddr_in& to2007, const sockaddr_in& to2017, std::uint8_t* packet,
                 int length) {
+  // A well-formed packet header, so the Bridge keeps reading the stream.
+  fh::Store16(packet + fh::forwarded::kPacketLength, static_cast<std::int16_t>(length));
   {
     std::lock_guard lock(gTcpMutex);
     if (gBridge >= 0 && send(gBridge, packet, static_cast<std::size_t>(length), MSG_NOSIGNAL) != length) {

@@ -136,6 +136,16 @@ TEST(NseDatagrams, RefusesAPacketThatDoesNotFitAndLeavesTheDatagramAlone) {
   EXPECT_EQ(d.packets(), 0);
 }
 
+TEST(NseDatagrams, RawPacketsMayBeEmptyAndLie) {
+  DatagramBuilder d(kNetIdCd);
+  ASSERT_TRUE(d.AddRaw(32767, {}));
+  EXPECT_EQ(d.size(), nse::datagram::kPacketsAt + kCompLenSize);
+  EXPECT_EQ(LoadBe16(d.bytes().data() + nse::datagram::kPacketsAt), 32767);
+  bse::DatagramBuilder b;
+  ASSERT_TRUE(b.AddRawBlock(-1, {}));
+  EXPECT_EQ(Load32(b.bytes().data() + bse::kPayloadLength), -1);
+}
+
 TEST(SimulatedFeed, ReportsOnlyWhatTheDecodersReport) {
   NseSegmentFeed feed(1, 10, 11);
   for (int i = 0; i < 300; ++i) {

@@ -147,6 +147,7 @@ bool ParseArgs(int argc, char** argv, Args* a) {
 }
 
 void SleepUntil(std::int64_t monotonicNs) {
+  if (fh::tools::NowNs() >= monotonicNs) return;  // behind schedule: no system call
   timespec ts{static_cast<time_t>(monotonicNs / 1000000000), static_cast<long>(monotonicNs % 1000000000)};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR && !gStop) {
   }

@@ -54,7 +54,7 @@ bool DatagramBuilder::AddRawBlock(std::int32_t declaredLength, std::span<const s
   std::uint8_t* block = bytes_.data() + size_;
   Store32(block + kTag, blocks_ + 1);
   Store32(block + kPayloadLength, declaredLength);
-  std::memcpy(block + kPayloadAt, payload.data(), payload.size());
+  if (!payload.empty()) std::memcpy(block + kPayloadAt, payload.data(), payload.size());
   size_ += kPayloadAt + static_cast<int>(payload.size());
   ++blocks_;
   records_ = 0;

@@ -111,7 +111,7 @@ std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng) 
     if (segment == 1 && i > 0 && in.token >= kCmWatched) in.token += 1;  // keep clear of the watched token
     if (segment == 3) {
       in.tick = 25000;  // 0.0025 at a divisor of 10,000,000
-      in.price = Uniform(rng, 700, 950) * 10000000 / 10;
+      in.price = Uniform(rng, 700, 950) * 1'000'000;  // 70.0 to 95.0 at a divisor of 10,000,000
     } else {
       in.tick = 5;
       in.price = Uniform(rng, 20, 50000) * 20;

@@ -107,7 +107,7 @@ bool DatagramBuilder::Add(std::span<const std::uint8_t> plain, bool compress, Lz
 bool DatagramBuilder::AddRaw(int compLen, std::span<const std::uint8_t> data) {
   if (size_ + nse::datagram::kCompLenSize + static_cast<int>(data.size()) > maxSize_) return false;
   StoreBe16(bytes_.data() + size_, static_cast<std::int16_t>(compLen));
-  std::memcpy(bytes_.data() + size_ + nse::datagram::kCompLenSize, data.data(), data.size());
+  if (!data.empty()) std::memcpy(bytes_.data() + size_ + nse::datagram::kCompLenSize, data.data(), data.size());
   size_ += nse::datagram::kCompLenSize + static_cast<int>(data.size());
   SetDeclaredPackets(++packets_);
   return true;
