@@ -92,4 +92,30 @@ void SetViewDouble(CounterGrid& grid, int row, int col, double value) {
   grid.SetCellText(row * grid.Cols() + col, std::string_view(text, std::min<std::size_t>(n, sizeof text - 1)));
 }
 
+void ShowMarketWatch(CounterGrid& grid, const std::uint8_t* r, const MarketWatchFields& f) {
+  SetViewNumber(grid, view::kPrices, view::kCol1, Load32(r + f.buyPrice));
+  SetViewNumber(grid, view::kPrices, view::kCol2, Load32(r + f.sellPrice));
+  SetViewNumber(grid, view::kQuantities, view::kCol1, Load32(r + f.buyVolume));
+  SetViewNumber(grid, view::kQuantities, view::kCol2, Load32(r + f.sellVolume));
+  SetViewNumber(grid, view::kLast, view::kCol1, Load32(r + f.lastTradedPrice));
+}
+
+void ShowTicker(CounterGrid& grid, const std::uint8_t* r, const TickerFields& f) {
+  SetViewNumber(grid, view::kLast, view::kCol1, Load32(r + f.fillPrice));
+  SetViewNumber(grid, view::kLast, view::kCol2, Load32(r + f.fillVolume));
+}
+
+void ShowMarketByPrice(CounterGrid& grid, const std::uint8_t* r, const MarketByPriceFields& f) {
+  const std::uint8_t* best = r + f.mbpInfoAt;
+  const std::uint8_t* bestSell = r + f.mbpInfoAt + f.sellAt * f.infoSize;
+  SetViewNumber(grid, view::kPrices, view::kCol1, Load32(best + mbpinfo::kPrice));
+  SetViewNumber(grid, view::kPrices, view::kCol2, Load32(bestSell + mbpinfo::kPrice));
+  SetViewNumber(grid, view::kQuantities, view::kCol1, Load32(best + mbpinfo::kQuantity));
+  SetViewNumber(grid, view::kQuantities, view::kCol2, Load32(bestSell + mbpinfo::kQuantity));
+  SetViewNumber(grid, view::kLast, view::kCol1, Load32(r + f.lastTradedPrice));
+  SetViewNumber(grid, view::kLast, view::kCol2, Load32(r + f.lastTradeQuantity));
+  SetViewNumber(grid, view::kVolume, view::kCol1, Load32(r + f.volumeTradedToday));
+  SetViewNumber(grid, view::kVolume, view::kCol2, Load32(r + f.lastTradeTime));
+}
+
 }  // namespace fh::nse

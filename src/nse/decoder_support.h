@@ -160,10 +160,38 @@ int ConvertRecordList(std::uint8_t* message, int length) {
   return count;
 }
 
+// The watched-instrument view: fixed cells of the counters grid (rows 4 to 8,
+// columns 1 and 2) that show the values of one instrument as they arrive.
+namespace view {
+inline constexpr int kPrices = 4;
+inline constexpr int kQuantities = 5;
+inline constexpr int kLast = 6;
+inline constexpr int kVolume = 7;
+inline constexpr int kTotals = 8;
+inline constexpr int kCol1 = 1;
+inline constexpr int kCol2 = 2;
+}  // namespace view
+
 // Writes a number into the grid cell (row, col) of the watched-instrument view.
 void SetViewNumber(CounterGrid& grid, int row, int col, long long value);
 // Writes a double with "%.0f" into the cell (row, col).
 void SetViewDouble(CounterGrid& grid, int row, int col, double value);
+
+// Record offsets of the fields the view shows, taken from each segment's layout.
+struct MarketWatchFields {
+  int buyPrice, sellPrice, buyVolume, sellVolume, lastTradedPrice;  // of market 0
+};
+struct TickerFields {
+  int fillPrice, fillVolume;
+};
+struct MarketByPriceFields {
+  int mbpInfoAt, sellAt, infoSize, lastTradedPrice, lastTradeQuantity, volumeTradedToday, lastTradeTime;
+};
+
+// Shows one converted record in the view.
+void ShowMarketWatch(CounterGrid& grid, const std::uint8_t* record, const MarketWatchFields& f);
+void ShowTicker(CounterGrid& grid, const std::uint8_t* record, const TickerFields& f);
+void ShowMarketByPrice(CounterGrid& grid, const std::uint8_t* record, const MarketByPriceFields& f);
 
 // The message head every decoder reads the header from: the first
 // header::kBodyAt bytes of the message, zero where length ends earlier.

@@ -7,13 +7,13 @@
 namespace fh::nse {
 namespace {
 
-// Rows of the watched-instrument view in the counters grid.
-constexpr int kViewPrices = 4;
-constexpr int kViewQuantities = 5;
-constexpr int kViewLast = 6;
-constexpr int kViewVolume = 7;
-constexpr int kViewCol1 = 1;
-constexpr int kViewCol2 = 2;
+constexpr MarketWatchFields kMarketWatchView{fo::mw::kBuyPrice0, fo::mw::kSellPrice0, fo::mw::kBuyVolume0,
+                                             fo::mw::kSellVolume0, fo::mw::kLastTradedPrice0};
+constexpr TickerFields kTickerView{fo::ticker::kFillPrice, fo::ticker::kFillVolume};
+constexpr MarketByPriceFields kMarketByPriceView{fo::mbp::kMbpInfoAt,        fo::mbp::kMbpSellAt,
+                                                 fo::mbp::kMbpInfoSize,      fo::mbp::kLastTradedPrice,
+                                                 fo::mbp::kLastTradeQuantity, fo::mbp::kVolumeTradedToday,
+                                                 fo::mbp::kLastTradeTime};
 
 // Room for some 196,000 contracts before tokens go through the table each time.
 constexpr int kCacheSlotsLog2 = 18;
@@ -83,14 +83,7 @@ void DerivativeDecoder::MarketWatch() {
     const std::uint8_t* r = copy_ + records::kRecordsAt;
     for (int i = 0; i < records; ++i, r += L::kRecordSize) {
       const std::int32_t token = Load32(r + L::kToken);
-      if (counters && token == kWatchedToken) {
-        CounterGrid& g = context_.grid;
-        SetViewNumber(g, kViewPrices, kViewCol1, Load32(r + L::kBuyPrice0));
-        SetViewNumber(g, kViewPrices, kViewCol2, Load32(r + L::kSellPrice0));
-        SetViewNumber(g, kViewQuantities, kViewCol1, Load32(r + L::kBuyVolume0));
-        SetViewNumber(g, kViewQuantities, kViewCol2, Load32(r + L::kSellVolume0));
-        SetViewNumber(g, kViewLast, kViewCol1, Load32(r + L::kLastTradedPrice0));
-      }
+      if (counters && token == kWatchedToken) ShowMarketWatch(context_.grid, r, kMarketWatchView);
       if (delta) ReportChange(token, Load32(r + L::kLastTradedPrice0));
     }
   }
@@ -106,10 +99,7 @@ void DerivativeDecoder::Ticker() {
     const std::uint8_t* r = copy_ + records::kRecordsAt;
     for (int i = 0; i < records; ++i, r += L::kRecordSize) {
       const std::int32_t token = Load32(r + L::kToken);
-      if (counters && token == kWatchedToken) {
-        SetViewNumber(context_.grid, kViewLast, kViewCol1, Load32(r + L::kFillPrice));
-        SetViewNumber(context_.grid, kViewLast, kViewCol2, Load32(r + L::kFillVolume));
-      }
+      if (counters && token == kWatchedToken) ShowTicker(context_.grid, r, kTickerView);
       if (delta && Load16(r + L::kMarketType) == 1) ReportChange(token, Load32(r + L::kFillPrice));
     }
   }
@@ -126,17 +116,7 @@ void DerivativeDecoder::MarketByPrice() {
     for (int i = 0; i < records; ++i, r += L::kRecordSize) {
       const std::int32_t token = Load32(r + L::kToken);
       if (counters && token == kWatchedToken) {
-        CounterGrid& g = context_.grid;
-        const std::uint8_t* best = r + L::kMbpInfoAt;
-        const std::uint8_t* bestSell = r + L::kMbpInfoAt + L::kMbpSellAt * L::kMbpInfoSize;
-        SetViewNumber(g, kViewPrices, kViewCol1, Load32(best + mbpinfo::kPrice));
-        SetViewNumber(g, kViewPrices, kViewCol2, Load32(bestSell + mbpinfo::kPrice));
-        SetViewNumber(g, kViewQuantities, kViewCol1, Load32(best + mbpinfo::kQuantity));
-        SetViewNumber(g, kViewQuantities, kViewCol2, Load32(bestSell + mbpinfo::kQuantity));
-        SetViewNumber(g, kViewLast, kViewCol1, Load32(r + L::kLastTradedPrice));
-        SetViewNumber(g, kViewLast, kViewCol2, Load32(r + L::kLastTradeQuantity));
-        SetViewNumber(g, kViewVolume, kViewCol1, Load32(r + L::kVolumeTradedToday));
-        SetViewNumber(g, kViewVolume, kViewCol2, Load32(r + L::kLastTradeTime));
+        ShowMarketByPrice(context_.grid, r, kMarketByPriceView);
       }
       if (delta && Load16(r + L::kTradingStatus) == 2 && Load16(r + L::kBookType) == 1) {
         ReportChange(token, Load32(r + L::kLastTradedPrice));

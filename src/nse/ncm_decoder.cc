@@ -7,14 +7,13 @@
 namespace fh::nse {
 namespace {
 
-// Rows of the watched-instrument view in the counters grid.
-constexpr int kViewPrices = 4;
-constexpr int kViewQuantities = 5;
-constexpr int kViewLast = 6;
-constexpr int kViewVolume = 7;
-constexpr int kViewTotals = 8;
-constexpr int kViewCol1 = 1;
-constexpr int kViewCol2 = 2;
+constexpr MarketWatchFields kMarketWatchView{cm::mw::kBuyPrice0, cm::mw::kSellPrice0, cm::mw::kBuyVolume0,
+                                             cm::mw::kSellVolume0, cm::mw::kLastTradedPrice0};
+constexpr TickerFields kTickerView{cm::ticker::kFillPrice, cm::ticker::kFillVolume};
+constexpr MarketByPriceFields kMarketByPriceView{cm::mbp::kMbpInfoAt,        cm::mbp::kMbpSellAt,
+                                                 cm::mbp::kMbpInfoSize,      cm::mbp::kLastTradedPrice,
+                                                 cm::mbp::kLastTradeQuantity, cm::mbp::kVolumeTradedToday,
+                                                 cm::mbp::kLastTradeTime};
 
 // Capital-market tokens are 16-bit: at most 65,536 of them.
 constexpr int kCacheSlotsLog2 = 17;
@@ -109,14 +108,7 @@ void NcmDecoder::MarketWatch(std::uint8_t* message, int length) {
     const std::uint8_t* r = message + records::kRecordsAt;
     for (int i = 0; i < records; ++i, r += L::kRecordSize) {
       const int token = Load16(r + L::kToken);
-      if (counters && token == kWatchedToken) {
-        CounterGrid& g = context_.grid;
-        SetViewNumber(g, kViewPrices, kViewCol1, Load32(r + L::kBuyPrice0));
-        SetViewNumber(g, kViewPrices, kViewCol2, Load32(r + L::kSellPrice0));
-        SetViewNumber(g, kViewQuantities, kViewCol1, Load32(r + L::kBuyVolume0));
-        SetViewNumber(g, kViewQuantities, kViewCol2, Load32(r + L::kSellVolume0));
-        SetViewNumber(g, kViewLast, kViewCol1, Load32(r + L::kLastTradedPrice0));
-      }
+      if (counters && token == kWatchedToken) ShowMarketWatch(context_.grid, r, kMarketWatchView);
       if (delta) ReportChange(token, Load32(r + L::kLastTradedPrice0));
     }
   }
@@ -133,10 +125,7 @@ void NcmDecoder::Ticker(std::uint8_t* message, int length) {
     const std::uint8_t* r = message + records::kRecordsAt;
     for (int i = 0; i < records; ++i, r += L::kRecordSize) {
       const int token = Load16(r + L::kToken);
-      if (counters && token == kWatchedToken) {
-        SetViewNumber(context_.grid, kViewLast, kViewCol1, Load32(r + L::kFillPrice));
-        SetViewNumber(context_.grid, kViewLast, kViewCol2, Load32(r + L::kFillVolume));
-      }
+      if (counters && token == kWatchedToken) ShowTicker(context_.grid, r, kTickerView);
       if (delta && Load16(r + L::kMarketType) == 1) ReportChange(token, Load32(r + L::kFillPrice));
     }
   }
@@ -172,19 +161,9 @@ void NcmDecoder::MarketByPrice(std::uint8_t* message, int length) {
     for (int i = 0; i < records; ++i, r += L::kRecordSize) {
       const int token = Load16(r + L::kToken);
       if (counters && token == kWatchedToken) {
-        CounterGrid& g = context_.grid;
-        const std::uint8_t* best = r + L::kMbpInfoAt;
-        const std::uint8_t* bestSell = r + L::kMbpInfoAt + L::kMbpSellAt * L::kMbpInfoSize;
-        SetViewNumber(g, kViewPrices, kViewCol1, Load32(best + mbpinfo::kPrice));
-        SetViewNumber(g, kViewPrices, kViewCol2, Load32(bestSell + mbpinfo::kPrice));
-        SetViewNumber(g, kViewQuantities, kViewCol1, Load32(best + mbpinfo::kQuantity));
-        SetViewNumber(g, kViewQuantities, kViewCol2, Load32(bestSell + mbpinfo::kQuantity));
-        SetViewNumber(g, kViewLast, kViewCol1, Load32(r + L::kLastTradedPrice));
-        SetViewNumber(g, kViewLast, kViewCol2, Load32(r + L::kLastTradeQuantity));
-        SetViewNumber(g, kViewVolume, kViewCol1, Load32(r + L::kVolumeTradedToday));
-        SetViewNumber(g, kViewVolume, kViewCol2, Load32(r + L::kLastTradeTime));
-        SetViewDouble(g, kViewTotals, kViewCol1, LoadDouble(r + L::kTotalBuyQuantity));
-        SetViewDouble(g, kViewTotals, kViewCol2, LoadDouble(r + L::kTotalSellQuantity));
+        ShowMarketByPrice(context_.grid, r, kMarketByPriceView);
+        SetViewDouble(context_.grid, view::kTotals, view::kCol1, LoadDouble(r + L::kTotalBuyQuantity));
+        SetViewDouble(context_.grid, view::kTotals, view::kCol2, LoadDouble(r + L::kTotalSellQuantity));
       }
       if (delta && Load16(r + L::kTradingStatus) == 2 && Load16(r + L::kBookType) == 1) {
         ReportChange(token, Load32(r + L::kLastTradedPrice));
