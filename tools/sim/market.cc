@@ -117,8 +117,9 @@ std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng) 
       in.price = Uniform(rng, 20, 50000) * 20;
     }
     in.volume = Uniform(rng, 1000, 100000);
+    // Six letters and at most four digits fill the ten characters of a symbol.
     std::snprintf(in.symbol, sizeof in.symbol, "%.6s%d", kNames[static_cast<std::size_t>(i) % std::size(kNames)],
-                  i / static_cast<int>(std::size(kNames)));
+                  (i / static_cast<int>(std::size(kNames))) % 10000);
     u.push_back(in);
   }
   return u;
