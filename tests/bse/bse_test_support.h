@@ -20,7 +20,7 @@
 #include "distribution/bridge_output.h"
 #include "feedstate/feed_context.h"
 #include "instruments/instrument_map.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh::testing {
 

@@ -9,7 +9,7 @@
 
 #include "control/feed_handler_dialog.h"
 #include "feedstate/feed_context.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh::testing {
 

@@ -5,8 +5,8 @@
 #include <csignal>
 #include <filesystem>
 
-#include "child_process.h"
-#include "test_dir.h"
+#include "support/child_process.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {

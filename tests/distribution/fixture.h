@@ -21,7 +21,7 @@
 #include "distribution/bridge_output.h"
 #include "distribution/forwarded_packet.h"
 #include "feedstate/feed_context.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh::testing {
 

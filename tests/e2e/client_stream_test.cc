@@ -9,7 +9,7 @@
 #include "nse/byteorder.h"
 #include "nse/layouts.h"
 #include "replay/replay_source.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh::tools {
 namespace {

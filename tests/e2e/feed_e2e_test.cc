@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "client/packet_stream.h"
 #include "distribution/forwarded_packet.h"
 #include "nse/byteorder.h"
 #include "nse/layouts.h"
 #include "sim/market.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh::testing {
 namespace {
@@ -139,7 +139,7 @@ class FeedHandler {
       argv.push_back("--click");
       argv.push_back(c);
     }
-    child_ = std::make_unique<Child>(argv, Log());
+    child_ = std::make_unique<ChildProcess>(argv, Log());
   }
   ~FeedHandler() { Stop(); }
 
@@ -179,7 +179,7 @@ class FeedHandler {
   }
 
   TempDir dir_;
-  std::unique_ptr<Child> child_;
+  std::unique_ptr<ChildProcess> child_;
 };
 
 // A Bridge client that stops once the feed has been quiet for a while.
@@ -197,7 +197,7 @@ class BridgeClient {
       argv.push_back("--subscribe");
       argv.push_back(s);
     }
-    child_ = std::make_unique<Child>(argv, dir.File("client.out"));
+    child_ = std::make_unique<ChildProcess>(argv, dir.File("client.out"));
     ready_ = WaitForText(ready, "ready", 15s);
   }
   bool ready() const { return ready_; }
@@ -211,7 +211,7 @@ class BridgeClient {
 
  private:
   std::string summary_, record_;
-  std::unique_ptr<Child> child_;
+  std::unique_ptr<ChildProcess> child_;
   bool ready_ = false;
 };
 
@@ -220,7 +220,7 @@ std::optional<SentFeed> RunSimulator(const TempDir& dir, const std::vector<std::
                                      const std::string& name = "sim") {
   std::vector<std::string> argv = {kBin + "/exchange-sim", "--quiet", "--summary", dir.File(name + ".txt")};
   argv.insert(argv.end(), options.begin(), options.end());
-  Child sim(argv, dir.File(name + ".out"));
+  ChildProcess sim(argv, dir.File(name + ".out"));
   const auto status = sim.Wait(120s);
   if (!status || *status != 0) return std::nullopt;
   return ReadSent(dir.File(name + ".txt"));
@@ -514,7 +514,7 @@ TEST_F(EndToEnd, AWriteBinRecordingReplaysIntoTheSameOutputs) {
   BridgeClient client(clientDir, {"2,38665"});
   ASSERT_TRUE(client.ready());
   ASSERT_TRUE(fh.WaitFor("2,38665,"));
-  Child replay({kBin + "/bin-replay", "--rate", "1500", dir_.File("recording.bin")}, dir_.File("replay.out"));
+  ChildProcess replay({kBin + "/bin-replay", "--rate", "1500", dir_.File("recording.bin")}, dir_.File("replay.out"));
   ASSERT_EQ(replay.Wait(60s), 0) << ReadFile(dir_.File("replay.out.err"));
   EXPECT_NE(ReadFile(dir_.File("replay.out")).find("sent 200 datagrams (102400 bytes)"), std::string::npos);
   const auto replayed = client.Finish();

@@ -10,7 +10,7 @@
 #include "feedstate/log_list.h"
 #include "feedstate/options.h"
 #include "feedstate/segment_files.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {

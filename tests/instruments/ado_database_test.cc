@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "feedstate/exg_seg.h"
 #include "intake/intake_fixtures.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {

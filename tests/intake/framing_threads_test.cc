@@ -10,7 +10,7 @@
 #include "feedstate/exg_seg.h"
 #include "intake/framing.h"
 #include "intake/intake_fixtures.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {

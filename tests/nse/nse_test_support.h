@@ -19,7 +19,7 @@
 #include "nse/byteorder.h"
 #include "nse/decoder_support.h"
 #include "nse/layouts.h"
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh::nse::testing {
 

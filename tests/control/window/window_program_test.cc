@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "test_dir.h"
+#include "support/test_dir.h"
 
 namespace fh {
 namespace {
