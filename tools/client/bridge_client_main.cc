@@ -15,13 +15,12 @@
 #include <vector>
 
 #include "client/packet_stream.h"
+#include "common/options.h"
+#include "common/pacing.h"
 #include "common/tool_net.h"
 #include "feedstate/platform.h"
 
 namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-void OnSignal(int) { gStop = 1; }
 
 constexpr char kUsage[] =
     "usage: bridge-client [options]\n"
@@ -63,79 +62,33 @@ struct Args {
 };
 
 bool ParseArgs(int argc, char** argv, Args* a) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](const char** out) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "bridge-client: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      *out = argv[++i];
-      return true;
-    };
-    const char* v = nullptr;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else if (arg == "--connect") {
-      if (!value(&v)) return false;
-      auto e = fh::tools::ParseEndpoint(v);
-      if (!e) {
-        std::fprintf(stderr, "bridge-client: bad endpoint %s\n", v);
-        return false;
-      }
-      a->server = *e;
-    } else if (arg == "--subscribe") {
-      if (!value(&v)) return false;
-      a->requests += v;
-      a->requests += '|';
-    } else if (arg == "--requests") {
-      if (!value(&v)) return false;
-      a->requests += v;
-    } else if (arg == "--no-tcp") {
-      a->tcp = false;
-    } else if (arg == "--connect-optional") {
-      a->connectOptional = true;
-    } else if (arg == "--no-delta") {
-      a->delta = false;
-    } else if (arg == "--count" || arg == "--seconds" || arg == "--idle-seconds" || arg == "--connect-timeout") {
-      if (!value(&v)) return false;
-      const auto d = fh::tools::ParseDouble(v);
-      if (!d || *d < 0) {
-        std::fprintf(stderr, "bridge-client: bad number for %s: %s\n", arg.c_str(), v);
-        return false;
-      }
-      if (arg == "--count") a->count = static_cast<long long>(*d);
-      if (arg == "--seconds") a->seconds = *d;
-      if (arg == "--idle-seconds") a->idleSeconds = *d;
-      if (arg == "--connect-timeout") a->connectTimeout = *d;
-    } else if (arg == "--summary") {
-      if (!value(&v)) return false;
-      a->summaryFile = v;
-    } else if (arg == "--record") {
-      if (!value(&v)) return false;
-      a->recordFile = v;
-    } else if (arg == "--ready") {
-      if (!value(&v)) return false;
-      a->readyFile = v;
-    } else if (arg == "--print-every") {
-      if (!value(&v)) return false;
-      const auto n = fh::tools::ParseInt(v);
-      if (!n || *n < 1) {
-        std::fprintf(stderr, "bridge-client: bad number for --print-every: %s\n", v);
-        return false;
-      }
-      a->printEvery = *n;
-    } else if (arg == "--quiet") {
-      a->quiet = true;
-    } else if (arg == "--allow-host-network") {
-      a->allowHost = true;
-    } else {
-      std::fprintf(stderr, "bridge-client: unknown option %s (see --help)\n", arg.c_str());
-      return false;
-    }
-  }
-  return true;
+  using namespace fh::tools;
+  const Option options[] = {
+      EndpointOption("--connect", &a->server),
+      {"--subscribe", true, [a](const OptionUse& use) {
+         a->requests += use.value;
+         a->requests += '|';
+         return true;
+       }},
+      {"--requests", true, [a](const OptionUse& use) {
+         a->requests += use.value;
+         return true;
+       }},
+      Flag("--no-tcp", &a->tcp, false),
+      Flag("--connect-optional", &a->connectOptional),
+      Flag("--no-delta", &a->delta, false),
+      WholeNumber("--count", &a->count, 0),
+      Number("--seconds", &a->seconds, 0),
+      Number("--idle-seconds", &a->idleSeconds, 0),
+      Number("--connect-timeout", &a->connectTimeout, 0),
+      Text("--summary", &a->summaryFile),
+      Text("--record", &a->recordFile),
+      Text("--ready", &a->readyFile),
+      Integer("--print-every", &a->printEvery, 1),
+      Flag("--quiet", &a->quiet),
+      Flag("--allow-host-network", &a->allowHost),
+  };
+  return ParseOptions("bridge-client", kUsage, options, argc, argv);
 }
 
 bool SendAll(int fd, const std::string& text) {
@@ -155,8 +108,7 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, &args)) return 2;
   if (!fh::tools::NetworkAllowed("bridge-client", args.allowHost)) return 3;
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  fh::tools::StopOnSignals();
 
   std::vector<pollfd> fds;
   int deltaFd[2] = {-1, -1};
@@ -205,7 +157,7 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> buffer(1 << 16);
   bool tcpOpen = tcpFd >= 0;
 
-  while (!gStop) {
+  while (!fh::tools::StopRequested()) {
     const std::int64_t now = fh::tools::NowNs();
     if (args.seconds >= 0 && now - start >= static_cast<std::int64_t>(args.seconds * 1e9)) break;
     // Idle time counts once the feed has started: from the first packet on a

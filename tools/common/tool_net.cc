@@ -86,6 +86,13 @@ int OpenSendSocket() {
   return fd;
 }
 
+bool SendDatagram(int fd, const sockaddr_in& to, const std::uint8_t* data, std::size_t n, long long* failed) {
+  const ssize_t sent = sendto(fd, data, n, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  if (sent == static_cast<ssize_t>(n)) return true;
+  if ((*failed)++ == 0) PrintError("sendto");
+  return false;
+}
+
 int OpenReceiveSocket(int port, int wantRcvbuf, int* granted) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {

@@ -6,6 +6,7 @@
 
 #include <netinet/in.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text);
 // allowed, and the send buffer raised as far as the system grants. -1 after
 // printing the error.
 int OpenSendSocket();
+
+// Sends one datagram; a short or failed send counts in *failed, and the first
+// failure is printed.
+bool SendDatagram(int fd, const sockaddr_in& to, const std::uint8_t* data, std::size_t n, long long* failed);
 
 // A UDP socket bound to 0.0.0.0:port with SO_REUSEADDR, its receive buffer
 // raised towards wantRcvbuf (the size granted is written to *granted). -1

@@ -14,14 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "common/options.h"
+#include "common/pacing.h"
 #include "common/tool_net.h"
 #include "feedstate/platform.h"
 #include "replay/replay_source.h"
 
 namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-void OnSignal(int) { gStop = 1; }
 
 constexpr char kUsage[] =
     "usage: bin-replay [options] FILE\n"
@@ -61,84 +60,38 @@ struct Args {
 };
 
 bool ParseArgs(int argc, char** argv, Args* a) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const char* v = nullptr;
-    auto value = [&]() {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "bin-replay: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      v = argv[++i];
-      return true;
-    };
-    auto endpoint = [&](Endpoint* out) {
-      if (!value()) return false;
-      auto e = fh::tools::ParseEndpoint(v);
-      if (!e) {
-        std::fprintf(stderr, "bin-replay: bad endpoint %s\n", v);
-        return false;
-      }
-      *out = *e;
-      return true;
-    };
-    auto number = [&](double* out, double min) {
-      if (!value()) return false;
-      auto d = fh::tools::ParseDouble(v);
-      if (!d || *d < min) {
-        std::fprintf(stderr, "bin-replay: bad number for %s: %s\n", arg.c_str(), v);
-        return false;
-      }
-      *out = *d;
-      return true;
-    };
-    double d = 0;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else if (arg == "--format") {
-      if (!value()) return false;
-      a->format = v;
-      if (a->format != "bin" && a->format != "pcap") {
-        std::fprintf(stderr, "bin-replay: --format is bin or pcap\n");
-        return false;
-      }
-    } else if (arg == "--record-size") {
-      if (!number(&d, 1)) return false;
-      a->recordSize = static_cast<int>(d);
-    } else if (arg == "--to") {
-      Endpoint e;
-      if (!endpoint(&e)) return false;
-      a->to = e;
-    } else if (arg == "--cm") {
-      if (!endpoint(&a->cm)) return false;
-    } else if (arg == "--fo") {
-      if (!endpoint(&a->fo)) return false;
-    } else if (arg == "--cd") {
-      if (!endpoint(&a->cd)) return false;
-    } else if (arg == "--bse") {
-      a->bse = true;
-    } else if (arg == "--rate") {
-      if (!number(&a->rate, 0.001)) return false;
-    } else if (arg == "--speed") {
-      if (!number(&a->speed, 0.000001)) return false;
-    } else if (arg == "--fast") {
-      a->fast = true;
-    } else if (arg == "--loop") {
-      if (!number(&d, 1)) return false;
-      a->loops = static_cast<long long>(d);
-    } else if (arg == "--allow-host-network") {
-      a->allowHost = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "bin-replay: unknown option %s (see --help)\n", arg.c_str());
-      return false;
-    } else if (a->file.empty()) {
-      a->file = arg;
-    } else {
+  using namespace fh::tools;
+  const Option options[] = {
+      {"--format", true, [a](const OptionUse& use) {
+         a->format = use.value;
+         return a->format == "bin" || a->format == "pcap" || use.Refuse("--format is bin or pcap");
+       }},
+      WholeNumber("--record-size", &a->recordSize, 1),
+      {"--to", true, [a](const OptionUse& use) {
+         const auto e = ParseEndpoint(use.value);
+         if (!e) return use.Refuse("bad endpoint %s", use.value);
+         a->to = *e;
+         return true;
+       }},
+      EndpointOption("--cm", &a->cm),
+      EndpointOption("--fo", &a->fo),
+      EndpointOption("--cd", &a->cd),
+      Flag("--bse", &a->bse),
+      Number("--rate", &a->rate, 0.001),
+      Number("--speed", &a->speed, 0.000001),
+      Flag("--fast", &a->fast),
+      WholeNumber("--loop", &a->loops, 1),
+      Flag("--allow-host-network", &a->allowHost),
+  };
+  auto file = [a](const char* arg) {
+    if (!a->file.empty()) {
       std::fprintf(stderr, "bin-replay: one file at a time\n");
       return false;
     }
-  }
+    a->file = arg;
+    return true;
+  };
+  if (!ParseOptions("bin-replay", kUsage, options, argc, argv, file)) return false;
   if (a->file.empty()) {
     std::fputs(kUsage, stderr);
     return false;
@@ -146,24 +99,12 @@ bool ParseArgs(int argc, char** argv, Args* a) {
   return true;
 }
 
-void SleepUntil(std::int64_t monotonicNs) {
-  if (fh::tools::NowNs() >= monotonicNs) return;  // behind schedule: no system call
-  timespec ts{static_cast<time_t>(monotonicNs / 1000000000), static_cast<long>(monotonicNs % 1000000000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR && !gStop) {
-  }
-}
-
 struct Totals {
   long long datagrams = 0, bytes = 0, skipped = 0, failed = 0;
 };
 
 void Send(int fd, const Endpoint& to, const std::uint8_t* data, std::size_t n, Totals* t) {
-  const sockaddr_in sa = to.Sockaddr();
-  const ssize_t sent = sendto(fd, data, n, 0, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-  if (sent != static_cast<ssize_t>(n)) {
-    if (t->failed++ == 0) fh::PrintError("sendto");
-    return;
-  }
+  if (!fh::tools::SendDatagram(fd, to.Sockaddr(), data, n, &t->failed)) return;
   ++t->datagrams;
   t->bytes += static_cast<long long>(n);
 }
@@ -182,8 +123,7 @@ int main(int argc, char** argv) {
   Args args;
   if (!ParseArgs(argc, argv, &args)) return 2;
   if (!fh::tools::NetworkAllowed("bin-replay", args.allowHost)) return 3;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  fh::tools::StopOnSignals();
 
   std::ifstream in(args.file, std::ios::binary);
   if (!in) {
@@ -198,7 +138,7 @@ int main(int argc, char** argv) {
   Totals totals;
   const std::int64_t start = fh::tools::NowNs();
 
-  for (long long loop = 0; loop < args.loops && !gStop; ++loop) {
+  for (long long loop = 0; loop < args.loops && !fh::tools::StopRequested(); ++loop) {
     if (pcap) {
       fh::tools::PcapReader reader;
       std::string error;
@@ -208,11 +148,11 @@ int main(int argc, char** argv) {
       }
       std::int64_t firstCapture = -1;
       const std::int64_t loopStart = fh::tools::NowNs();
-      while (!gStop) {
+      while (!fh::tools::StopRequested()) {
         auto d = reader.Next();
         if (!d) break;
         if (firstCapture < 0) firstCapture = d->timeNs;
-        if (!args.fast) SleepUntil(loopStart + static_cast<std::int64_t>(static_cast<double>(d->timeNs - firstCapture) / args.speed));
+        if (!args.fast) fh::tools::SleepUntil(loopStart + static_cast<std::int64_t>(static_cast<double>(d->timeNs - firstCapture) / args.speed));
         Endpoint to;
         if (args.to) {
           to = *args.to;
@@ -230,7 +170,7 @@ int main(int argc, char** argv) {
       const std::int64_t loopStart = fh::tools::NowNs();
       long long index = 0;
       for (const auto& r : records) {
-        if (gStop) break;
+        if (fh::tools::StopRequested()) break;
         const Endpoint* to = nullptr;
         if (args.to) {
           to = &*args.to;
@@ -248,7 +188,7 @@ int main(int argc, char** argv) {
           ++totals.skipped;
           continue;
         }
-        if (!args.fast) SleepUntil(loopStart + static_cast<std::int64_t>(static_cast<double>(index) * 1e9 / args.rate));
+        if (!args.fast) fh::tools::SleepUntil(loopStart + static_cast<std::int64_t>(static_cast<double>(index) * 1e9 / args.rate));
         ++index;
         Send(fd, *to, r.data(), r.size(), &totals);
       }

@@ -15,15 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "common/options.h"
+#include "common/pacing.h"
 #include "common/tool_net.h"
 #include "feedstate/platform.h"
 #include "sim/junk.h"
 #include "sim/market.h"
 
 namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-void OnSignal(int) { gStop = 1; }
 
 constexpr char kUsage[] =
     "usage: exchange-sim [options]\n"
@@ -70,101 +69,42 @@ struct Args {
 };
 
 bool ParseArgs(int argc, char** argv, Args* a) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const char* v = nullptr;
-    auto value = [&]() {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "exchange-sim: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      v = argv[++i];
-      return true;
-    };
-    auto number = [&](double* out, double min, double max) {
-      if (!value()) return false;
-      const auto d = fh::tools::ParseDouble(v);
-      if (!d || *d < min || *d > max) {
-        std::fprintf(stderr, "exchange-sim: bad number for %s: %s\n", arg.c_str(), v);
-        return false;
-      }
-      *out = *d;
-      return true;
-    };
-    double d = 0;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else if (arg == "--segments") {
-      if (!value()) return false;
-      for (bool& s : a->seg) s = false;
-      std::stringstream list(v);
-      std::string item;
-      while (std::getline(list, item, ',')) {
-        if (item == "cm") a->seg[1] = true;
-        else if (item == "fo") a->seg[2] = true;
-        else if (item == "cd") a->seg[3] = true;
-        else if (item == "bse") a->seg[4] = true;
-        else {
-          std::fprintf(stderr, "exchange-sim: unknown segment %s (cm, fo, cd, bse)\n", item.c_str());
-          return false;
-        }
-      }
-    } else if (arg == "--rate") {
-      if (!number(&a->rate, 0, 1e7)) return false;
-    } else if (arg == "--seconds") {
-      if (!number(&a->seconds, 0, 1e6)) return false;
-    } else if (arg == "--count") {
-      if (!number(&d, 0, 1e12)) return false;
-      a->count = static_cast<long long>(d);
-    } else if (arg == "--tokens") {
-      if (!number(&d, 1, 4000)) return false;
-      a->tokens = static_cast<int>(d);
-    } else if (arg == "--seed") {
-      if (!number(&d, 0, 4294967295.0)) return false;
-      a->seed = static_cast<std::uint32_t>(d);
-    } else if (arg == "--plain-percent") {
-      if (!number(&d, 0, 100)) return false;
-      a->plainPercent = static_cast<int>(d);
-    } else if (arg == "--fixed-size") {
-      if (!number(&d, 0, 512)) return false;
-      a->fixedSize = static_cast<int>(d);
-    } else if (arg == "--junk") {
-      if (!number(&d, 0, 1e9)) return false;
-      a->junk = static_cast<long long>(d);
-    } else if (arg == "--pool") {
-      if (!number(&d, 1, 1e6)) return false;
-      a->pool = static_cast<int>(d);
-    } else if (arg == "--cm" || arg == "--fo" || arg == "--cd" || arg == "--bse") {
-      if (!value()) return false;
-      auto e = fh::tools::ParseEndpoint(v);
-      if (!e) {
-        std::fprintf(stderr, "exchange-sim: bad endpoint %s\n", v);
-        return false;
-      }
-      const int s = arg == "--cm" ? 1 : arg == "--fo" ? 2 : arg == "--cd" ? 3 : 4;
-      a->dest[s] = *e;
-    } else if (arg == "--summary") {
-      if (!value()) return false;
-      a->summaryFile = v;
-    } else if (arg == "--quiet") {
-      a->quiet = true;
-    } else if (arg == "--allow-host-network") {
-      a->allowHost = true;
-    } else {
-      std::fprintf(stderr, "exchange-sim: unknown option %s (see --help)\n", arg.c_str());
-      return false;
+  auto segments = [a](const fh::tools::OptionUse& use) {
+    for (bool& s : a->seg) s = false;
+    std::stringstream list(use.value);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+      if (item == "cm") a->seg[1] = true;
+      else if (item == "fo") a->seg[2] = true;
+      else if (item == "cd") a->seg[3] = true;
+      else if (item == "bse") a->seg[4] = true;
+      else return use.Refuse("unknown segment %s (cm, fo, cd, bse)", item.c_str());
     }
-  }
+    return true;
+  };
+  using namespace fh::tools;
+  const Option options[] = {
+      {"--segments", true, segments},
+      Number("--rate", &a->rate, 0, 1e7),
+      Number("--seconds", &a->seconds, 0, 1e6),
+      WholeNumber("--count", &a->count, 0, 1e12),
+      WholeNumber("--tokens", &a->tokens, 1, 4000),
+      WholeNumber("--seed", &a->seed, 0, 4294967295.0),
+      WholeNumber("--plain-percent", &a->plainPercent, 0, 100),
+      WholeNumber("--fixed-size", &a->fixedSize, 0, 512),
+      WholeNumber("--junk", &a->junk, 0, 1e9),
+      WholeNumber("--pool", &a->pool, 1, 1e6),
+      EndpointOption("--cm", &a->dest[1]),
+      EndpointOption("--fo", &a->dest[2]),
+      EndpointOption("--cd", &a->dest[3]),
+      EndpointOption("--bse", &a->dest[4]),
+      Text("--summary", &a->summaryFile),
+      Flag("--quiet", &a->quiet),
+      Flag("--allow-host-network", &a->allowHost),
+  };
+  if (!ParseOptions("exchange-sim", kUsage, options, argc, argv)) return false;
   if (a->seconds < 0 && a->count < 0) a->seconds = 10;
   return true;
-}
-
-void SleepUntil(std::int64_t monotonicNs) {
-  if (fh::tools::NowNs() >= monotonicNs) return;  // behind schedule: no system call
-  timespec ts{static_cast<time_t>(monotonicNs / 1000000000), static_cast<long>(monotonicNs % 1000000000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR && !gStop) {
-  }
 }
 
 constexpr const char* kSegmentName[] = {"", "NSE-CM", "NSE-FO", "NSE-CD", "BSE"};
@@ -175,8 +115,7 @@ int main(int argc, char** argv) {
   Args args;
   if (!ParseArgs(argc, argv, &args)) return 2;
   if (!fh::tools::NetworkAllowed("exchange-sim", args.allowHost)) return 3;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  fh::tools::StopOnSignals();
 
   const int fd = fh::tools::OpenSendSocket();
   if (fd < 0) return 1;
@@ -204,12 +143,7 @@ int main(int argc, char** argv) {
   long long junkSent = 0;
 
   auto sendTo = [&](int s, const std::uint8_t* data, std::size_t n) {
-    const ssize_t r = sendto(fd, data, n, 0, reinterpret_cast<const sockaddr*>(&to[s]), sizeof to[s]);
-    if (r != static_cast<ssize_t>(n)) {
-      if (failed++ == 0) fh::PrintError("sendto");
-      return false;
-    }
-    return true;
+    return fh::tools::SendDatagram(fd, to[s], data, n, &failed);
   };
 
   // Malformed traffic first, paced like the rest.
@@ -217,10 +151,10 @@ int main(int argc, char** argv) {
     std::mt19937 rng(args.seed ^ 0x5eedu);
     const std::int64_t start = fh::tools::NowNs();
     long long i = 0;
-    for (long long k = 0; k < args.junk && !gStop; ++k) {
+    for (long long k = 0; k < args.junk && !fh::tools::StopRequested(); ++k) {
       for (int s : order) {
         const auto bytes = s == 4 ? fh::sim::MakeBseJunk(bse, rng) : fh::sim::MakeNseJunk(*feeds[s], rng);
-        if (args.rate > 0) SleepUntil(start + static_cast<std::int64_t>(static_cast<double>(i) * 1e9 / args.rate));
+        if (args.rate > 0) fh::tools::SleepUntil(start + static_cast<std::int64_t>(static_cast<double>(i) * 1e9 / args.rate));
         ++i;
         if (sendTo(s, bytes.data(), bytes.size())) ++junkSent;
       }
@@ -254,12 +188,12 @@ int main(int argc, char** argv) {
   std::int64_t nextReport = start + 1000000000;
   long long sent = 0;
   long long perSegment = 0;
-  while (!gStop) {
+  while (!fh::tools::StopRequested()) {
     if (args.count >= 0 && perSegment >= args.count) break;
     if (fh::tools::NowNs() >= end) break;
     for (int s : order) {
-      if (args.rate > 0) SleepUntil(start + static_cast<std::int64_t>(static_cast<double>(sent) * 1e9 / args.rate));
-      if (gStop) break;
+      if (args.rate > 0) fh::tools::SleepUntil(start + static_cast<std::int64_t>(static_cast<double>(sent) * 1e9 / args.rate));
+      if (fh::tools::StopRequested()) break;
       ++sent;
       if (args.pool > 0) {
         const auto& d = pool[s][static_cast<std::size_t>(perSegment % args.pool)];
