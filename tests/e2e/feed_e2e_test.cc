@@ -17,7 +17,9 @@
 #include "distribution/forwarded_packet.h"
 #include "nse/byteorder.h"
 #include "nse/layouts.h"
-#include "sim/market.h"
+#include "sim/bse_feed.h"
+#include "sim/ledger.h"
+#include "sim/nse_feed.h"
 #include "support/test_dir.h"
 
 namespace fh::testing {

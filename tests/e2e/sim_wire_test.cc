@@ -11,7 +11,9 @@
 #include "nse/layouts.h"
 #include "sim/bse_wire.h"
 #include "sim/junk.h"
-#include "sim/market.h"
+#include "sim/bse_feed.h"
+#include "sim/ledger.h"
+#include "sim/nse_feed.h"
 #include "sim/nse_wire.h"
 
 namespace fh::sim {

@@ -36,16 +36,16 @@ constexpr TypeShape Known(std::int32_t type) {
 inline constexpr TypeShape kShape1901 = Known(1901);
 inline constexpr TypeShape kShape2001 = Known(2001);
 inline constexpr TypeShape kShape2007 = Known(2007);
-inline constexpr TypeShape kShape2011 = Known(2011);
-inline constexpr TypeShape kShape2012 = Known(2012);
-inline constexpr TypeShape kShape2014 = Known(2014);
+inline constexpr TypeShape kShape2011 = Known(fh::bse::kTypeCodeValues2011);
+inline constexpr TypeShape kShape2012 = Known(fh::bse::kTypeCodeValues2012);
+inline constexpr TypeShape kShape2014 = Known(fh::bse::kTypeTokenValues2014);
 inline constexpr TypeShape kShape2016 = Known(2016);
-inline constexpr TypeShape kShape2017 = Known(2017);  // ignored by the decoder
-inline constexpr TypeShape kShape2020 = Known(2020);
+inline constexpr TypeShape kShape2017 = Known(fh::bse::kTypeIgnored2017);  // ignored by the decoder
+inline constexpr TypeShape kShape2020 = Known(fh::bse::kTypeMarketPicture2020);
 inline constexpr TypeShape kShape4444 = Known(4444);
 // A type the decoder does not know.
 inline constexpr TypeShape kShape1910{1910, 8, fh::bse::kNoRecords, 0, -1, 0, fh::bse::Work::kNone};
-static_assert(kShape2020.type == 2020 && Known(1910).type == 0);
+static_assert(Known(kShape1910.type).type == 0);
 
 // Record fields read by the decoder.
 namespace r2020 = fh::bse::rec2020;

@@ -19,8 +19,10 @@
 #include "common/pacing.h"
 #include "common/tool_net.h"
 #include "feedstate/platform.h"
+#include "sim/bse_feed.h"
 #include "sim/junk.h"
-#include "sim/market.h"
+#include "sim/ledger.h"
+#include "sim/nse_feed.h"
 
 namespace {
 

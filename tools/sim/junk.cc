@@ -9,8 +9,6 @@ namespace fh::sim {
 
 namespace {
 
-int Uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
-
 std::vector<std::uint8_t> RandomBytes(std::mt19937& rng, int n) {
   std::vector<std::uint8_t> v(static_cast<std::size_t>(n));
   for (auto& b : v) b = static_cast<std::uint8_t>(Uniform(rng, 0, 255));

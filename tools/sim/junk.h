@@ -8,7 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "sim/market.h"
+#include "sim/bse_feed.h"
+#include "sim/nse_feed.h"
 
 namespace fh::sim {
 

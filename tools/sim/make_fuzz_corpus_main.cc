@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "sim/bse_feed.h"
 #include "sim/junk.h"
-#include "sim/market.h"
+#include "sim/ledger.h"
+#include "sim/nse_feed.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
-#include "sim/market.h"
+#include "sim/nse_feed.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "nse/layouts.h"
 
@@ -21,22 +20,9 @@ constexpr int kUnhandledInCm = 7309;
 constexpr int kOtherMessageLength = 120;
 constexpr int kContractMessageLength = 298;
 
-// First tokens of the universes; the watched instruments come first.
-constexpr int kCmWatched = 2885;
-constexpr int kFoWatched = 38665;
-constexpr int kCmFirst = 1000, kFoFirst = 35000, kCdFirst = 60000, kBseFirst = 500000;
-
 constexpr int kBookTypeRegular = 1;
 constexpr int kTradingStatusOpen = 2;
 constexpr int kMarketTypeNormal = 1;
-
-std::uint32_t Mix(std::uint32_t seed, int salt) { return seed * 2654435761u + static_cast<std::uint32_t>(salt) * 40503u + 1; }
-
-int Uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
-
-void AddReport(Effects* fx, int token, std::int32_t value) {
-  if (fx->reportCount < static_cast<int>(std::size(fx->reports))) fx->reports[fx->reportCount++] = {token, value};
-}
 
 void Begin(Effects* fx, int segment, int code) {
   *fx = Effects{};
@@ -47,86 +33,8 @@ void Begin(Effects* fx, int segment, int code) {
 
 }  // namespace
 
-void Ledger::Commit(const Effects& fx) {
-  ++segments[std::clamp(fx.segment, 0, 4)].messages;
-  ++messages[{fx.segment, fx.code}];
-  if (fx.forwardedLength > 0) {
-    ++forwarded[{fx.segment, fx.code}];
-    forwardedBytes[{fx.segment, fx.code}] += fx.forwardedLength;
-  }
-  for (int i = 0; i < fx.reportCount; ++i) {
-    // A first report of -1 changes nothing: a new entry already holds -1.
-    last[{fx.segment, fx.reports[i].token}] = fx.reports[i].value;
-  }
-  for (int i = 0; i < fx.namedCount; ++i) lastNamed[fx.named[i].key] = fx.named[i].value;
-}
-
-void Ledger::CountDatagram(int segment, int bytes) {
-  auto& s = segments[std::clamp(segment, 0, 4)];
-  ++s.datagrams;
-  s.bytes += bytes;
-}
-
-std::string Ledger::Summary() const {
-  std::string out;
-  char line[128];
-  for (int s = 1; s <= 4; ++s) {
-    std::snprintf(line, sizeof line, "sent %d %lld %lld %lld\n", s, segments[s].datagrams, segments[s].messages,
-                  segments[s].bytes);
-    out += line;
-  }
-  for (const auto& [k, n] : messages) {
-    std::snprintf(line, sizeof line, "count %d %d %lld\n", k.first, k.second, n);
-    out += line;
-  }
-  for (const auto& [k, n] : forwarded) {
-    std::snprintf(line, sizeof line, "forward %d %d %lld %lld\n", k.first, k.second, n, forwardedBytes.at(k));
-    out += line;
-  }
-  for (const auto& [k, v] : last) {
-    std::snprintf(line, sizeof line, "last %d %d %d\n", k.first, k.second, v);
-    out += line;
-  }
-  for (const auto& [k, v] : lastNamed) {
-    std::snprintf(line, sizeof line, "named 4 %s %d\n", k.c_str(), v);
-    out += line;
-  }
-  return out;
-}
-
-std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng) {
-  static constexpr const char* kNames[] = {"RELIANCE", "TCS", "INFY", "HDFCBANK", "ICICIBANK", "SBIN", "ITC", "LT",
-                                           "AXISBANK", "WIPRO", "MARUTI", "TITAN", "NIFTY", "BANKNIFTY", "USDINR",
-                                           "EURINR", "GBPINR", "JPYINR", "SENSEX", "BANKEX"};
-  std::vector<Instrument> u;
-  count = std::clamp(count, 1, 4000);
-  for (int i = 0; i < count; ++i) {
-    Instrument in;
-    switch (segment) {
-      case 1: in.token = i == 0 ? kCmWatched : kCmFirst + i * 3; break;   // below 32768
-      case 2: in.token = i == 0 ? kFoWatched : kFoFirst + i * 7; break;
-      case 3: in.token = kCdFirst + i * 3; break;
-      default: in.token = kBseFirst + i * 2; break;
-    }
-    if (segment == 1 && i > 0 && in.token >= kCmWatched) in.token += 1;  // keep clear of the watched token
-    if (segment == 3) {
-      in.tick = 25000;  // 0.0025 at a divisor of 10,000,000
-      in.price = Uniform(rng, 700, 950) * 1'000'000;  // 70.0 to 95.0 at a divisor of 10,000,000
-    } else {
-      in.tick = 5;
-      in.price = Uniform(rng, 20, 50000) * 20;
-    }
-    in.volume = Uniform(rng, 1000, 100000);
-    // Six letters and at most four digits fill the ten characters of a symbol.
-    std::snprintf(in.symbol, sizeof in.symbol, "%.6s%d", kNames[static_cast<std::size_t>(i) % std::size(kNames)],
-                  (i / static_cast<int>(std::size(kNames))) % 10000);
-    u.push_back(in);
-  }
-  return u;
-}
-
 NseSegmentFeed::NseSegmentFeed(int segment, int tokens, std::uint32_t seed)
-    : segment_(segment), rng_(Mix(seed, segment)) {
+    : segment_(segment), rng_(FeedSeed(seed, segment)) {
   universe_ = MakeUniverse(segment, tokens, rng_);
   using namespace nse;
   if (segment == 1) {
@@ -156,19 +64,11 @@ Instrument& NseSegmentFeed::Pick() {
 }
 
 void NseSegmentFeed::Walk(Instrument& in) {
-  const int steps = Uniform(rng_, -3, 3);
-  in.price = std::max(in.tick * 10, in.price + steps * in.tick);
+  WalkPrice(in, rng_);
   in.volume += Uniform(rng_, 1, 500);
 }
 
-NseMessage NseSegmentFeed::Next(Effects* fx) {
-  int r = Uniform(rng_, 0, totalWeight_ - 1);
-  for (const auto& [c, w] : mix_) {
-    if (r < w) return Make(c, fx);
-    r -= w;
-  }
-  return Make(mix_.front().first, fx);
-}
+NseMessage NseSegmentFeed::Next(Effects* fx) { return Make(PickWeighted(rng_, mix_, totalWeight_), fx); }
 
 NseMessage NseSegmentFeed::Make(int code, Effects* fx) {
   Begin(fx, segment_, code);
@@ -447,87 +347,6 @@ NseMessage NseSegmentFeed::Other(int code, Effects*) {
   NseMessage m(code, kOtherMessageLength);
   m.PutText(nse::header::kBodyAt, "SIMULATED EXCHANGE MESSAGE", kOtherMessageLength - nse::header::kBodyAt);
   return m;
-}
-
-BseFeed::BseFeed(int tokens, std::uint32_t seed) : rng_(Mix(seed, 4)) {
-  universe_ = MakeUniverse(4, tokens, rng_);
-  for (const char* code : {"SENSEX", "BANKEX", "BSE100", "BSE200", "BSE500", "AUTO", "METAL", "OILGAS", "REALTY",
-                           "TECK"}) {
-    indices_.emplace_back(code, Uniform(rng_, 1'000'000, 9'000'000));
-  }
-}
-
-void BseFeed::NextDatagram(bse::DatagramBuilder* out, Ledger* ledger) {
-  out->Reset();
-  const int blocks = Uniform(rng_, 2, 6);
-  Effects fx;
-  for (int b = 0; b < blocks; ++b) {
-    if (!AddBlock(out, &fx)) break;
-    if (ledger != nullptr) ledger->Commit(fx);
-  }
-  if (ledger != nullptr) ledger->CountDatagram(4, out->size());
-}
-
-bool BseFeed::AddBlock(bse::DatagramBuilder* out, Effects* fx) {
-  using namespace bse;
-  const int r = Uniform(rng_, 0, 99);
-  const TypeShape& shape = r < 40 ? kShape2020
-                           : r < 65 ? kShape2014
-                           : r < 72 ? kShape2011
-                           : r < 75 ? kShape2012
-                           : r < 81 ? kShape2007
-                           : r < 87 ? kShape2016
-                           : r < 91 ? kShape1901
-                           : r < 95 ? kShape4444
-                           : r < 97 ? kShape2001
-                           : r < 99 ? kShape2017
-                                    : kShape1910;
-  int records = 0;
-  if (shape.countAt >= 0) {
-    const int room = (kMaxDatagram - out->size() - kPayloadAt - kHeadAt - shape.headSize) / shape.recordSize;
-    if (room < 1) return false;
-    records = std::min(room, Uniform(rng_, 1, shape.type == 2011 || shape.type == 2012 ? 8 : 12));
-  }
-  if (!out->StartBlock(shape, records)) return false;
-  *fx = Effects{};
-  fx->segment = 4;
-  fx->code = shape.type;
-  // Every block goes to the Bridge whole: payload length plus the header.
-  const int payload = kHeadAt + shape.headSize + records * shape.recordSize;
-  fx->forwardedLength = payload + forwarded::kHeaderSize;
-  for (int i = 0; i < records; ++i) {
-    if (shape.type == 2020 || shape.type == 2014) {
-      Instrument& in = universe_[static_cast<std::size_t>(Uniform(rng_, 0, static_cast<int>(universe_.size()) - 1))];
-      in.price = std::max(in.tick * 10, in.price + Uniform(rng_, -3, 3) * in.tick);
-      if (shape.type == 2020) {
-        const int a = Uniform(rng_, 0, 9) < 9 ? 0 : 1;
-        const int b = Uniform(rng_, 2, 5);
-        out->PutRecord32(i, r2020::kToken, in.token);
-        out->PutRecord32(i, r2020::kValue, in.price);
-        out->PutRecord16(i, r2020::kSelectorA, a);
-        out->PutRecord16(i, r2020::kSelectorB, b);
-        if (a == 0 && b >= 3 && b <= 5) AddReport(fx, in.token, in.price);
-      } else {
-        out->PutRecord32(i, r2014::kToken, in.token);
-        out->PutRecord32(i, r2014::kValue, in.price);
-        AddReport(fx, in.token, in.price);
-      }
-    } else if (shape.type == 2011 || shape.type == 2012) {
-      auto& [code, value] = indices_[static_cast<std::size_t>(Uniform(rng_, 0, static_cast<int>(indices_.size()) - 1))];
-      value += Uniform(rng_, -500, 500);
-      out->PutRecord32(i, r2011::kValue, value);
-      out->PutRecordText(i, r2011::kCode, code, r2011::kCodeSize);
-      if (fx->namedCount < static_cast<int>(std::size(fx->named))) {
-        auto& n = fx->named[fx->namedCount++];
-        std::snprintf(n.key, sizeof n.key, "%s", code.c_str());
-        n.value = value;
-      }
-    } else {
-      // Other types: records of plausible numbers.
-      for (int off = 0; off + 4 <= shape.recordSize; off += 4) out->PutRecord32(i, off, Uniform(rng_, 0, 1'000'000));
-    }
-  }
-  return true;
 }
 
 NseDatagramSource::NseDatagramSource(NseSegmentFeed& feed, int plainPercent, int fixedSize)
