@@ -103,17 +103,6 @@ TEST(DeltaLines, RejectsLinesOutsideTheGrammar) {
   EXPECT_FALSE(ParseDeltaLine(",2885", false, &segment, &items));
 }
 
-TEST(ClientView, KeepsTheLastValuePerPortAndKey) {
-  ClientView view;
-  EXPECT_TRUE(view.AddDeltaLine(2007, ",2885|100,2885|105"));
-  EXPECT_TRUE(view.AddDeltaLine(2017, "2,43521|7"));
-  EXPECT_FALSE(view.AddDeltaLine(2017, "garbage"));
-  EXPECT_EQ(view.lastValue["2007 2885"], 105);
-  EXPECT_EQ(view.lastValue["2017 2 43521"], 7);
-  EXPECT_EQ(view.malformedLines, 1);
-  EXPECT_NE(view.Summary().find("last 2017 2 43521 7\n"), std::string::npos);
-}
-
 TEST(BinRecords, CutsAtTheRecordSizeWithAShorterLastRecord) {
   std::vector<std::uint8_t> file(512 * 2 + 100);
   file[512] = 2;
