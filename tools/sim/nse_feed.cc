@@ -63,9 +63,17 @@ Instrument& NseSegmentFeed::Pick() {
   return universe_[static_cast<std::size_t>(i)];
 }
 
-void NseSegmentFeed::Walk(Instrument& in) {
+Instrument& NseSegmentFeed::Trade() {
+  Instrument& in = Pick();
   WalkPrice(in, rng_);
   in.volume += Uniform(rng_, 1, 500);
+  return in;
+}
+
+int NseSegmentFeed::StartRecords(NseMessage& m, int fewest, int most) {
+  const int records = Uniform(rng_, fewest, most);
+  m.Put16(nse::records::kNoOfRecords, records);
+  return records;
 }
 
 NseMessage NseSegmentFeed::Next(Effects* fx) { return Make(PickWeighted(rng_, mix_, totalWeight_), fx); }
@@ -99,11 +107,9 @@ NseMessage NseSegmentFeed::MarketByPrice(Effects* fx) {
   const bool cm = segment_ == 1;
   const int recordSize = cm ? cm::mbp::kRecordSize : fo::mbp::kRecordSize;
   NseMessage m(code::kMarketByPrice, cm ? cm::mbp::kMessageLength : fo::mbp::kMessageLength);
-  const int records = Uniform(rng_, 1, cm ? cm::mbp::kCapacity : fo::mbp::kCapacity);
-  m.Put16(records::kNoOfRecords, records);
+  const int records = StartRecords(m, 1, cm ? cm::mbp::kCapacity : fo::mbp::kCapacity);
   for (int r = 0; r < records; ++r) {
-    Instrument& in = Pick();
-    Walk(in);
+    Instrument& in = Trade();
     const int at = records::kRecordsAt + r * recordSize;
     const int shift = cm ? 0 : fo::mbp::kShift;
     const int status = Uniform(rng_, 0, 9) < 9 ? kTradingStatusOpen : 1;
@@ -145,11 +151,9 @@ NseMessage NseSegmentFeed::Ticker(Effects* fx) {
   const bool cm = segment_ == 1;
   NseMessage m(code::kTicker, cm ? cm::ticker::kMessageLength : fo::ticker::kMessageLength);
   const int capacity = cm ? cm::ticker::kCapacity : fo::ticker::kCapacity;
-  const int records = Uniform(rng_, capacity / 4, capacity);
-  m.Put16(records::kNoOfRecords, records);
+  const int records = StartRecords(m, capacity / 4, capacity);
   for (int r = 0; r < records; ++r) {
-    Instrument& in = Pick();
-    Walk(in);
+    Instrument& in = Trade();
     const int marketType = Uniform(rng_, 0, 9) < 9 ? kMarketTypeNormal : 2;
     const int fillVolume = Uniform(rng_, 1, 1000);
     if (cm) {
@@ -180,11 +184,9 @@ NseMessage NseSegmentFeed::MarketWatch(Effects* fx) {
   const int recordSize = cm ? cm::mw::kRecordSize : fo::mw::kRecordSize;
   const int marketsAt = cm ? cm::mw::kMarketsAt : fo::mw::kMarketsAt;
   NseMessage m(code::kMarketWatch, cm ? cm::mw::kMessageLength : fo::mw::kMessageLength);
-  const int records = Uniform(rng_, 1, cm ? cm::mw::kCapacity : fo::mw::kCapacity);
-  m.Put16(records::kNoOfRecords, records);
+  const int records = StartRecords(m, 1, cm ? cm::mw::kCapacity : fo::mw::kCapacity);
   for (int r = 0; r < records; ++r) {
-    Instrument& in = Pick();
-    Walk(in);
+    Instrument& in = Trade();
     const int at = records::kRecordsAt + r * recordSize;
     if (cm) {
       m.Put16(at + cm::mw::kToken, in.token);
@@ -213,8 +215,7 @@ NseMessage NseSegmentFeed::Indices(Effects*) {
   static constexpr const char* kIndexNames[] = {"Nifty 50", "Nifty Bank", "Nifty IT", "India VIX", "Nifty Next 50",
                                                 "Nifty Midcap 100"};
   NseMessage m(code::kIndices, cm::indices::kMessageLength);
-  const int records = Uniform(rng_, 1, cm::indices::kCapacity);
-  m.Put16(records::kNoOfRecords, records);
+  const int records = StartRecords(m, 1, cm::indices::kCapacity);
   for (int r = 0; r < records; ++r) {
     const int at = records::kRecordsAt + r * cm::indices::kRecordSize;
     const std::int32_t v = 2'200'000 + Uniform(rng_, -50'000, 50'000);
@@ -238,8 +239,7 @@ NseMessage NseSegmentFeed::IndustryIndex(Effects*) {
   using namespace nse;
   const bool cm = segment_ == 1;
   NseMessage m(code::kIndustryIndex, cm ? cm::industry::kMessageLength : fo::industry::kMessageLength);
-  const int records = Uniform(rng_, 1, 3);
-  m.Put16(records::kNoOfRecords, records);
+  const int records = StartRecords(m, 1, 3);
   for (int r = 0; r < records; ++r) {
     char name[24];
     std::snprintf(name, sizeof name, "INDUSTRY %d", Uniform(rng_, 1, 40));
@@ -307,8 +307,7 @@ NseMessage NseSegmentFeed::Update(Effects*) {
 
 NseMessage NseSegmentFeed::Value(int code, Effects* fx) {
   using namespace nse;
-  Instrument& in = Pick();
-  Walk(in);
+  Instrument& in = Trade();
   int length = cd::v7213::kMessageLength;
   int tokenAt = cd::v7213::kToken;
   int valueAt = cd::v7213::kValue;

@@ -33,7 +33,9 @@ class NseSegmentFeed {
 
  private:
   Instrument& Pick();
-  void Walk(Instrument& i);
+  Instrument& Trade();  // Pick, then walk its price and volume
+  // Draws the record count of a record-list message and writes NoOfRecords.
+  int StartRecords(NseMessage& m, int fewest, int most);
   NseMessage MarketByPrice(Effects* fx);
   NseMessage Ticker(Effects* fx);
   NseMessage MarketWatch(Effects* fx);
