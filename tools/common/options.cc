@@ -80,7 +80,7 @@ bool ParseOptions(const char* tool, const char* usage, std::span<const Option> o
       }
     }
     if (option == nullptr) {
-      if (positional && !(!arg.empty() && arg[0] == '-')) {
+      if (positional && (arg.empty() || arg[0] != '-')) {
         if (!positional(argv[i])) return false;
         continue;
       }
