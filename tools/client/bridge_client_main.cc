@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>

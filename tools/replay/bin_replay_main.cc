@@ -4,11 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>

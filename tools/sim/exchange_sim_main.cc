@@ -4,11 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <memory>
 #include <sstream>
