@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/tool_net.h"
+#include "feedstate/feed_defaults.h"
 #include "feedstate/platform.h"
 #include "replay/replay_source.h"
 
@@ -51,7 +52,8 @@ struct Args {
   std::string format;
   int recordSize = 512;
   std::optional<Endpoint> to;
-  Endpoint cm{"233.1.2.5", 35610}, fo{"233.1.2.5", 34330}, cd{"233.1.2.5", 34567};
+  Endpoint cm{fh::kNseDefaultGroup, fh::kNcmDefaultPort}, fo{fh::kNseDefaultGroup, fh::kNfoDefaultPort},
+      cd{fh::kNseDefaultGroup, fh::kNcdDefaultPort};
   bool bse = false;
   double rate = 2000;
   double speed = 1;
@@ -235,7 +237,7 @@ int main(int argc, char** argv) {
         if (args.to) {
           to = &*args.to;
         } else if (args.bse) {
-          static const Endpoint kBse{"127.0.0.1", 5449};
+          static const Endpoint kBse{fh::kBseDefaultAddress, fh::kBseDefaultPort};
           to = &kBse;
         } else if (r[0] == 4) {
           to = &args.cm;
