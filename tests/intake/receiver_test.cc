@@ -138,24 +138,27 @@ TEST_F(Receiver, StopRightAfterStartEndsTheThread) {
   EXPECT_TRUE(feed.exit.Codes().empty());
 }
 
-TEST_F(Receiver, GroupThatIsNoAddressEndsTheProgramWithCodeOne) {
-  ::testing::internal::CaptureStderr();
-  ReceiverThread r(feed.context, framing, ReceiverArgs::Make("300.1.2.3", kPort));
-  const bool ended = WaitFor([&] { return !r.Running(); });
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(ended);
-  EXPECT_EQ(feed.exit.Codes(), std::vector<int>{1});
-  EXPECT_EQ(err.rfind("NSE receiver 300.1.2.3|35610 : setsockopt: ", 0), 0u) << err;
-}
-
-TEST_F(Receiver, PortOutsideTheRangeIsABindFailureNotAnotherPort) {
-  ::testing::internal::CaptureStderr();
-  ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, 65536 + kPort));
-  const bool ended = WaitFor([&] { return !r.Running(); });
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(ended);
-  EXPECT_EQ(feed.exit.Codes(), std::vector<int>{1});
-  EXPECT_EQ(err.rfind("NSE receiver 233.1.2.5|101146 : bind: ", 0), 0u) << err;
+// A group text that is no address fails the membership; a port outside
+// 0..65535 fails the bind rather than binding another port.
+TEST_F(Receiver, FailedSetUpNamesTheReceiverAndEndsTheProgramWithCodeOne) {
+  struct Case {
+    const char* group;
+    int port;
+    const char* errorStart;
+  };
+  const Case cases[] = {{"300.1.2.3", kPort, "NSE receiver 300.1.2.3|35610 : setsockopt: "},
+                        {kGroup, 65536 + kPort, "NSE receiver 233.1.2.5|101146 : bind: "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.errorStart);
+    FeedState fresh;
+    ::testing::internal::CaptureStderr();
+    ReceiverThread r(fresh.context, framing, ReceiverArgs::Make(c.group, c.port));
+    const bool ended = WaitFor([&] { return !r.Running(); });
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(fresh.exit.Codes(), std::vector<int>{1});
+    EXPECT_EQ(err.rfind(c.errorStart, 0), 0u) << err;
+  }
 }
 
 TEST(ReceiverArgs, KeepsAtMostFifteenCharactersOfTheGroup) {
