@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/tool_net.h"
+#include "feedstate/exg_seg.h"
 #include "feedstate/feed_defaults.h"
 #include "feedstate/platform.h"
 #include "replay/replay_source.h"
@@ -239,11 +240,11 @@ int main(int argc, char** argv) {
         } else if (args.bse) {
           static const Endpoint kBse{fh::kBseDefaultAddress, fh::kBseDefaultPort};
           to = &kBse;
-        } else if (r[0] == 4) {
+        } else if (r[0] == fh::kNetIdCm) {
           to = &args.cm;
-        } else if (r[0] == 2) {
+        } else if (r[0] == fh::kNetIdFo) {
           to = &args.fo;
-        } else if (r[0] == 6) {
+        } else if (r[0] == fh::kNetIdCd) {
           to = &args.cd;
         }
         if (to == nullptr) {
