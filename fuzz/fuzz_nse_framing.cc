@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0) std::memcpy(copy, data, size);
   const int len = static_cast<int>(size);
   switch (size > 0 ? copy[fh::nse::datagram::kNetId] : 0) {
-    case 4: h->framing.FrameCmDatagram(copy, len); break;
-    case 2: h->framing.FrameFoDatagram(copy, len); break;
-    case 6: h->framing.FrameCdDatagram(copy, len); break;
+    case fh::kNetIdCm: h->framing.FrameCmDatagram(copy, len); break;
+    case fh::kNetIdFo: h->framing.FrameFoDatagram(copy, len); break;
+    case fh::kNetIdCd: h->framing.FrameCdDatagram(copy, len); break;
     default: h->framing.RecordUnknownDatagram(copy, len); break;
   }
   delete[] copy;

@@ -25,6 +25,7 @@
 
 #include "bse/bse_layouts.h"
 #include "distribution/forwarded_packet.h"
+#include "feedstate/feed_defaults.h"
 #include "nse/bcast_header.h"
 #include "nse/byteorder.h"
 
@@ -33,9 +34,9 @@ namespace {
 std::atomic<bool> gStop{false};
 void OnSignal(int) { gStop = true; }
 
-constexpr int kNsePorts[] = {35610, 34330, 34567};
-constexpr char kGroup[] = "233.1.2.5";
-constexpr int kBsePort = 5449;
+constexpr int kNsePorts[] = {fh::kNcmDefaultPort, fh::kNfoDefaultPort, fh::kNcdDefaultPort};
+constexpr const char* kGroup = fh::kNseDefaultGroup;
+constexpr int kBsePort = fh::kBseDefaultPort;
 constexpr int kBridgePort = 30001;
 constexpr int kPacketLength = 476;  // a typical forwarded packet
 constexpr char kDeltaLine[] = ",38665|1234500,38670|99500";

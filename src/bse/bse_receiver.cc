@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -93,35 +92,16 @@ void BseDatagramHandler::Forward(const std::uint8_t* payload, std::int32_t lengt
 
 BseReceiverThread::BseReceiverThread(FeedContext& context, BseDecoder& decoder, BridgeOutput& output,
                                      const BseReceiverArgs& args)
-    : context_(context), args_(args), handler_(context, decoder, output) {
-  thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+    : context_(context),
+      args_(args),
+      handler_(context, decoder, output),
+      socket_("BSE receiver", args_.groupIp, args_.port) {
+  socket_.Start([this](std::stop_token stop) { Run(stop); });
 }
 
 BseReceiverThread::~BseReceiverThread() { Stop(); }
 
-void BseReceiverThread::Stop() {
-  {
-    std::lock_guard lock(socketMutex_);
-    stopping_ = true;
-    thread_.request_stop();
-    // Ends a receive that is waiting: it returns 0 at once, now and later.
-    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
-  }
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-}
-
-bool BseReceiverThread::Publish(int socket) {
-  std::lock_guard lock(socketMutex_);
-  if (stopping_) return false;
-  socket_ = socket;
-  return true;
-}
-
-void BseReceiverThread::CloseSocket() {
-  std::lock_guard lock(socketMutex_);
-  if (socket_ >= 0) ::close(socket_);
-  socket_ = -1;
-}
+void BseReceiverThread::Stop() { socket_.Stop(); }
 
 void BseReceiverThread::Run(std::stop_token stop) {
   struct EndState {
@@ -137,20 +117,17 @@ void BseReceiverThread::Run(std::stop_token stop) {
 
   const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
   if (socket < 0) {
-    std::fputs("Could not create socket.\n", stderr);
+    socket_.PrintText("Could not create socket.\n");
     context_.programExit.Exit(0);
     return;
   }
-  if (!Publish(socket)) {
-    ::close(socket);
-    return;
-  }
+  if (!socket_.Publish(socket)) return;
 
-  const int size = kBseSocketBufferSize;
+  const int size = kSocketBufferBytes;
   if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0 ||
       ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != 0) {
-    PrintError("setsockopt() failed");
-    CloseSocket();
+    socket_.PrintError("setsockopt() failed");
+    socket_.Close();
     context_.programExit.Exit(1);
     return;
   }
@@ -174,13 +151,13 @@ void BseReceiverThread::Run(std::stop_token stop) {
   if (!valid || ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     context_.log.LogFormat("Server Failed to Bind on %u.%u.%u.%u | %d\n", bytes[0], bytes[1], bytes[2], bytes[3],
                            args_.port);
-    std::fputs("Could not bind name to socket.\n", stderr);
-    CloseSocket();
+    socket_.PrintText("Could not bind name to socket.\n");
+    socket_.Close();
     return;
   }
   context_.log.LogFormat("Server running on %u.%u.%u.%u | %d\n", bytes[0], bytes[1], bytes[2], bytes[3],
                          args_.port);
-  context_.log.LogFormat("BSE receive buffer %d bytes (asked %d)", granted, kBseSocketBufferSize);
+  context_.log.LogFormat("BSE receive buffer %d bytes (asked %d)", granted, kSocketBufferBytes);
 
   state_.store(State::kRunning, std::memory_order_release);
   Receive(socket, stop);
@@ -192,8 +169,8 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     if (n < 0) {
       if (errno == EINTR) continue;
       if (stop.stop_requested()) break;
-      std::fputs("Could not receive datagram.\n", stderr);
-      CloseSocket();
+      socket_.PrintText("Could not receive datagram.\n");
+      socket_.Close();
       context_.programExit.Exit(0);
       return;
     }
@@ -202,7 +179,7 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     if (n == 0) continue;
     handler_.OnDatagram(buffer_, static_cast<int>(n));
   }
-  CloseSocket();
+  socket_.Close();
 }
 
 }  // namespace fh

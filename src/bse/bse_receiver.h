@@ -4,6 +4,11 @@
 // decoder count and delta-scan every block and forwards every block to the
 // Bridges as a ForwardedPacket of segment 4.
 //
+// Socket failures are reported on standard error with the receiver in front,
+// "BSE receiver <address>|<port> : ", then the receiver's own text: "Could not
+// create socket.\n", "setsockopt() failed: <errno description>\n", "Could not
+// bind name to socket.\n", "Could not receive datagram.\n".
+//
 // Thread safety: BseDatagramHandler is used by one thread at a time (the
 // receiver's). BseReceiverThread's members may be called from any thread; the
 // decoder and the handler it drives belong to its own thread while it runs.
@@ -11,11 +16,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include <cstring>
+#include <stop_token>
 
 #include "bse/bse_layouts.h"
 #include "distribution/forwarded_packet.h"
+#include "feedstate/feed_defaults.h"
+#include "feedstate/receiver_socket.h"
 
 namespace fh {
 
@@ -24,15 +31,12 @@ class BridgeOutput;
 class BseDecoder;
 class ProgramExit;
 
-inline constexpr char kBseDefaultAddress[] = "127.0.0.1";
-inline constexpr std::int32_t kBseDefaultPort = 5449;
-// Asked for both socket buffers; the kernel may grant less (net.core.rmem_max).
-inline constexpr int kBseSocketBufferSize = 134217728;
-
 // What Start hands the BSE receiver: the dotted local address to bind (at most
 // 15 characters) and the port.
 struct BseReceiverArgs {
-  char groupIp[16] = "127.0.0.1";
+  BseReceiverArgs() { std::memcpy(groupIp, kBseDefaultAddress, sizeof kBseDefaultAddress); }
+
+  char groupIp[16] = {};
   std::int32_t port = kBseDefaultPort;
 };
 
@@ -80,27 +84,22 @@ class BseReceiverThread {
   // joins. Safe to call more than once.
   void Stop();
 
-  State state() const { return state_.load(std::memory_order_acquire); }
+  State CurrentState() const { return state_.load(std::memory_order_acquire); }
   // The receive buffer size the kernel reports after the request (0 before).
   int GrantedReceiveBuffer() const { return grantedReceiveBuffer_.load(std::memory_order_acquire); }
 
  private:
   void Run(std::stop_token stop);
   void Receive(int socket, const std::stop_token& stop);
-  bool Publish(int socket);  // false when a stop came first
-  void CloseSocket();
 
   FeedContext& context_;
   const BseReceiverArgs args_;
   BseDatagramHandler handler_;
   std::uint8_t buffer_[bse::kMaxDatagram] = {};
 
-  std::mutex socketMutex_;
-  int socket_ = -1;        // guarded by socketMutex_
-  bool stopping_ = false;  // guarded by socketMutex_
   std::atomic<State> state_{State::kStarting};
   std::atomic<int> grantedReceiveBuffer_{0};
-  std::jthread thread_;    // last: starts after every other member exists
+  ReceiverSocket socket_;  // last: its thread starts after every other member exists
 };
 
 }  // namespace fh

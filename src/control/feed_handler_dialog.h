@@ -26,6 +26,7 @@
 
 #include "control/feed_services.h"
 #include "feedstate/feed_context.h"
+#include "feedstate/feed_defaults.h"
 
 namespace fh {
 
@@ -97,10 +98,10 @@ struct ReceiverDefault {
   const char* logFormat;  // "NSE FO %s|%ld" ...
 };
 inline constexpr ReceiverDefault kReceiverDefaults[] = {
-    {2, "233.1.2.5", 34330, "BCASTOUT_TEXT_FO.TXT", "NSE FO %s|%ld"},
-    {1, "233.1.2.5", 35610, "BCASTOUT_TEXT_CASH.TXT", "NSE CM %s|%ld"},
-    {3, "233.1.2.5", 34567, "BCASTOUT_TEXT_NCD.TXT", "NSE CD %s|%ld"},
-    {4, "127.0.0.1", 5449, "BCASTOUT_TEXT_CASH_BSE.TXT", "BSE CM %s|%ld"},
+    {2, kNseDefaultGroup, kNfoDefaultPort, "BCASTOUT_TEXT_FO.TXT", "NSE FO %s|%ld"},
+    {1, kNseDefaultGroup, kNcmDefaultPort, "BCASTOUT_TEXT_CASH.TXT", "NSE CM %s|%ld"},
+    {3, kNseDefaultGroup, kNcdDefaultPort, "BCASTOUT_TEXT_NCD.TXT", "NSE CD %s|%ld"},
+    {4, kBseDefaultAddress, kBseDefaultPort, "BCASTOUT_TEXT_CASH_BSE.TXT", "BSE CM %s|%ld"},
 };
 
 // A receiver's address text holds at most 15 characters ("255.255.255.255").

@@ -55,7 +55,7 @@ std::unique_ptr<RunningReceiver> LiveFeed::StartNseReceiver(int seg, std::string
 }
 
 void LiveFeed::StartBseReceiver(std::string_view address, int port) {
-  if (bseReceiver_ && bseReceiver_->state() != BseReceiverThread::State::kEnded) return;
+  if (bseReceiver_ && bseReceiver_->CurrentState() != BseReceiverThread::State::kEnded) return;
   bseReceiver_.reset();
   BseReceiverArgs args;
   const std::size_t n = std::min(address.size(), sizeof args.groupIp - 1);

@@ -12,12 +12,12 @@
 #include <cstdint>
 #include <string>
 
+#include "feedstate/feed_defaults.h"
+
 namespace fh {
 
-// Asked-for size of the send and receive buffers of the output sockets and of
-// the bridge server (128 MiB). The kernel caps it (net.core.rmem_max and
-// wmem_max); BufferSizes tells what was granted.
-inline constexpr int kSocketBufferBytes = 134217728;
+// The output sockets and the bridge server ask for kSocketBufferBytes
+// (feed_defaults.h) in both directions; BufferSizes tells what was granted.
 
 class SocketFd {
  public:

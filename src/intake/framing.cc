@@ -94,80 +94,33 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
   int pos = dg::kPacketsAt;
 
   for (int i = 1; i <= packets; ++i) {
-    if (end - pos < dg::kCompLenSize) {
-      ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name, i,
-                         packets, end);
-      break;
-    }
-    const int packetAt = pos;
-    ToHost16(d + pos);
-    const int compLen = Load16(d + pos);
-    pos += dg::kCompLenSize;
-
-    std::uint8_t* plain;
-    int owned;  // bytes from plain on that belong to the framing
-    if (compLen > 0) {
-      if (compLen > end - pos) {
-        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name,
-                           i, packets, end);
+    Packet p;
+    switch (NextPacket(lane, d, end, pos, p)) {
+      case PacketRead::kMessage:
         break;
-      }
-      const int out = DecompressPacket(lane.output, lane.outputSize, d + pos, compLen);
-      pos += compLen;
-      if (lane.copy != nullptr) {
-        // FO and CD see their output buffer cleared behind each packet, as if
-        // it had been cleared before the decompression.
-        const int keep = std::max(out, 0);
-        std::memset(lane.output + keep, 0, static_cast<std::size_t>(lane.outputSize - keep));
-      }
-      if (out < kPlainHead) {
-        ctx_.log.LogFormat("FH : %s : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped",
-                           lane.name, i, packets, compLen, out);
-        continue;
-      }
-      plain = lane.output;
-      owned = lane.outputSize;
-    } else {
-      if (end - pos < kPlainHead) {
-        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name,
-                           i, packets, end);
-        break;
-      }
-      plain = d + pos;
-      owned = end - pos;
-    }
-
-    std::uint8_t* message = plain + pk::kMessageAt;
-    ToHost16(message + hd::kTransactionCode);
-    ToHost16(message + hd::kMessageLength);
-    ToHost32(message + hd::kLogTime);
-    ToHost16(message + hd::kErrorCode);
-    const int trx = Load16(message + hd::kTransactionCode);
-    const int msgLen = Load16(message + hd::kMessageLength);
-
-    if (compLen <= 0) {
-      if (msgLen < hd::kSize) {
+      case PacketRead::kRunsPast:
+        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name, i,
+                           packets, end);
+        return 0;
+      case PacketRead::kShortMessage:
         ctx_.log.LogFormat("FH : %s : packet %d of %d has msglen=%d, shorter than its header, rest dropped",
-                           lane.name, i, packets, msgLen);
-        break;
-      }
-      if (msgLen + pk::kUncompressedExtra > end - pos) {
-        ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name,
-                           i, packets, end);
-        break;
-      }
-      pos += msgLen + pk::kUncompressedExtra;
+                           lane.name, i, packets, p.msgLen);
+        return 0;
+      case PacketRead::kUndecompressed:
+        ctx_.log.LogFormat("FH : %s : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped",
+                           lane.name, i, packets, p.compLen, p.out);
+        continue;
     }
 
-    if (trx <= 0) {
+    if (p.trx <= 0) {
       ctx_.log.LogFormat("FH : %s : cnet=%c pkts=%d icomlen=%d msglen=%d trx=%d", lane.name, d[dg::kNetId], packets,
-                         compLen, msgLen, trx);
+                         p.compLen, p.msgLen, p.trx);
       continue;
     }
 
-    if (compLen > kDumpAbove) Dump(lane, d + packetAt, end - packetAt);
+    if (p.compLen > kDumpAbove) Dump(lane, d + p.at, end - p.at);
 
-    if (compLen > 0) {
+    if (p.compLen > 0) {
       const std::uint32_t n = counters_.Increment(lane.seg, PacketCounters::kCompressed);
       if (showCounts) ctx_.grid.SetCounterCell(1, n, CounterGrid::kFoColumn);
     } else {
@@ -175,9 +128,57 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
       if (showCounts) ctx_.grid.SetCounterCell(1, n, CounterGrid::kCashColumn);
     }
 
-    lane.decoder(message, std::clamp(msgLen, 0, owned - pk::kMessageAt));
+    lane.decoder(p.message, std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt));
   }
   return 0;
+}
+
+// The one place that reads a packet's bounds. d[0 .. end-1] are the framed
+// bytes and pos is where the packet's compLen field starts; on kMessage and
+// kUndecompressed pos has moved past the packet. Converts compLen and (once
+// there is a whole plain head) the four header fields in place.
+Framing::PacketRead Framing::NextPacket(Lane& lane, std::uint8_t* d, int end, int& pos, Packet& p) {
+  if (end - pos < dg::kCompLenSize) return PacketRead::kRunsPast;
+  p.at = pos;
+  ToHost16(d + pos);
+  p.compLen = Load16(d + pos);
+  pos += dg::kCompLenSize;
+
+  std::uint8_t* plain;
+  if (p.compLen > 0) {
+    if (p.compLen > end - pos) return PacketRead::kRunsPast;
+    p.out = DecompressPacket(lane.output, lane.outputSize, d + pos, p.compLen);
+    pos += p.compLen;
+    if (lane.copy != nullptr) {
+      // FO and CD see their output buffer cleared behind each packet, as if
+      // it had been cleared before the decompression.
+      const int keep = std::max(p.out, 0);
+      std::memset(lane.output + keep, 0, static_cast<std::size_t>(lane.outputSize - keep));
+    }
+    if (p.out < kPlainHead) return PacketRead::kUndecompressed;
+    plain = lane.output;
+    p.owned = lane.outputSize;
+  } else {
+    if (end - pos < kPlainHead) return PacketRead::kRunsPast;
+    plain = d + pos;
+    p.owned = end - pos;
+  }
+
+  p.message = plain + pk::kMessageAt;
+  ToHost16(p.message + hd::kTransactionCode);
+  ToHost16(p.message + hd::kMessageLength);
+  ToHost32(p.message + hd::kLogTime);
+  ToHost16(p.message + hd::kErrorCode);
+  p.trx = Load16(p.message + hd::kTransactionCode);
+  p.msgLen = Load16(p.message + hd::kMessageLength);
+
+  if (p.compLen <= 0) {
+    // An uncompressed packet's own length is the only way to the next one.
+    if (p.msgLen < hd::kSize) return PacketRead::kShortMessage;
+    if (p.msgLen + pk::kUncompressedExtra > end - pos) return PacketRead::kRunsPast;
+    pos += p.msgLen + pk::kUncompressedExtra;
+  }
+  return PacketRead::kMessage;
 }
 
 // Writes "%02x " of every dumpStep-th byte of from[0 .. count-1], each taken as

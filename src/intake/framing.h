@@ -124,7 +124,24 @@ class Framing {
 
  private:
   struct Lane;
+  // One packet as NextPacket found it.
+  struct Packet {
+    int at = 0;         // offset of its compLen field in the framed bytes
+    int compLen = 0;
+    int out = 0;        // bytes decompressed (compressed packets)
+    std::uint8_t* message = nullptr;  // plain packet + 10
+    int owned = 0;      // bytes the framing owns from the plain packet on
+    int trx = 0;
+    int msgLen = 0;
+  };
+  enum class PacketRead {
+    kMessage,         // a packet with its header in host order
+    kUndecompressed,  // compressed bytes that gave no plain head: skip it
+    kRunsPast,        // compLen field, compressed bytes or plain packet pass the end
+    kShortMessage,    // uncompressed, MessageLength below the header: no way on
+  };
   int Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len);
+  PacketRead NextPacket(Lane& lane, std::uint8_t* d, int end, int& pos, Packet& p);
   void Dump(const Lane& lane, const std::uint8_t* from, int count);
   Lane* LaneOf(int seg);
 

@@ -3,13 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "feedstate/exg_seg.h"
+#include "feedstate/feed_defaults.h"
 
 namespace fh {
 
@@ -23,41 +23,17 @@ ReceiverArgs ReceiverArgs::Make(std::string_view group, int port) {
 }
 
 ReceiverThread::ReceiverThread(FeedContext& ctx, Framing& framing, const ReceiverArgs& args)
-    : ctx_(ctx), framing_(framing), args_(args), thread_([this](std::stop_token stop) { Run(std::move(stop)); }) {}
+    : ctx_(ctx), framing_(framing), args_(args), socket_("NSE receiver", args_.groupIp, args_.port) {
+  socket_.Start([this](std::stop_token stop) { Run(std::move(stop)); });
+}
 
 ReceiverThread::~ReceiverThread() { Stop(); }
 
-void ReceiverThread::Stop() {
-  thread_.request_stop();
-  {
-    std::lock_guard lock(socketMutex_);
-    stopping_ = true;
-    // On an unbound-peer UDP socket shutdown reports ENOTCONN but still wakes
-    // a blocked receive, which then returns 0.
-    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
-  }
-  if (thread_.joinable()) thread_.join();
-}
-
-bool ReceiverThread::Publish(int fd) {
-  std::lock_guard lock(socketMutex_);
-  if (stopping_) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
-  return true;
-}
-
-void ReceiverThread::CloseSocket() {
-  std::lock_guard lock(socketMutex_);
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void ReceiverThread::Stop() { socket_.Stop(); }
 
 void ReceiverThread::Fail(const char* what) {
-  PrintError(what);
-  CloseSocket();
+  socket_.PrintError(what);
+  socket_.Close();
   ctx_.programExit.Exit(1);
 }
 
@@ -76,11 +52,11 @@ void ReceiverThread::Run(std::stop_token stop) {
 
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {
-    PrintError("socket");
+    socket_.PrintError("socket");
     ctx_.programExit.Exit(1);
     return;
   }
-  if (!Publish(fd)) return;
+  if (!socket_.Publish(fd)) return;
 
   const int one = 1;
   if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0) return Fail("Reusing ADDR failed");
@@ -139,7 +115,7 @@ void ReceiverThread::Run(std::stop_token stop) {
         break;
     }
   }
-  CloseSocket();
+  socket_.Close();
 }
 
 }  // namespace fh

@@ -4,16 +4,19 @@
 // unknown and logged "no FO no CM segment Read from MCAST Socket %c %d").
 //
 // Socket set-up, in this order: UDP socket, SO_REUSEADDR 1, SO_RCVBUF and then
-// SO_SNDBUF of 128 MiB, bind to INADDR_ANY:port, IP_ADD_MEMBERSHIP of the group
-// on any interface. The kernel caps SO_RCVBUF at net.core.rmem_max; the size it
-// granted (as getsockopt reads it back) is logged in one line
+// SO_SNDBUF of kSocketBufferBytes (128 MiB), bind to INADDR_ANY:port,
+// IP_ADD_MEMBERSHIP of the group on any interface. The kernel caps SO_RCVBUF
+// at net.core.rmem_max; the size it granted (as getsockopt reads it back) is
+// logged in one line
 //   "NSE receiver %s|%d : socket receive buffer %d bytes (asked %d)"
 // and kept for GrantedReceiveBuffer(); a small grant is not an error.
-// A failed step prints "<text>: <errno description>" on standard error with the
-// texts "socket", "Reusing ADDR failed", "setsockopt() failed" (either buffer
-// size), "bind" (also for a port outside 0..65535), "setsockopt" (membership),
-// then calls ProgramExit::Exit(1) and the thread ends. A failed receive that no stop caused prints "recvfrom" and
-// exits likewise; an interrupted receive is retried.
+// A failed step prints the error-print form on standard error with the
+// receiver in front, "NSE receiver <group>|<port> : <text>: <errno
+// description>", with the texts "socket", "Reusing ADDR failed",
+// "setsockopt() failed" (either buffer size), "bind" (also for a port outside
+// 0..65535), "setsockopt" (membership), then calls ProgramExit::Exit(1) and the
+// thread ends. A failed receive that no stop caused prints "recvfrom" and exits
+// likewise; an interrupted receive is retried.
 //
 // Each read clears the 512-byte buffer first and receives at most 512 bytes; a
 // longer datagram is cut to 512. The datagram is passed on with the length
@@ -27,12 +30,11 @@
 
 #include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <stop_token>
 #include <string_view>
-#include <thread>
 
 #include "feedstate/feed_context.h"
+#include "feedstate/receiver_socket.h"
 #include "intake/framing.h"
 
 namespace fh {
@@ -51,7 +53,6 @@ struct ReceiverArgs {
 class ReceiverThread {
  public:
   static constexpr int kBufferSize = 512;
-  static constexpr int kSocketBufferBytes = 134217728;  // 128 MiB, asked for both directions
 
   // Copies args (the caller's block may go away as soon as this returns) and
   // starts the thread, which sets up its socket and receives until Stop.
@@ -80,23 +81,15 @@ class ReceiverThread {
   void Run(std::stop_token stop);
   // Ends the set-up with the error-print form and exit code 1.
   void Fail(const char* what);
-  // Publishes the socket for Stop; false (and the socket is closed) when a stop
-  // came first.
-  bool Publish(int fd);
-  void CloseSocket();
 
   FeedContext& ctx_;
   Framing& framing_;
   const ReceiverArgs args_;  // copied before the thread starts
 
-  std::mutex socketMutex_;  // guards fd_ and stopping_ between Run and Stop
-  int fd_ = -1;
-  bool stopping_ = false;
-
   std::atomic<int> granted_{0};
   std::atomic<bool> listening_{false};
   std::atomic<bool> running_{true};
-  std::jthread thread_;  // last: started after every other member exists
+  ReceiverSocket socket_;  // last: its thread starts after every other member exists
 };
 
 }  // namespace fh

@@ -97,8 +97,8 @@ TEST(BseToBridge, ABridgeReceivesTheThreeBlocksOfADatagramInOrder) {
   BseReceiverArgs args;
   args.port = bsePort;
   BseReceiverThread receiver(feed.context, decoder, transport, args);
-  ASSERT_TRUE(WaitFor([&] { return receiver.state() != BseReceiverThread::State::kStarting; }));
-  ASSERT_EQ(receiver.state(), BseReceiverThread::State::kRunning);
+  ASSERT_TRUE(WaitFor([&] { return receiver.CurrentState() != BseReceiverThread::State::kStarting; }));
+  ASSERT_EQ(receiver.CurrentState(), BseReceiverThread::State::kRunning);
 
   const Bytes blocks[] = {BlockOfPayload(1901, 40), BlockOfPayload(1907, 12), BlockOfPayload(1909, 132)};
   const Bytes d = Datagram({blocks[0], blocks[1], blocks[2]});

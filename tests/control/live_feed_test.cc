@@ -91,7 +91,7 @@ TEST(LiveFeed, AfterEndNoDatagramIsCountedAndBseKeepsRunning) {
   EXPECT_EQ(counters.Datagrams(kSegNcm), atEnd);
 
   ASSERT_NE(rig.app.Feed().BseReceiver(), nullptr);
-  EXPECT_NE(rig.app.Feed().BseReceiver()->state(), BseReceiverThread::State::kEnded);
+  EXPECT_NE(rig.app.Feed().BseReceiver()->CurrentState(), BseReceiverThread::State::kEnded);
 }
 
 TEST(LiveFeed, PktCountersShowTheCashFramingCounts) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "intake/intake_fixtures.h"
+#include "support/nse_datagram.h"
 
 namespace fh {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "feedstate/exg_seg.h"
 #include "intake/framing.h"
-#include "intake/intake_fixtures.h"
-#include "support/test_dir.h"
+#include "support/feed_state.h"
+#include "support/nse_datagram.h"
 
 namespace fh {
 namespace {
@@ -29,12 +29,11 @@ struct CountingDecoder {
 };
 
 TEST(FramingThreads, ReceiversSharingASegmentAndACounterReaderStayConsistent) {
-  testing::TempDir dir;
-  testing::TestFeed feed;
+  testing::FeedState feed;
   feed.options.writeBin = 1;
   feed.options.pktCounters = 1;
-  ASSERT_TRUE(feed.files.Open(kSegNfo, SegmentFiles::kBinFile, dir.File("fo"), "ab+"));
-  Framing framing(feed.ctx);
+  ASSERT_TRUE(feed.files.Open(kSegNfo, SegmentFiles::kBinFile, feed.dir.File("fo"), "ab+"));
+  Framing framing(feed.context);
   CountingDecoder fo;
   CountingDecoder cm;
   framing.SetDecoder(kSegNfo, DecoderEntry{&CountingDecoder::Decode, &fo});
@@ -78,7 +77,7 @@ TEST(FramingThreads, ReceiversSharingASegmentAndACounterReaderStayConsistent) {
   EXPECT_EQ(framing.Counters().Datagrams(kSegNfo), 2u * kRounds);
   EXPECT_EQ(framing.Counters().Compressed(kSegNfo), 2u * kRounds);
   EXPECT_EQ(feed.grid.CellText(1, 1), std::to_string(2 * kRounds));
-  EXPECT_EQ(testing::ReadFile(dir.File("fo")).size(), 2u * kRounds * foDatagram.size());
+  EXPECT_EQ(testing::ReadFile(feed.dir.File("fo")).size(), 2u * kRounds * foDatagram.size());
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 
 #include "feedstate/exg_seg.h"
 #include "intake/framing.h"
-#include "intake/intake_fixtures.h"
-#include "support/test_dir.h"
+#include "support/feed_state.h"
+#include "support/nse_datagram.h"
 
 namespace fh {
 namespace {
@@ -25,8 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Bytes;
 using testing::DatagramBuilder;
+using testing::FeedState;
 using testing::PlainPacket;
-using testing::TestFeed;
+using testing::WaitFor;
 
 constexpr char kGroup[] = "233.1.2.5";
 constexpr int kPort = 35610;
@@ -34,17 +35,6 @@ constexpr int kPort = 35610;
 bool InPrivateNamespace() {
   const char* v = std::getenv("FH_IN_NETNS");
   return v != nullptr && std::string(v) == "1";
-}
-
-// Polls cond for at most 5 seconds.
-template <class Cond>
-bool WaitFor(Cond cond) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
 }
 
 void SendToGroup(const Bytes& datagram, int port = kPort) {
@@ -65,14 +55,13 @@ class Receiver : public ::testing::Test {
   void SetUp() override {
     if (!InPrivateNamespace()) GTEST_SKIP() << "run through scripts/netns-run";
   }
-  testing::TempDir dir;
-  TestFeed feed;
-  Framing framing{feed.ctx};
+  FeedState feed;
+  Framing framing{feed.context};
 };
 
 TEST_F(Receiver, DatagramGoesToTheFramingOfItsOwnNetIdWhateverTheReceiversSegment) {
   // Started as the capital-market receiver (its default group and port).
-  ReceiverThread cm(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+  ReceiverThread cm(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
   ASSERT_TRUE(WaitFor([&] { return cm.Listening(); }));
   SendToGroup(DatagramBuilder(kNetIdFo).Compressed(PlainPacket{7208, 466}.Build()).Build());
   ASSERT_TRUE(WaitFor([&] { return framing.Counters().Compressed(kSegNfo) == 1; }));
@@ -83,7 +72,7 @@ TEST_F(Receiver, DatagramGoesToTheFramingOfItsOwnNetIdWhateverTheReceiversSegmen
 }
 
 TEST_F(Receiver, ReportsTheGrantedSocketReceiveBuffer) {
-  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+  ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
   ASSERT_TRUE(WaitFor([&] { return r.Listening(); }));
   EXPECT_GT(r.GrantedReceiveBuffer(), 0);
   const std::string expected = "NSE receiver 233.1.2.5|35610 : socket receive buffer " +
@@ -93,20 +82,20 @@ TEST_F(Receiver, ReportsTheGrantedSocketReceiveBuffer) {
 
 TEST_F(Receiver, UnknownNetIdIsRecordedAsSegmentZeroAndLogged) {
   feed.options.writeBin = 1;
-  ASSERT_TRUE(feed.files.Open(kSegUnknown, SegmentFiles::kBinFile, dir.File("unknown"), "ab+"));
-  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+  ASSERT_TRUE(feed.files.Open(kSegUnknown, SegmentFiles::kBinFile, feed.dir.File("unknown"), "ab+"));
+  ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
   ASSERT_TRUE(WaitFor([&] { return r.Listening(); }));
   const std::uint64_t before = feed.log.Sequence();
   SendToGroup(Bytes{0, 9, 9});
   ASSERT_TRUE(WaitFor([&] { return feed.log.Sequence() == before + 1; }));
   EXPECT_EQ(feed.log.Line(0), std::string("no FO no CM segment Read from MCAST Socket ") + '\0' + " 0");
-  EXPECT_EQ(testing::ReadFile(dir.File("unknown")), std::string("\0\x09\x09", 3));
+  EXPECT_EQ(testing::ReadFile(feed.dir.File("unknown")), std::string("\0\x09\x09", 3));
 }
 
 TEST_F(Receiver, EmptyDatagramIsIgnoredAndALongOneIsCutTo512Bytes) {
   feed.options.writeBin = 1;
-  ASSERT_TRUE(feed.files.Open(kSegUnknown, SegmentFiles::kBinFile, dir.File("unknown"), "ab+"));
-  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+  ASSERT_TRUE(feed.files.Open(kSegUnknown, SegmentFiles::kBinFile, feed.dir.File("unknown"), "ab+"));
+  ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
   ASSERT_TRUE(WaitFor([&] { return r.Listening(); }));
   const std::uint64_t before = feed.log.Sequence();
   SendToGroup(Bytes{});
@@ -115,12 +104,12 @@ TEST_F(Receiver, EmptyDatagramIsIgnoredAndALongOneIsCutTo512Bytes) {
   EXPECT_EQ(feed.log.Line(0), "no FO no CM segment Read from MCAST Socket X 88");
   r.Stop();  // the empty datagram came first; nothing else can still arrive
   EXPECT_EQ(feed.log.Sequence(), before + 1);
-  EXPECT_EQ(testing::ReadFile(dir.File("unknown")), std::string(512, 'X'));
+  EXPECT_EQ(testing::ReadFile(feed.dir.File("unknown")), std::string(512, 'X'));
 }
 
 TEST_F(Receiver, TwoReceiversOnOnePortBothBindAndBothFrame) {
-  ReceiverThread a(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
-  ReceiverThread b(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+  ReceiverThread a(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
+  ReceiverThread b(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
   ASSERT_TRUE(WaitFor([&] { return a.Listening() && b.Listening(); }));
   SendToGroup(DatagramBuilder(kNetIdCd).Uncompressed(PlainPacket{7202, 100}.Build()).Build());
   ASSERT_TRUE(WaitFor([&] { return framing.Counters().Uncompressed(kSegNcd) == 2; }));
@@ -128,7 +117,7 @@ TEST_F(Receiver, TwoReceiversOnOnePortBothBindAndBothFrame) {
 }
 
 TEST_F(Receiver, StopEndsABlockedReceiverPromptly) {
-  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+  ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
   ASSERT_TRUE(WaitFor([&] { return r.Listening(); }));
   std::this_thread::sleep_for(20ms);  // let it block in its receive
   const auto start = std::chrono::steady_clock::now();
@@ -142,31 +131,34 @@ TEST_F(Receiver, StopEndsABlockedReceiverPromptly) {
 
 TEST_F(Receiver, StopRightAfterStartEndsTheThread) {
   for (int i = 0; i < 20; ++i) {
-    ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, kPort));
+    ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, kPort));
     r.Stop();
     EXPECT_FALSE(r.Running());
   }
   EXPECT_TRUE(feed.exit.Codes().empty());
 }
 
-TEST_F(Receiver, GroupThatIsNoAddressEndsTheProgramWithCodeOne) {
-  ::testing::internal::CaptureStderr();
-  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make("300.1.2.3", kPort));
-  const bool ended = WaitFor([&] { return !r.Running(); });
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(ended);
-  EXPECT_EQ(feed.exit.Codes(), std::vector<int>{1});
-  EXPECT_EQ(err.rfind("setsockopt: ", 0), 0u) << err;
-}
-
-TEST_F(Receiver, PortOutsideTheRangeIsABindFailureNotAnotherPort) {
-  ::testing::internal::CaptureStderr();
-  ReceiverThread r(feed.ctx, framing, ReceiverArgs::Make(kGroup, 65536 + kPort));
-  const bool ended = WaitFor([&] { return !r.Running(); });
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(ended);
-  EXPECT_EQ(feed.exit.Codes(), std::vector<int>{1});
-  EXPECT_EQ(err.rfind("bind: ", 0), 0u) << err;
+// A group text that is no address fails the membership; a port outside
+// 0..65535 fails the bind rather than binding another port.
+TEST_F(Receiver, FailedSetUpNamesTheReceiverAndEndsTheProgramWithCodeOne) {
+  struct Case {
+    const char* group;
+    int port;
+    const char* errorStart;
+  };
+  const Case cases[] = {{"300.1.2.3", kPort, "NSE receiver 300.1.2.3|35610 : setsockopt: "},
+                        {kGroup, 65536 + kPort, "NSE receiver 233.1.2.5|101146 : bind: "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.errorStart);
+    FeedState fresh;
+    ::testing::internal::CaptureStderr();
+    ReceiverThread r(fresh.context, framing, ReceiverArgs::Make(c.group, c.port));
+    const bool ended = WaitFor([&] { return !r.Running(); });
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(fresh.exit.Codes(), std::vector<int>{1});
+    EXPECT_EQ(err.rfind(c.errorStart, 0), 0u) << err;
+  }
 }
 
 TEST(ReceiverArgs, KeepsAtMostFifteenCharactersOfTheGroup) {

@@ -13,6 +13,8 @@
 #include "common/options.h"
 #include "common/pacing.h"
 #include "common/tool_net.h"
+#include "feedstate/exg_seg.h"
+#include "feedstate/feed_defaults.h"
 #include "feedstate/platform.h"
 #include "replay/replay_source.h"
 
@@ -46,7 +48,8 @@ struct Args {
   std::string format;
   int recordSize = 512;
   std::optional<Endpoint> to;
-  Endpoint cm{"233.1.2.5", 35610}, fo{"233.1.2.5", 34330}, cd{"233.1.2.5", 34567};
+  Endpoint cm{fh::kNseDefaultGroup, fh::kNcmDefaultPort}, fo{fh::kNseDefaultGroup, fh::kNfoDefaultPort},
+      cd{fh::kNseDefaultGroup, fh::kNcdDefaultPort};
   bool bse = false;
   double rate = 2000;
   double speed = 1;
@@ -171,13 +174,13 @@ int main(int argc, char** argv) {
         if (args.to) {
           to = &*args.to;
         } else if (args.bse) {
-          static const Endpoint kBse{"127.0.0.1", 5449};
+          static const Endpoint kBse{fh::kBseDefaultAddress, fh::kBseDefaultPort};
           to = &kBse;
-        } else if (r[0] == 4) {
+        } else if (r[0] == fh::kNetIdCm) {
           to = &args.cm;
-        } else if (r[0] == 2) {
+        } else if (r[0] == fh::kNetIdFo) {
           to = &args.fo;
-        } else if (r[0] == 6) {
+        } else if (r[0] == fh::kNetIdCd) {
           to = &args.cd;
         }
         if (to == nullptr) {

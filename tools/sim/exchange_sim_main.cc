@@ -15,6 +15,7 @@
 #include "common/options.h"
 #include "common/pacing.h"
 #include "common/tool_net.h"
+#include "feedstate/feed_defaults.h"
 #include "feedstate/platform.h"
 #include "sim/bse_feed.h"
 #include "sim/junk.h"
@@ -61,7 +62,11 @@ struct Args {
   int fixedSize = 0;
   long long junk = 0;
   int pool = 0;
-  Endpoint dest[5] = {{}, {"233.1.2.5", 35610}, {"233.1.2.5", 34330}, {"233.1.2.5", 34567}, {"127.0.0.1", 5449}};
+  Endpoint dest[5] = {{},
+                      {fh::kNseDefaultGroup, fh::kNcmDefaultPort},
+                      {fh::kNseDefaultGroup, fh::kNfoDefaultPort},
+                      {fh::kNseDefaultGroup, fh::kNcdDefaultPort},
+                      {fh::kBseDefaultAddress, fh::kBseDefaultPort}};
   std::string summaryFile;
   bool quiet = false;
   bool allowHost = false;

@@ -13,14 +13,15 @@
 #include <string_view>
 #include <vector>
 
+#include "feedstate/exg_seg.h"
 #include "nse/bcast_header.h"
 
 namespace fh::sim {
 
 // NSE net ids of the three segments (first byte of a datagram).
-inline constexpr int kNetIdCm = 4;
-inline constexpr int kNetIdFo = 2;
-inline constexpr int kNetIdCd = 6;
+using fh::kNetIdCd;
+using fh::kNetIdCm;
+using fh::kNetIdFo;
 int NetIdOfSegment(int segment);  // 1, 2, 3 -> 4, 2, 6; anything else 0
 
 // Bytes between the start of BcastHeader and the message address.

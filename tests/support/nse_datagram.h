@@ -1,19 +1,20 @@
-// Builders and fakes for the intake tests: one builder for the plain packet
-// (8 leading bytes, BcastHeader, body), one for the datagram, the LZO1Z
-// compressor the exchange uses, a feed context of fresh objects, a decoder
-// that records what it was handed, and a program exit that records the code.
+// NSE broadcast traffic for tests: a plain packet (8 leading bytes, the
+// big-endian BcastHeader, a body), the LZO1Z compressor the exchange packs
+// packets with, and a datagram builder (net id, one unread byte, noOfPackets,
+// then each packet behind its compLen field).
+//
+// These build traffic through the layout header the code reads; tests that pin
+// the layout itself type their offsets from the exchange's tables instead.
+// Thread safety: Compress may be called from any thread; builders are values.
 #pragma once
 
 #include <lzo/lzo1z.h>
 #include <lzo/lzoconf.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <mutex>
-#include <string>
 #include <vector>
 
-#include "feedstate/feed_context.h"
-#include "intake/decoder_entry.h"
 #include "nse/bcast_header.h"
 #include "nse/byteorder.h"
 
@@ -22,8 +23,8 @@ namespace fh::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 // A plain packet as the exchange sends it: 8 leading bytes, the 40-byte
-// BcastHeader (big-endian) and msgLen - 40 body bytes. bodyBytes overrides the
-// body size (to make packets that lie about their length).
+// BcastHeader and messageLength - 40 body bytes. bodyBytes overrides the body
+// size (to make packets that lie about their length).
 struct PlainPacket {
   std::int16_t transactionCode = 7208;
   std::int16_t messageLength = 466;
@@ -56,6 +57,7 @@ struct PlainPacket {
   }
 };
 
+// LZO1Z-999, as the exchange packs its packets; empty when the library fails.
 inline Bytes Compress(const Bytes& plain) {
   static const bool ready = lzo_init() == LZO_E_OK;
   if (!ready) return {};
@@ -67,8 +69,8 @@ inline Bytes Compress(const Bytes& plain) {
   return out;
 }
 
-// A BroadcastPacket: net id, one unread byte, noOfPackets (counted unless set),
-// then the packets.
+// A BroadcastPacket: net id, one unread byte, noOfPackets (counted unless
+// set), then the packets.
 class DatagramBuilder {
  public:
   explicit DatagramBuilder(std::uint8_t netId) { bytes_ = {netId, 0x7e, 0, 0}; }
@@ -109,85 +111,6 @@ class DatagramBuilder {
   int count_ = 0;
   std::int16_t packets_ = 0;
   bool forced_ = false;
-};
-
-class ExitRecorder final : public ProgramExit {
- public:
-  void Exit(int code) override {
-    std::lock_guard lock(mutex_);
-    codes_.push_back(code);
-  }
-  std::vector<int> Codes() const {
-    std::lock_guard lock(mutex_);
-    return codes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<int> codes_;
-};
-
-class NoMessageBoxes final : public MessageBoxes {
- public:
-  void Show(std::string_view) override {}
-};
-
-// Fresh shared state for one test.
-struct TestFeed {
-  FeedHandlerOptions options;
-  LogList log{1000};
-  CounterGrid grid;
-  SegmentFiles files;
-  FilePlaces places;
-  InstancePorts ports;
-  NoMessageBoxes boxes;
-  ExitRecorder exit;
-  FeedContext ctx{options, log, grid, files, places, ports, boxes, exit};
-
-  TestFeed() { grid.LayOut(); }
-};
-
-// What one decoder call was handed.
-struct DecodedMessage {
-  int transactionCode;
-  int messageLength;
-  int logTime;
-  int errorCode;
-  int length;
-  Bytes bytes;  // message[-2 .. length-1]
-};
-
-// A decoder that copies every byte it may read (so a sanitizer sees any read
-// beyond the framing's memory) and writes one byte in place at the end.
-class RecordingDecoder {
- public:
-  DecoderEntry Entry() { return DecoderEntry{&RecordingDecoder::Decode, this}; }
-
-  std::vector<DecodedMessage> Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  std::size_t Count() const {
-    std::lock_guard lock(mutex_);
-    return calls_.size();
-  }
-
- private:
-  static void Decode(void* self, std::uint8_t* message, int length) {
-    auto* me = static_cast<RecordingDecoder*>(self);
-    DecodedMessage d{Load16(message + nse::header::kTransactionCode), Load16(message + nse::header::kMessageLength),
-                     Load32(message + nse::header::kLogTime), Load16(message + nse::header::kErrorCode), length, {}};
-    if (length > 0) {
-      d.bytes.assign(message - 2, message + length);
-      volatile std::uint8_t* last = message + length - 1;  // the decoder may write in place up to length
-      *last = *last;
-    }
-    std::lock_guard lock(me->mutex_);
-    me->calls_.push_back(std::move(d));
-  }
-
-  mutable std::mutex mutex_;
-  std::vector<DecodedMessage> calls_;
 };
 
 }  // namespace fh::testing
