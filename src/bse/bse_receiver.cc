@@ -35,11 +35,12 @@ void BseUsageExit(ProgramExit& exit) {
 BseDatagramHandler::BseDatagramHandler(FeedContext& context, BseDecoder& decoder, BridgeOutput& output)
     : context_(context), decoder_(decoder), output_(output) {}
 
-int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length) {
+int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool flushNow) {
   if (length <= 0) return 0;
 
   if (context_.options.writeBin.load(std::memory_order_relaxed) == 1) {
-    context_.files.WriteAndFlush(kSegBcm, SegmentFiles::kBinFile, data, static_cast<std::size_t>(length));
+    context_.files.Append(kSegBcm, SegmentFiles::kBinFile, data, static_cast<std::size_t>(length), context_.log);
+    if (flushNow) FlushRecording();
   }
 
   int position = 0;
@@ -163,9 +164,12 @@ void BseReceiverThread::Run(std::stop_token stop) {
   Receive(socket, stop);
 }
 
+void BseDatagramHandler::FlushRecording() { context_.files.Flush(kSegBcm, SegmentFiles::kBinFile, context_.log); }
+
 void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
+  const int limit = context_.options.receiveBatch.load(std::memory_order_relaxed);
   while (!stop.stop_requested()) {
-    const ssize_t n = ::recv(socket, buffer_, sizeof buffer_, 0);
+    const int n = batch_.Receive(socket, limit);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (stop.stop_requested()) break;
@@ -174,10 +178,11 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
       context_.programExit.Exit(0);
       return;
     }
-    // A datagram of no bytes carries nothing; after a stop, 0 is what the
-    // shut-down socket returns, and the loop condition ends the thread.
+    // A datagram of no bytes carries nothing; after a stop, nothing is what
+    // the shut-down socket returns, and the loop condition ends the thread.
     if (n == 0) continue;
-    handler_.OnDatagram(buffer_, static_cast<int>(n));
+    for (int i = 0; i < n; ++i) handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false);
+    handler_.FlushRecording();
   }
   socket_.Close();
 }

@@ -21,7 +21,9 @@
 
 #include "bse/bse_layouts.h"
 #include "distribution/forwarded_packet.h"
+#include "feedstate/datagram_batch.h"
 #include "feedstate/feed_defaults.h"
+#include "feedstate/options.h"
 #include "feedstate/receiver_socket.h"
 
 namespace fh {
@@ -57,7 +59,10 @@ class BseDatagramHandler {
   // or payload runs past the datagram, or whose payload is longer than the
   // decoder's work area ends the walk with one log line; the blocks before it
   // stay processed.
-  int OnDatagram(const std::uint8_t* data, int length);
+  // With flushNow false the recording is left for FlushRecording, which the
+  // receiver calls once per batch, before its next receive.
+  int OnDatagram(const std::uint8_t* data, int length, bool flushNow = true);
+  void FlushRecording();
 
  private:
   void Forward(const std::uint8_t* payload, std::int32_t length);
@@ -95,7 +100,7 @@ class BseReceiverThread {
   FeedContext& context_;
   const BseReceiverArgs args_;
   BseDatagramHandler handler_;
-  std::uint8_t buffer_[bse::kMaxDatagram] = {};
+  DatagramBatch<bse::kMaxDatagram, kMaxReceiveBatch> batch_;  // the receiver thread's
 
   std::atomic<State> state_{State::kStarting};
   std::atomic<int> grantedReceiveBuffer_{0};

@@ -11,6 +11,8 @@
 
 namespace fh {
 
+inline constexpr int kMaxReceiveBatch = 64;
+
 // Check boxes are 0 or 1; radio values are 0 when the button is checked and -1
 // when it is not.
 struct FeedHandlerOptions {
@@ -38,6 +40,9 @@ struct FeedHandlerOptions {
   std::atomic<int> segNfo{0};
   std::atomic<int> segNcd{0};
   std::atomic<int> segBcm{0};
+  // Datagrams a receiver takes with one call at most (1..kMaxReceiveBatch, read when a receiver
+  // starts); 1 turns batching off. Set from FH_BATCH / --batch, not a control.
+  std::atomic<int> receiveBatch{kMaxReceiveBatch};
 };
 
 // Modes that allow one segment only: 0 when more than one of the four segment

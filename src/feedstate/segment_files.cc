@@ -1,5 +1,10 @@
 #include "feedstate/segment_files.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "feedstate/log_list.h"
+
 namespace fh {
 
 SegmentFiles::~SegmentFiles() {
@@ -16,6 +21,7 @@ bool SegmentFiles::Open(int seg, Slot slot, const std::string& path, const char*
   Entry& e = entries_[seg];
   std::lock_guard lock(e.mutex);
   if (e.files[slot] != nullptr) std::fclose(e.files[slot]);
+  e.failing[slot] = false;
   e.files[slot] = std::fopen(path.c_str(), mode);
   e.paths[slot] = e.files[slot] != nullptr ? path : std::string();
   return e.files[slot] != nullptr;
@@ -49,6 +55,39 @@ bool SegmentFiles::WriteAndFlush(int seg, Slot slot, const void* data, std::size
     if (len > 0) std::fwrite(data, 1, len, f);
     std::fflush(f);
   });
+}
+
+void SegmentFiles::Append(int seg, Slot slot, const void* data, std::size_t len, LogList& log) {
+  if (!Valid(seg, slot) || len == 0) return;
+  Entry& e = entries_[seg];
+  std::lock_guard lock(e.mutex);
+  std::FILE* f = e.files[slot];
+  if (f == nullptr) return;
+  errno = 0;
+  const bool ok = std::fwrite(data, 1, len, f) == len;
+  Report(e, slot, ok, errno, log);
+}
+
+void SegmentFiles::Flush(int seg, Slot slot, LogList& log) {
+  if (!Valid(seg, slot)) return;
+  Entry& e = entries_[seg];
+  std::lock_guard lock(e.mutex);
+  std::FILE* f = e.files[slot];
+  if (f == nullptr) return;
+  errno = 0;
+  const bool ok = std::fflush(f) == 0;
+  Report(e, slot, ok, errno, log);
+}
+
+void SegmentFiles::Report(Entry& e, Slot slot, bool ok, int error, LogList& log) {
+  if (!ok) std::clearerr(e.files[slot]);  // so that a later write can tell it works again
+  if (ok == !e.failing[slot]) return;
+  e.failing[slot] = !ok;
+  if (ok) {
+    log.LogFormat("Writing %s works again", e.paths[slot].c_str());
+  } else {
+    log.LogFormat("Writing %s failed: %s", e.paths[slot].c_str(), strerrordesc_np(error != 0 ? error : EIO));
+  }
 }
 
 }  // namespace fh

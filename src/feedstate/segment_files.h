@@ -18,6 +18,8 @@
 
 namespace fh {
 
+class LogList;
+
 class SegmentFiles {
  public:
   static constexpr int kEntries = 10;  // indexed by ExgSeg; 0..4 used
@@ -40,6 +42,14 @@ class SegmentFiles {
   // Writes len bytes and flushes, when the slot is open. False when it is not.
   bool WriteAndFlush(int seg, Slot slot, const void* data, std::size_t len);
 
+  // The recording's road: Append buffers the bytes, Flush hands them to the
+  // system (a receiver flushes once per batch of datagrams). When writing to
+  // a file starts failing (a full disk), one line says so with the system's
+  // error, and one line says when it works again; nothing is logged while it
+  // keeps failing or keeps working. Both do nothing on an empty slot.
+  void Append(int seg, Slot slot, const void* data, std::size_t len, LogList& log);
+  void Flush(int seg, Slot slot, LogList& log);
+
   // Runs fn(FILE*) under the entry's lock when the slot is open; false if not.
   template <class Fn>
   bool With(int seg, Slot slot, Fn&& fn) {
@@ -60,7 +70,10 @@ class SegmentFiles {
     mutable std::mutex mutex;
     std::FILE* files[kSlots] = {};
     std::string paths[kSlots];
+    bool failing[kSlots] = {};
   };
+  // Logs a change between working and failing writes; under the entry's lock.
+  static void Report(Entry& e, Slot slot, bool ok, int error, LogList& log);
   Entry entries_[kEntries];
 };
 

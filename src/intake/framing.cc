@@ -45,25 +45,33 @@ void Framing::SetDecoder(int seg, DecoderEntry entry) {
   lane->decoder = entry;
 }
 
-int Framing::FrameCmDatagram(std::uint8_t* data, int len) { return Frame(cm_, data, data, len); }
-int Framing::FrameFoDatagram(const std::uint8_t* data, int len) { return Frame(fo_, data, nullptr, len); }
-int Framing::FrameCdDatagram(const std::uint8_t* data, int len) { return Frame(cd_, data, nullptr, len); }
+int Framing::FrameCmDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(cm_, data, data, len, flush); }
+int Framing::FrameFoDatagram(const std::uint8_t* data, int len, Flush flush) {
+  return Frame(fo_, data, nullptr, len, flush);
+}
+int Framing::FrameCdDatagram(const std::uint8_t* data, int len, Flush flush) {
+  return Frame(cd_, data, nullptr, len, flush);
+}
 
-int Framing::RecordUnknownDatagram(const std::uint8_t* data, int len) {
-  if (ctx_.options.writeBin.load(std::memory_order_relaxed) == 1 && data != nullptr && len > 0) {
-    ctx_.files.WriteAndFlush(kSegUnknown, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len));
-  }
+int Framing::RecordUnknownDatagram(const std::uint8_t* data, int len, Flush flush) {
+  if (data != nullptr) Record(kSegUnknown, data, len, flush);
   return 0;
 }
 
-int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len) {
+void Framing::Record(int seg, const std::uint8_t* data, int len, Flush flush) {
+  if (len <= 0 || ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) return;
+  ctx_.files.Append(seg, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len), ctx_.log);
+  if (flush == Flush::kNow) FlushRecording(seg);
+}
+
+void Framing::FlushRecording(int seg) { ctx_.files.Flush(seg, SegmentFiles::kBinFile, ctx_.log); }
+
+int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush) {
   if (data == nullptr || len < 0) len = 0;
   std::lock_guard lock(lane.mutex);
 
   // Recording: exactly what arrived, before anything is converted.
-  if (len > 0 && ctx_.options.writeBin.load(std::memory_order_relaxed) == 1) {
-    ctx_.files.WriteAndFlush(lane.seg, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len));
-  }
+  Record(lane.seg, data, len, flush);
 
   const bool showCounts = lane.showsGrid && ctx_.options.pktCounters.load(std::memory_order_relaxed) == 1;
   const std::uint32_t datagrams = counters_.Increment(lane.seg, PacketCounters::kDatagrams);

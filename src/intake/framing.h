@@ -109,16 +109,23 @@ class Framing {
   // run; the next datagram uses the new entry.
   void SetDecoder(int seg, DecoderEntry entry);
 
+  // Whether a datagram's recording is flushed at once, or by the caller's
+  // FlushRecording at the end of its batch (before its next receive).
+  enum class Flush { kNow, kLater };
+
   // One datagram of len bytes each; always return 0. FrameCmDatagram converts
   // header fields in place in data (the caller's buffer is left converted);
   // FO and CD work on their own copy and leave data untouched.
-  int FrameCmDatagram(std::uint8_t* data, int len);
-  int FrameFoDatagram(const std::uint8_t* data, int len);
-  int FrameCdDatagram(const std::uint8_t* data, int len);
+  int FrameCmDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
+  int FrameFoDatagram(const std::uint8_t* data, int len, Flush flush = Flush::kNow);
+  int FrameCdDatagram(const std::uint8_t* data, int len, Flush flush = Flush::kNow);
 
   // A datagram of no known net id: appended to segment 0's recording when
   // writeBin is 1 and that file is open. Always returns 0.
-  int RecordUnknownDatagram(const std::uint8_t* data, int len);
+  int RecordUnknownDatagram(const std::uint8_t* data, int len, Flush flush = Flush::kNow);
+
+  // Flushes seg's recording (kSegUnknown .. kSegNcd).
+  void FlushRecording(int seg);
 
   const PacketCounters& Counters() const { return counters_; }
 
@@ -140,7 +147,8 @@ class Framing {
     kRunsPast,        // compLen field, compressed bytes or plain packet pass the end
     kShortMessage,    // uncompressed, MessageLength below the header: no way on
   };
-  int Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len);
+  int Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush);
+  void Record(int seg, const std::uint8_t* data, int len, Flush flush);
   PacketRead NextPacket(Lane& lane, std::uint8_t* d, int end, int& pos, Packet& p);
   void Dump(const Lane& lane, const std::uint8_t* from, int count);
   Lane* LaneOf(int seg);

@@ -94,26 +94,35 @@ void ReceiverThread::Run(std::stop_token stop) {
   }
   listening_.store(true, std::memory_order_release);
 
-  std::uint8_t buf[kBufferSize];
+  const int limit = ctx_.options.receiveBatch.load(std::memory_order_relaxed);
+  const auto later = Framing::Flush::kLater;
   while (!stop.stop_requested()) {
-    std::memset(buf, 0, sizeof buf);
-    const ssize_t got = ::recvfrom(fd, buf, sizeof buf, 0, nullptr, nullptr);
+    const int got = batch_.Receive(fd, limit);
     if (stop.stop_requested()) break;
     if (got < 0) {
       if (errno == EINTR) continue;
       return Fail("recvfrom");
     }
-    if (got == 0) continue;  // an empty datagram carries nothing to frame
-    const int len = static_cast<int>(got);
-    switch (buf[0]) {
-      case kNetIdFo: framing_.FrameFoDatagram(buf, len); break;
-      case kNetIdCm: framing_.FrameCmDatagram(buf, len); break;
-      case kNetIdCd: framing_.FrameCdDatagram(buf, len); break;
-      default:
-        framing_.RecordUnknownDatagram(buf, len);
-        ctx_.log.LogFormat("no FO no CM segment Read from MCAST Socket %c %d", buf[0], buf[0]);
-        break;
+    // Every datagram is recorded, framed and decoded in arrival order; the
+    // recordings are on disk before the next receive.
+    unsigned recorded = 0;
+    for (int i = 0; i < got; ++i) {
+      std::uint8_t* buf = batch_.Data(i);
+      const int len = batch_.Length(i);
+      if (len == 0) continue;  // an empty datagram carries nothing to frame
+      switch (buf[0]) {
+        case kNetIdFo: framing_.FrameFoDatagram(buf, len, later); recorded |= 1u << kSegNfo; break;
+        case kNetIdCm: framing_.FrameCmDatagram(buf, len, later); recorded |= 1u << kSegNcm; break;
+        case kNetIdCd: framing_.FrameCdDatagram(buf, len, later); recorded |= 1u << kSegNcd; break;
+        default:
+          framing_.RecordUnknownDatagram(buf, len, later);
+          recorded |= 1u << kSegUnknown;
+          ctx_.log.LogFormat("no FO no CM segment Read from MCAST Socket %c %d", buf[0], buf[0]);
+          break;
+      }
     }
+    for (int seg = kSegUnknown; recorded != 0; ++seg, recorded >>= 1)
+      if ((recorded & 1u) != 0) framing_.FlushRecording(seg);
   }
   socket_.Close();
 }

@@ -33,6 +33,7 @@
 #include <stop_token>
 #include <string_view>
 
+#include "feedstate/datagram_batch.h"
 #include "feedstate/feed_context.h"
 #include "feedstate/receiver_socket.h"
 #include "intake/framing.h"
@@ -89,6 +90,7 @@ class ReceiverThread {
   std::atomic<int> granted_{0};
   std::atomic<bool> listening_{false};
   std::atomic<bool> running_{true};
+  DatagramBatch<kBufferSize, kMaxReceiveBatch> batch_;  // the receiver thread's
   ReceiverSocket socket_;  // last: its thread starts after every other member exists
 };
 
