@@ -31,12 +31,12 @@ struct LocalBridge {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;
     socklen_t len = sizeof a;
-    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
-    if (::listen(listener.get(), 1) != 0) return false;
-    ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&a), &len);
+    if (::bind(listener.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+    if (::listen(listener.Fd(), 1) != 0) return false;
+    ::getsockname(listener.Fd(), reinterpret_cast<sockaddr*>(&a), &len);
     client.Reset(::socket(AF_INET, SOCK_STREAM, 0));
-    if (::connect(client.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
-    const int fd = ::accept(listener.get(), nullptr, nullptr);
+    if (::connect(client.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+    const int fd = ::accept(listener.Fd(), nullptr, nullptr);
     if (fd < 0) return false;
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -68,7 +68,7 @@ void BM_SendToBridgesTcp496(benchmark::State& state) {
   std::atomic<bool> done{false};
   std::thread reader([&] {
     std::vector<char> buf(1 << 20);
-    while (::recv(bridge.client.get(), buf.data(), buf.size(), 0) > 0) {
+    while (::recv(bridge.client.Fd(), buf.data(), buf.size(), 0) > 0) {
     }
     done = true;
   });

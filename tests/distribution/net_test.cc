@@ -24,25 +24,25 @@ class Listener {
  public:
   explicit Listener(int port, const char* group = nullptr) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
     const int one = 1;
-    ::setsockopt(fd_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(fd_.Fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_ANY);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
-    EXPECT_EQ(::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::bind(fd_.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     if (group != nullptr) {
       ip_mreq m{};
       ::inet_pton(AF_INET, group, &m.imr_multiaddr);
       m.imr_interface.s_addr = htonl(INADDR_ANY);
-      EXPECT_EQ(::setsockopt(fd_.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m), 0);
+      EXPECT_EQ(::setsockopt(fd_.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m), 0);
     }
   }
   // The next datagram, or "<none>" after the timeout.
   std::string Next(std::chrono::milliseconds timeout = 2000ms) {
-    pollfd p{fd_.get(), POLLIN, 0};
+    pollfd p{fd_.Fd(), POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return "<none>";
     char buf[4096];
-    const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
+    const ssize_t n = ::recv(fd_.Fd(), buf, sizeof buf, 0);
     return n < 0 ? "<error>" : std::string(buf, static_cast<std::size_t>(n));
   }
 
@@ -53,12 +53,12 @@ class Listener {
 // A Bridge program: connects to the server on loopback.
 SocketFd ConnectBridge(int port, int receiveBuffer = 0) {
   SocketFd s(::socket(AF_INET, SOCK_STREAM, 0));
-  if (receiveBuffer > 0) ::setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  if (receiveBuffer > 0) ::setsockopt(s.Fd(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = htons(static_cast<std::uint16_t>(port));
-  EXPECT_EQ(::connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_EQ(::connect(s.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   return s;
 }
 
@@ -120,14 +120,14 @@ TEST_F(NetTest, AnAddressThatIsNotLocalFailsTheBindAndEndsTheServer) {
   EXPECT_TRUE(state.exit.Codes().empty());
 }
 
-TEST_F(NetTest, ABridgeReceivesWholePacketsFromTwoSenderThreads) {
+TEST_F(NetTest, ABridgeReceivesWholePacketsFromTwoSenderThreadsInTheirOrder) {
   StartServer();
   SocketFd bridge = Connect();
   EXPECT_TRUE(transport.BridgeConnected());
   EXPECT_EQ(server.LastBridgeAddress(), "127.0.0.1");
   constexpr std::uint32_t kEach = 3000;
   std::vector<std::uint8_t> stream;
-  std::thread reader([&] { stream = Drain(bridge.get(), 500ms); });
+  std::thread reader([&] { stream = Drain(bridge.Fd(), 500ms); });
   auto sender = [&](int segment) {
     for (std::uint32_t seq = 0; seq < kEach; ++seq) {
       const auto p = BuildPacket(46 + static_cast<int>((seq * 53 + segment) % 1000), static_cast<std::uint8_t>(segment), seq);
@@ -155,47 +155,14 @@ TEST_F(NetTest, ABridgeThatClosesIsDroppedAtTheNextPacketWhoseUdpCopyStillLeaves
   ASSERT_TRUE(WaitFor([&] { return state.log.Line(0) == "========="; }));
   const auto p = BuildPacket(300, 1, 1);
   EXPECT_EQ(Send(2, p), 1);
+  ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }));
   EXPECT_TRUE(state.Logged("FO Status 1 | Sent -1 of 300 | Send Failed to Bridge from FH\n"));
-  EXPECT_FALSE(transport.BridgeConnected());
+  EXPECT_EQ(state.log.Line(0), "FO Bridge Dis-Connected\n");
   auto frame = p;
   frame.resize(1024, 0);
   EXPECT_EQ(udp.Next(), AsText(frame));
   EXPECT_EQ(Send(2, p), 0);  // nothing at all until the next Bridge
   EXPECT_EQ(udp.Next(100ms), "<none>");
-}
-
-TEST_F(NetTest, ABridgeThatStopsReadingIsDroppedWithoutStallingTheSenders) {
-  StartServer();
-  SocketFd bridge = Connect(4096);
-  std::atomic<long long> slowestMs{0};
-  auto sender = [&](int segment) {
-    for (std::uint32_t seq = 0; seq < 200000 && transport.BridgeConnected(); ++seq) {
-      const auto p = BuildPacket(496, static_cast<std::uint8_t>(segment), seq);
-      const auto t0 = std::chrono::steady_clock::now();
-      transport.SendToBridges(segment, static_cast<int>(p.size()), p.data());
-      const long long took =
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-      long long prev = slowestMs.load();
-      while (took > prev && !slowestMs.compare_exchange_weak(prev, took)) {
-      }
-    }
-  };
-  const auto t0 = std::chrono::steady_clock::now();
-  std::thread a(sender, 1), b(sender, 2);
-  a.join();
-  b.join();
-  EXPECT_FALSE(transport.BridgeConnected());
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s);
-  EXPECT_LT(slowestMs.load(), 3 * kBridgeSendTimeout.count());
-  // What reached the Bridge is whole packets, then at most one cut one, then
-  // the end of the stream.
-  const auto stream = Drain(bridge.get(), 1000ms);
-  std::size_t packets = 0, tail = 0;
-  EXPECT_TRUE(WalkPackets(stream, &packets, &tail));
-  EXPECT_GT(packets, 0u);
-  EXPECT_LT(tail, 496u);
-  char byte;
-  EXPECT_EQ(::recv(bridge.get(), &byte, 1, MSG_DONTWAIT), 0);
 }
 
 TEST_F(NetTest, ASecondBridgeTakesOverThePacketsWhileTheFirstKeepsSubscribing) {
@@ -207,9 +174,9 @@ TEST_F(NetTest, ASecondBridgeTakesOverThePacketsWhileTheFirstKeepsSubscribing) {
   SocketFd second = Connect();
   const auto p = BuildPacket(120, 1, 7);
   EXPECT_EQ(Send(1, p), 1);
-  EXPECT_EQ(Drain(second.get(), 200ms), p);
-  EXPECT_TRUE(Drain(first.get(), 50ms).empty());
-  ASSERT_TRUE(testing::WriteAll(first.get(), "2,43521|"));
+  EXPECT_EQ(Drain(second.Fd(), 200ms), p);
+  EXPECT_TRUE(Drain(first.Fd(), 50ms).empty());
+  ASSERT_TRUE(testing::WriteAll(first.Fd(), "2,43521|"));
   EXPECT_EQ(subscribed.Next(), "2,43521|-1");
   EXPECT_EQ(server.ClientThreadCount(), 2u);
 }
@@ -222,8 +189,8 @@ TEST_F(NetTest, SubscriptionsBroadcastTheLastValueOnBothPorts) {
   instruments.UpdateLastValue(1, 2885, 1234);
   StartServer();
   SocketFd bridge = Connect();
-  ASSERT_TRUE(testing::WriteAll(bridge.get(), "1,2885|2,4352"));
-  ASSERT_TRUE(testing::WriteAll(bridge.get(), "1|6,500112|1,5|"));
+  ASSERT_TRUE(testing::WriteAll(bridge.Fd(), "1,2885|2,4352"));
+  ASSERT_TRUE(testing::WriteAll(bridge.Fd(), "1|6,500112|1,5|"));
   EXPECT_EQ(all.Next(), ",2885|1234");
   EXPECT_EQ(all.Next(), ",43521|-1");
   EXPECT_EQ(all.Next(), ",5|-1");  // nothing for the BSE request between
@@ -268,7 +235,7 @@ TEST_F(NetTest, UdpFramesAre1024BytesToTheBridgesAddressAtTheClick) {
   EXPECT_EQ(udp.Next(), AsText(longPacket).substr(0, 1024));
   auto both = shortPacket;
   both.insert(both.end(), longPacket.begin(), longPacket.end());
-  EXPECT_EQ(Drain(bridge.get(), 100ms), both);  // whole on TCP
+  EXPECT_EQ(Drain(bridge.Fd(), 100ms), both);  // whole on TCP
 
   state.options.sendUdp = 0;
   OnUdpClicked(state.context, transport, server.LastBridgeAddress());
@@ -286,7 +253,7 @@ TEST_F(NetTest, UdpClickedBeforeAnyBridgeReachesNoOne) {
   EXPECT_EQ(Send(1, BuildPacket(100, 1, 1)), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "sendto() sent incorrect number of bytes: Destination address required\n");
-  EXPECT_EQ(Drain(bridge.get(), 100ms).size(), 100u);
+  EXPECT_EQ(Drain(bridge.Fd(), 100ms).size(), 100u);
 }
 
 TEST_F(NetTest, MulticastFramesLeaveForTheCapitalMarketOnly) {
@@ -314,17 +281,47 @@ TEST_F(NetTest, MulticastFramesLeaveForTheCapitalMarketOnly) {
   EXPECT_FALSE(transport.HasMcastOutput(1));
 }
 
-TEST_F(NetTest, StopEndsTheServerAndItsClientThreadsInBoundedTime) {
+TEST_F(NetTest, StopEndsTheClientThreadsPromptlyInTheMiddleOfARequestFlood) {
   StartServer();
   SocketFd a = Connect();
   SocketFd b = Connect();
+  std::string flood;
+  for (int i = 1; i <= 20000; ++i) flood += "1," + std::to_string(i) + "|";
+  std::atomic<bool> writing{true};
+  std::thread writer([&] {
+    while (writing && testing::WriteAll(a.Fd(), flood)) {
+    }
+  });
+  ASSERT_TRUE(WaitFor([&] { return instruments.KeyCount() > 100; }));
   const auto t0 = std::chrono::steady_clock::now();
   server.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+  const std::size_t keys = instruments.KeyCount();
   EXPECT_EQ(server.ClientThreadCount(), 0u);
   EXPECT_EQ(CountLines("========="), 2);
   char byte;
-  EXPECT_EQ(::recv(a.get(), &byte, 1, 0), 0);
+  EXPECT_EQ(::recv(b.Fd(), &byte, 1, 0), 0);
+  writing = false;
+  a.Reset();  // ends the writer's send
+  writer.join();
+  EXPECT_EQ(instruments.KeyCount(), keys);  // nothing handled after the stop
+}
+
+TEST_F(NetTest, TheListenAddressAndTheAllowListAreTheServersOwn) {
+  BridgeServerSettings settings;
+  settings.listenAddress = "127.0.0.1";
+  std::string error;
+  ASSERT_TRUE(BridgeAllowList::Parse("10.0.0.0/8, 192.168.1.7", &settings.allow, &error));
+  TcpBridgeServer guarded(state.context, instruments, transport, settings);
+  ASSERT_TRUE(guarded.Start());
+  ASSERT_TRUE(guarded.WaitUntilListening(5000ms));
+  EXPECT_EQ(state.log.Line(0), "TCP Server running on 127.0.0.1 | 30001\n");
+  SocketFd refused = ConnectBridge(kDialogInstancePort);
+  char byte;
+  EXPECT_EQ(::recv(refused.Fd(), &byte, 1, 0), 0);  // closed at once
+  EXPECT_EQ(state.log.Line(0), "Bridge from 127.0.0.1 refused: not in the allow-list\n");
+  EXPECT_FALSE(transport.BridgeConnected());
+  EXPECT_EQ(guarded.LastBridgeAddress(), "");
 }
 
 }  // namespace
