@@ -6,18 +6,14 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "distribution/forwarded_packet.h"
@@ -29,18 +25,15 @@ namespace fh::testing {
 
 // One forwarded packet: the header's length field at its place, the rest a
 // pattern of the sender's id and the packet's sequence number.
+// length is at least the header's 46 bytes.
 inline std::vector<std::uint8_t> BuildPacket(int length, std::uint8_t sender, std::uint32_t sequence) {
   std::vector<std::uint8_t> p(static_cast<std::size_t>(length));
   const auto len16 = static_cast<std::uint16_t>(length);
-  if (length >= forwarded::kHeaderSize) {
-    const std::uint16_t nse = forwarded::kExchangeNse;
-    std::memcpy(&p[forwarded::kExchangeCode], &nse, 2);
-    std::memcpy(&p[forwarded::kPacketLength], &len16, 2);
-    std::memcpy(&p[forwarded::kLogTime], &sequence, 4);
-    for (int i = forwarded::kBodyAt; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
-  } else {
-    for (int i = 0; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
-  }
+  const std::uint16_t nse = forwarded::kExchangeNse;
+  std::memcpy(&p[forwarded::kExchangeCode], &nse, 2);
+  std::memcpy(&p[forwarded::kPacketLength], &len16, 2);
+  std::memcpy(&p[forwarded::kLogTime], &sequence, 4);
+  for (int i = forwarded::kBodyAt; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
   return p;
 }
 
@@ -52,7 +45,7 @@ inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* pa
   std::size_t at = 0;
   *packets = 0;
   std::int64_t lastSequence[256];
-  std::fill(std::begin(lastSequence), std::end(lastSequence), -1);
+  std::fill(lastSequence, lastSequence + 256, -1);
   while (at + forwarded::kHeaderSize <= stream.size()) {
     std::uint16_t length;
     std::memcpy(&length, &stream[at + forwarded::kPacketLength], 2);
@@ -76,7 +69,8 @@ inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* pa
 }
 
 // Reads whatever arrives on fd until it stays quiet for quiet, the peer ends,
-// or max bytes have come.
+// or max bytes have come (a sender thread writes the stream: wait for what is
+// expected rather than for a short quiet).
 inline std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet, std::size_t max = 64u << 20) {
   std::vector<std::uint8_t> out;
   std::uint8_t buf[65536];

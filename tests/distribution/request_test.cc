@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
+#include "distribution/bridge_allow_list.h"
 #include "distribution/bridge_server.h"
 #include "distribution/request_reader.h"
 #include "fixture.h"
@@ -28,20 +30,6 @@ TEST(ReadRequestNumber, ReadsLikeTheDecimalFieldsOfTheRequests) {
   for (const auto& [text, value] : cases) EXPECT_EQ(ReadRequestNumber(text), value) << '"' << text << '"';
 }
 
-TEST(RequestReader, FindsTheFieldsHoweverTheBytesAreCut) {
-  RequestReader r;
-  std::vector<Event> events;
-  std::vector<std::pair<std::string, std::string>> requests;
-  for (char c : std::string("1,2885|2,43521|")) {
-    const Event e = r.Feed(c);
-    if (e != Event::kNone) events.push_back(e);
-    if (e == Event::kRequestDone) requests.emplace_back(r.SegmentText(), r.TokenText());
-  }
-  EXPECT_EQ(events, (std::vector<Event>{Event::kSegmentDone, Event::kRequestDone, Event::kSegmentDone,
-                                        Event::kRequestDone}));
-  EXPECT_EQ(requests, (std::vector<std::pair<std::string, std::string>>{{"1", "2885"}, {"2", "43521"}}));
-}
-
 TEST(RequestReader, AFieldOf511CharactersFitsAnd512DoNot) {
   RequestReader fits;
   for (int i = 0; i < 511; ++i) ASSERT_EQ(fits.Feed('7'), Event::kNone);
@@ -49,6 +37,32 @@ TEST(RequestReader, AFieldOf511CharactersFitsAnd512DoNot) {
   EXPECT_EQ(std::string(fits.SegmentText()).size(), 511u);
   for (int i = 0; i < 511; ++i) ASSERT_EQ(fits.Feed('8'), Event::kNone);
   EXPECT_EQ(fits.Feed('8'), Event::kOverflow);
+}
+
+TEST(BridgeAllowList, ParsesNetworksAndAllowsOnlyTheirPeers) {
+  struct Case {
+    const char* list;
+    const char* peer;
+    bool allowed;
+  };
+  for (const Case& c : {Case{"", "10.1.2.3", true}, Case{"10.0.0.0/8", "10.255.255.255", true},
+                        Case{"10.0.0.0/8", "11.0.0.1", false}, Case{" 192.168.1.7 , 172.16.0.0/12", "172.31.255.1", true},
+                        Case{" 192.168.1.7 , 172.16.0.0/12", "192.168.1.8", false}, Case{"0.0.0.0/0", "1.2.3.4", true},
+                        Case{"10.1.2.3/31", "10.1.2.2", true}, Case{"10.1.2.3/31", "10.1.2.4", false}}) {
+    BridgeAllowList list;
+    std::string error;
+    ASSERT_TRUE(BridgeAllowList::Parse(c.list, &list, &error)) << error;
+    in_addr peer{};
+    ::inet_pton(AF_INET, c.peer, &peer);
+    EXPECT_EQ(list.Allows(peer), c.allowed) << c.list << " " << c.peer;
+  }
+  for (const char* bad : {"10.0.0.0/33", "10.0.0", "10.0.0.1/", "10.0.0.1/x", "host"}) {
+    BridgeAllowList list;
+    std::string error;
+    EXPECT_FALSE(BridgeAllowList::Parse(bad, &list, &error));
+    EXPECT_EQ(error, "bad network '" + std::string(bad) + "'");
+    EXPECT_TRUE(list.AllowsEveryone()) << "left unchanged";
+  }
 }
 
 class RequestTest : public ::testing::Test {
@@ -78,14 +92,9 @@ TEST_F(RequestTest, SubscribesTheTokenAndBroadcastsItsLastValue) {
       {"2", "43521", 1590, {"2,43521", "2,43521,1590"}, "2,43521", 43521, ",43521|1590", "2,43521|1590"},
       {"5", "500112", -1, {"4,500112", "NEW", "4,500112,-1"}, "4,500112", 500112, ",500112|-1", "4,500112|-1"},
       {"6", "500113", -1, {"4,500113", "NEW", "4,500113,-1"}, "4,500113", 500113, ",500113|-1", "4,500113|-1"},
-      {"1",
-       "x",
-       -1,
+      {"1", "x", -1,  // no digits: the token and the record's token are marked
        {"1,0", "==============", "x", "==============", "NEW", "==============", "1,0,-1", "==============", "1,0,-1"},
-       "1,0",
-       0,
-       ",0|-1",
-       "1,0|-1"},
+       "1,0", 0, ",0|-1", "1,0|-1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.segment) + "," + c.token);
@@ -110,49 +119,17 @@ TEST_F(RequestTest, SubscribesTheTokenAndBroadcastsItsLastValue) {
   }
 }
 
-TEST_F(RequestTest, PastTheCapAnUnknownTokenIsRefusedAndAKnownOneIsStillAnswered) {
-  RequestRecordBudget two(2);
-  instruments.UpdateLastValue(1, 7, 70);  // not created by a request
-  EXPECT_EQ(HandleBridgeRequest(state.context, instruments, output, two, "1", "7"), RequestOutcome::kAnswered);
-  EXPECT_EQ(HandleBridgeRequest(state.context, instruments, output, two, "1", "1"), RequestOutcome::kAnswered);
-  EXPECT_EQ(HandleBridgeRequest(state.context, instruments, output, two, "1", "2"), RequestOutcome::kAnswered);
-  EXPECT_EQ(HandleBridgeRequest(state.context, instruments, output, two, "1", "3"), RequestOutcome::kRefused);
-  EXPECT_EQ(instruments.Find("1,3"), nullptr);
-  EXPECT_EQ(HandleBridgeRequest(state.context, instruments, output, two, "1", "1"), RequestOutcome::kAnswered);
-  EXPECT_EQ(output.AllLines(), (Lines{",7|70", ",1|-1", ",2|-1", ",1|-1"}));
-}
-
-// A decoder that changes the token's value right after the request read it
-// and broadcasts the newer value before the reply leaves.
-class RacingDecoder final : public BridgeOutput {
- public:
-  RacingDecoder(InstrumentMap& map, RecordingOutput& wire) : map_(map), wire_(wire) {}
-  bool BridgeConnected() const override { return true; }
-  int SendToBridges(int, int, const std::uint8_t*) override { return 1; }
-  int SendDeltaAll(int segment, const char* text) override {
-    if (!raced_) {
-      raced_ = true;
-      EXPECT_EQ(map_.UpdateLastValue(1, 2885, 1300), 1);  // already subscribed
-      char line[64] = ",2885|1300";
-      wire_.SendDeltaAll(1, line);
-      wire_.SendDeltaSubscribed(1, line, sizeof line);
-    }
-    return wire_.SendDeltaAll(segment, text);
-  }
-  int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override {
-    return wire_.SendDeltaSubscribed(segment, text, capacity);
-  }
-
- private:
-  InstrumentMap& map_;
-  RecordingOutput& wire_;
-  bool raced_ = false;
-};
-
 TEST_F(RequestTest, TheLastItemOnTheWireIsTheLatestValueWhenADecoderChangesItMeanwhile) {
   instruments.UpdateLastValue(1, 2885, 1200);
-  RacingDecoder decoder(instruments, output);
-  HandleBridgeRequest(state.context, instruments, decoder, budget, "1", "2885");
+  bool raced = false;
+  output.onDelta = [&] {  // a decoder changes the value after the request read it, and broadcasts first
+    if (std::exchange(raced, true)) return;
+    EXPECT_EQ(instruments.UpdateLastValue(1, 2885, 1300), 1);
+    char line[64] = ",2885|1300";
+    output.SendDeltaAll(1, line);
+    output.SendDeltaSubscribed(1, line, sizeof line);
+  };
+  Handle("1", "2885");
   EXPECT_EQ(output.AllLines().back(), ",2885|1300");
   EXPECT_EQ(output.SubscribedLines().back(), "1,2885|1300");
   EXPECT_EQ(state.LinesInOrder(), (Lines{"1,2885", "1,2885,1200"}));
@@ -162,13 +139,10 @@ TEST_F(RequestTest, TheLastItemOnTheWireIsTheLatestValueWhenADecoderChangesItMea
 // side on the other.
 class ClientThreadTest : public RequestTest {
  protected:
-  void Start(RequestRecordBudget& b) {
+  void SetUp() override {
     fd = pair.feed->Fd();
-    thread = std::jthread([this, &b](std::stop_token stop) {
-      BridgeClientThread(BridgeClientArgs{state.context, instruments, output, b, pair.feed, std::move(stop)});
-    });
+    thread = std::jthread(BridgeClientThread, BridgeClientArgs{state.context, instruments, output, budget, pair.feed, {}});
   }
-  void SetUp() override { Start(budget); }
   void CloseAndJoin() {
     pair.bridge.Reset();
     thread.join();
@@ -179,7 +153,6 @@ class ClientThreadTest : public RequestTest {
       thread.join();
     }
   }
-  Lines EndLines() const { return {"Closed connection " + std::to_string(fd), "========="}; }
 
   testing::SocketPair pair;
   int fd = -1;
@@ -190,22 +163,16 @@ TEST_F(ClientThreadTest, SplitAndBatchedRequestsAreHandledInTurnAndAHalfRequestI
   ASSERT_TRUE(testing::WriteAll(pair.bridge.Fd(), "1,28"));
   ASSERT_TRUE(testing::WaitFor([&] { return state.log.Size() >= 1; }));
   ASSERT_TRUE(testing::WriteAll(pair.bridge.Fd(), "85|2,435"));
-  ASSERT_TRUE(testing::WriteAll(pair.bridge.Fd(), "21|5,7|3,9"));
+  ASSERT_TRUE(testing::WriteAll(pair.bridge.Fd(), "21|5,7|a,77|3,9"));
   CloseAndJoin();
-  EXPECT_EQ(output.SubscribedLines(), (Lines{"1,2885|-1", "2,43521|-1", "4,7|-1"}));
+  EXPECT_EQ(output.SubscribedLines(), (Lines{"1,2885|-1", "2,43521|-1", "4,7|-1", "0,77|-1"}));
   EXPECT_EQ(instruments.Find("3,9"), nullptr);
   const Lines lines = state.LinesInOrder();
   EXPECT_EQ(lines.front(), "Thread is up for ID " + std::to_string(fd) + "\n");
-  EXPECT_EQ(Lines(lines.end() - 2, lines.end()), EndLines());
-}
-
-TEST_F(ClientThreadTest, ASegmentWithoutDigitsIsMarkedAndSubscribesUnderSegmentZero) {
-  ASSERT_TRUE(testing::WriteAll(pair.bridge.Fd(), "a,77|"));
-  CloseAndJoin();
-  const auto lines = state.LinesInOrder();
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(Lines(lines.begin() + 1, lines.begin() + 5), (Lines{"==============", "a", "==============", "0,77"}));
-  EXPECT_NE(instruments.Find("0,77"), nullptr);
+  // A segment without digits is marked when its field ends, before its request.
+  EXPECT_EQ(Lines(lines.end() - 8, lines.end() - 2),
+            (Lines{"==============", "a", "==============", "0,77", "NEW", "0,77,-1"}));
+  EXPECT_EQ(lines.back(), "=========");
 }
 
 TEST_F(ClientThreadTest, AFieldLongerThanItsBufferClosesTheConnection) {
@@ -219,36 +186,16 @@ TEST_F(ClientThreadTest, AFieldLongerThanItsBufferClosesTheConnection) {
   EXPECT_TRUE(output.Events().empty());
 }
 
-TEST_F(ClientThreadTest, EndsWhenThePeerClosesTheConnectionIsShutDownOrTheStopIsRequested) {
-  CloseAndJoin();  // the thread of the fixture: the peer closes at once
-  EXPECT_EQ(state.LinesInOrder(), (Lines{"Thread is up for ID " + std::to_string(fd) + "\n", EndLines()[0],
-                                         EndLines()[1]}));
-  for (const bool byStop : {false, true}) {
-    SCOPED_TRACE(byStop ? "stop requested" : "shut down");
-    FeedState fresh;
-    testing::SocketPair other;
-    std::jthread t([&](std::stop_token stop) {
-      BridgeClientThread(BridgeClientArgs{fresh.context, instruments, output, budget, other.feed, std::move(stop)});
-    });
-    ASSERT_TRUE(testing::WaitFor([&] { return fresh.log.Size() >= 1; }));
-    if (byStop) t.request_stop();
-    other.feed->Shutdown();
-    t.join();
-    EXPECT_EQ(fresh.log.Line(0), "=========");
-  }
+TEST_F(ClientThreadTest, ABridgeThatClosesAtOnceLeavesItsThreeLines) {
+  CloseAndJoin();
+  EXPECT_EQ(state.LinesInOrder(), (Lines{"Thread is up for ID " + std::to_string(fd) + "\n",
+                                         "Closed connection " + std::to_string(fd), "========="}));
 }
 
-TEST_F(ClientThreadTest, RequestsLeftAtTheStopAreDropped) {
-  CloseAndJoin();
-  FeedState fresh;
-  testing::SocketPair other;
-  std::string flood;
-  for (int i = 0; i < 5000; ++i) flood += "1," + std::to_string(i + 1) + "|";
-  ASSERT_TRUE(testing::WriteAll(other.bridge.Fd(), flood));
-  std::stop_source stop;
-  stop.request_stop();  // before the thread reads a byte
-  BridgeClientThread(BridgeClientArgs{fresh.context, instruments, output, budget, other.feed, stop.get_token()});
-  EXPECT_TRUE(output.Events().empty());
+TEST_F(ClientThreadTest, EndsWhenItsConnectionIsShutDownFromOutside) {
+  pair.feed->Shutdown();
+  thread.join();
+  EXPECT_EQ(state.log.Line(0), "=========");
 }
 
 TEST_F(ClientThreadTest, PastTheCapTheRefusalIsLoggedOncePerConnection) {
