@@ -77,11 +77,6 @@ void BridgeSendQueue::Stop() {
   wake_.notify_one();
 }
 
-bool BridgeSendQueue::Failed() const {
-  std::lock_guard lock(mutex_);
-  return state_ == State::kFailed;
-}
-
 bool BridgeSendQueue::Finished() const {
   std::lock_guard lock(mutex_);
   return finished_;

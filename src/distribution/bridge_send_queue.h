@@ -9,15 +9,16 @@
 // wraps), bytes and order exactly as appended: each Append is one unbroken
 // unit of the stream.
 //
-// The stream ends for good (Failed) when an Append finds no room (the Bridge
-// is more than the bound behind), when the socket takes no byte for
+// The stream ends for good when an Append finds no room (the Bridge is more
+// than the bound behind, or more packets wait than one per 46-byte header of
+// the bound), when the socket takes no byte for
 // kBridgeSendTimeout while bytes wait, or when a send fails. Nothing is written
 // after that, so a packet cut by the failure is the last thing on the stream.
 // A failure found by the sender is reported once through the callback given at
 // construction, with the packet it cut; an Append that finds no room reports
 // kOverflow to its caller instead.
 //
-// Thread safety: Append, Close, Stop and the state queries may be called from
+// Thread safety: Append, Close, Stop and Finished may be called from
 // any thread; they serialise on one lock, never held during a send. The
 // failure callback runs on the sender thread, without the lock. The destructor
 // stops and joins the sender and must not run on the sender thread.
@@ -71,7 +72,6 @@ class BridgeSendQueue {
   // The sender gives up at once, whatever is queued (within one poll slice).
   void Stop();
 
-  bool Failed() const;
   // True once the sender thread has ended (drained after Close, failed or stopped).
   bool Finished() const;
   const std::shared_ptr<BridgeConnection>& Connection() const { return connection_; }

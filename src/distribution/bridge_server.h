@@ -17,8 +17,8 @@
 //
 // Thread safety: Start, Stop and the destructor are called by the
 // user-interface thread (or a test); LastBridgeAddress, ListenPort,
-// WaitUntilListening and ClientThreadCount from any thread. The server thread writes the last
-// address under a lock; each client thread owns its connection's reading side
+// WaitUntilListening and ClientThreadCount from any thread. The server thread
+// writes the last address under a lock; each client thread owns its connection's reading side
 // and never looks at the transport's current connection.
 #pragma once
 

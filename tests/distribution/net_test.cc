@@ -125,7 +125,8 @@ TEST_F(NetTest, ABridgeReceivesWholePacketsFromTwoSenderThreadsInTheirOrder) {
   std::thread reader([&] { stream = Drain(bridge.Fd(), 2s, total); });
   auto sender = [&](int segment) {
     for (std::uint32_t seq = 0; seq < kEach; ++seq) {
-      const auto p = BuildPacket(46 + static_cast<int>((seq * 53 + segment) % 1000), static_cast<std::uint8_t>(segment), seq);
+      const int length = 46 + static_cast<int>((seq * 53 + segment) % 1000);
+      const auto p = BuildPacket(length, static_cast<std::uint8_t>(segment), seq);
       ASSERT_EQ(transport.SendToBridges(segment, static_cast<int>(p.size()), p.data()), 1);
     }
   };

@@ -88,9 +88,10 @@ TEST_F(TransportTest, ABridgeThatWentAwayIsLoggedAndDroppedUntilTheNextAccept) {
     EXPECT_EQ(Send(segment, p), 1);
     ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }, 2s));
     const auto lines = state.LinesInOrder();
+    const std::string segText(text);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-              (std::vector<std::string>{std::string(text) + " Status 1 | Sent -1 of 100 | Send Failed to Bridge from FH\n",
-                                        std::string(text) + " Bridge Dis-Connected\n"}));
+              (std::vector<std::string>{segText + " Status 1 | Sent -1 of 100 | Send Failed to Bridge from FH\n",
+                                        segText + " Bridge Dis-Connected\n"}));
     EXPECT_EQ(transport.CurrentBridgeSocket(), -1);
     EXPECT_EQ(Send(4, p), 0);
     EXPECT_EQ(state.log.Size(), lines.size());
