@@ -64,7 +64,8 @@ class BridgeTransport final : public BridgeOutput {
 
   // The bridge server, on every accept: the connection becomes the current
   // one and BridgeConnected becomes 1. An older connection gets no new
-  // packets; what was queued for it is still written, then its stream ends.
+  // packets; what was queued for it is still written (within the send
+  // timeout), and it stays open for its client thread.
   void AttachBridge(std::shared_ptr<BridgeConnection> connection);
   // Program end: every sender thread gives up at once, whatever is queued,
   // and is joined (within one poll slice, well under a second). Packets sent
