@@ -10,12 +10,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fh::fuzz::Harness* h = new fh::fuzz::Harness();
+  static fh::RequestRecordBudget* budget = new fh::RequestRecordBudget();
   fh::RequestReader reader;
   for (std::size_t i = 0; i < size; ++i) {
     const auto event = reader.Feed(static_cast<char>(data[i]));
     if (event == fh::RequestReader::Event::kOverflow) break;  // the connection is closed
     if (event == fh::RequestReader::Event::kRequestDone) {
-      fh::HandleBridgeRequest(h->context, h->instruments, h->output, reader.SegmentText(), reader.TokenText());
+      fh::HandleBridgeRequest(h->context, h->instruments, h->output, *budget, reader.SegmentText(), reader.TokenText());
     }
   }
   return 0;

@@ -26,19 +26,18 @@ void LogMarked(LogList& log, const char* text) {
   log.LogLine(kRule);
 }
 
-void NoteBufferSizes(const char* what, const BufferSizes& sizes) {
-  if (sizes.receive < kSocketBufferBytes || sizes.send < kSocketBufferBytes) {
-    std::fprintf(stderr, "%s socket buffers: asked %d bytes, granted receive %d, send %d\n", what,
-                 kSocketBufferBytes, sizes.receive, sizes.send);
-  }
-}
-
 }  // namespace
 
 int InitSockets() { return 1; }
 
-void HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output,
-                         const char* segmentText, const char* tokenText) {
+bool RequestRecordBudget::Take() {
+  if (used_.fetch_add(1, std::memory_order_relaxed) < limit_) return true;
+  used_.fetch_sub(1, std::memory_order_relaxed);
+  return false;
+}
+
+RequestOutcome HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output,
+                                   RequestRecordBudget& budget, const char* segmentText, const char* tokenText) {
   LogList& log = context.log;
   std::int32_t segment = ReadRequestNumber(segmentText);
   if (segment == 5 || segment == 6) segment = 4;  // BSE cash, F&O and CD share one feed
@@ -50,33 +49,54 @@ void HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, Bridg
   const std::size_t keyLength = InstrumentMap::FormatKey(key, segment, token);
   const std::string_view keyText(key, keyLength);
   bool created = false;
-  InstrumentRecord* record = instruments.FindOrCreate(keyText, token, keyText, &created);
-  if (record == nullptr) return;
+  InstrumentRecord* record = instruments.Find(keyText);
+  if (record == nullptr) {
+    if (!budget.Take()) return RequestOutcome::kRefused;
+    record = instruments.FindOrCreate(keyText, token, keyText, &created);
+    if (!created) budget.GiveBack();
+    if (record == nullptr) return RequestOutcome::kAnswered;
+  }
   if (created) log.LogLine("NEW");
   record->subscribed.store(1, std::memory_order_relaxed);
 
-  const std::int32_t lastValue = record->lastValue.load(std::memory_order_relaxed);
-  char reply[kReplySize];
-  std::snprintf(reply, sizeof reply, ",%d|%d", token, lastValue);
+  // Decoders change a value and read the subscription under the map's lock.
+  // Reading the value after passing that lock once more orders the two: a
+  // change made before is seen here, a change made after sees the
+  // subscription and is broadcast by its decoder.
+  instruments.Find(keyText);
+  std::int32_t value = record->lastValue.load(std::memory_order_relaxed);
   char text[LogList::kLineSize];
-  std::snprintf(text, sizeof text, "%d,%d,%d", segment, token, lastValue);
+  std::snprintf(text, sizeof text, "%d,%d,%d", segment, token, value);
   if (record->token <= 0) LogMarked(log, text);
   log.LogLine(text);
 
-  // The all-delta item first: the subscribed sender rewrites the buffer.
-  output.SendDeltaAll(segment, reply);
-  output.SendDeltaSubscribed(segment, reply, sizeof reply);
+  for (;;) {
+    char reply[kReplySize];
+    std::snprintf(reply, sizeof reply, ",%d|%d", token, value);
+    // The all-delta item first: the subscribed sender rewrites the buffer.
+    output.SendDeltaAll(segment, reply);
+    output.SendDeltaSubscribed(segment, reply, sizeof reply);
+    // A decoder may have changed the value after it was read and broadcast the
+    // newer one before this reply: then the reply goes again, newer, so that
+    // the token's last item on the wire is its latest value.
+    instruments.Find(keyText);
+    const std::int32_t now = record->lastValue.load(std::memory_order_relaxed);
+    if (now == value) break;
+    value = now;
+  }
+  return RequestOutcome::kAnswered;
 }
 
 void BridgeClientThread(BridgeClientArgs args) {
   LogList& log = args.context.log;
-  const int fd = args.connection->fd();
+  const int fd = args.connection->Fd();
   log.LogFormat("Thread is up for ID %d\n", fd);
 
   RequestReader reader;
   char bytes[kReceiveChunk];
   bool open = true;
-  while (open) {
+  bool refusalLogged = false;
+  while (open && !args.stop.stop_requested()) {
     const ssize_t n = ::recv(fd, bytes, sizeof bytes, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -88,7 +108,18 @@ void BridgeClientThread(BridgeClientArgs args) {
           if (ReadRequestNumber(reader.SegmentText()) <= 0) LogMarked(log, reader.SegmentText());
           break;
         case RequestReader::Event::kRequestDone:
-          HandleBridgeRequest(args.context, args.instruments, args.output, reader.SegmentText(), reader.TokenText());
+          if (args.stop.stop_requested()) {
+            open = false;  // the rest of what arrived is dropped
+            break;
+          }
+          if (HandleBridgeRequest(args.context, args.instruments, args.output, args.budget, reader.SegmentText(),
+                                  reader.TokenText()) == RequestOutcome::kRefused &&
+              !refusalLogged) {
+            log.LogFormat("Bridge requests may create no more than %zu instruments: refusing unknown tokens on "
+                          "connection %d\n",
+                          args.budget.Limit(), fd);
+            refusalLogged = true;
+          }
           break;
         case RequestReader::Event::kOverflow:
           log.LogFormat("Request field longer than %zu characters, closing connection %d\n",
@@ -106,8 +137,9 @@ void BridgeClientThread(BridgeClientArgs args) {
   args.connection.reset();
 }
 
-TcpBridgeServer::TcpBridgeServer(FeedContext& context, InstrumentMap& instruments, BridgeTransport& transport)
-    : context_(context), instruments_(instruments), transport_(transport) {}
+TcpBridgeServer::TcpBridgeServer(FeedContext& context, InstrumentMap& instruments, BridgeTransport& transport,
+                                 BridgeServerSettings settings)
+    : context_(context), instruments_(instruments), transport_(transport), settings_(std::move(settings)) {}
 
 TcpBridgeServer::~TcpBridgeServer() { Stop(); }
 
@@ -118,9 +150,13 @@ bool TcpBridgeServer::Start() {
     if (state_ != State::kIdle) return false;
     state_ = State::kSettingUp;
   }
-  thread_ = std::jthread([this, serverIp = context_.options.serverIp,
+  std::string listenAddress = settings_.listenAddress;
+  if (listenAddress.empty()) {
+    listenAddress = context_.options.serverIp == "127.0.0.1" ? "0.0.0.0" : context_.options.serverIp;
+  }
+  thread_ = std::jthread([this, listenAddress = std::move(listenAddress),
                           port = context_.ports.instancePort.load()](std::stop_token stop) {
-    Run(std::move(stop), serverIp, port);
+    Run(std::move(stop), listenAddress, port);
   });
   return true;
 }
@@ -136,6 +172,7 @@ void TcpBridgeServer::Stop() {
     clients.swap(clients_);
   }
   for (auto& c : clients) {
+    c->thread.request_stop();
     if (auto connection = c->connection.lock()) connection->Shutdown();
   }
   clients.clear();  // joins every client thread
@@ -165,7 +202,7 @@ void TcpBridgeServer::SetState(State state) {
   stateChanged_.notify_all();
 }
 
-void TcpBridgeServer::Run(std::stop_token stop, std::string serverIp, int port) {
+void TcpBridgeServer::Run(std::stop_token stop, std::string listenAddress, int port) {
   LogList& log = context_.log;
   struct EndState {
     TcpBridgeServer* server;
@@ -179,41 +216,33 @@ void TcpBridgeServer::Run(std::stop_token stop, std::string serverIp, int port) 
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (serverIp == "127.0.0.1") {
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else if (::inet_pton(AF_INET, serverIp.c_str(), &address.sin_addr) != 1) {
+  if (::inet_pton(AF_INET, listenAddress.c_str(), &address.sin_addr) != 1) {
     address.sin_addr.s_addr = htonl(INADDR_NONE);  // bind fails below
   }
   log.LogFormat("Try TCP Server run on %d\n", port);
 
   SocketFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!listener.valid()) {
+  if (!listener.Valid()) {
     log.LogLine("TCP Invalid Socket Failed\n");
     return;
   }
   const int one = 1;
-  ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  BufferSizes sizes;
-  if (!SetBufferSizes(listener.get(), kSocketBufferBytes, &sizes)) {
-    PrintError("setsockopt() failed");
-    context_.programExit.Exit(1);
-    return;
-  }
-  NoteBufferSizes("TCP server", sizes);
-  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  ::setsockopt(listener.Fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (!SetFeedBufferSizes(listener.Fd(), "TCP server", context_.programExit)) return;
+  if (::bind(listener.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     log.LogLine("TCP Bind Failed\n");
     return;
   }
-  if (::setsockopt(listener.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+  if (::setsockopt(listener.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
     log.LogLine("TCP_NODELAY Failed\n");
   }
-  if (::listen(listener.get(), kBacklog) != 0) {
+  if (::listen(listener.Fd(), kBacklog) != 0) {
     log.LogLine("TCP Listen Failed\n");
     return;
   }
   sockaddr_in bound{};
   socklen_t boundLength = sizeof bound;
-  ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&bound), &boundLength);
+  ::getsockname(listener.Fd(), reinterpret_cast<sockaddr*>(&bound), &boundLength);
   const int boundPort = ntohs(bound.sin_port);
   const auto* b = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
   log.LogFormat("TCP Server running on %u.%u.%u.%u | %d\n", b[0], b[1], b[2], b[3], boundPort);
@@ -221,7 +250,7 @@ void TcpBridgeServer::Run(std::stop_token stop, std::string serverIp, int port) 
 
   // A stop request wakes accept(); registered after listen() so the shutdown
   // always finds a listening socket.
-  const int listenFd = listener.get();
+  const int listenFd = listener.Fd();
   std::stop_callback wake(stop, [listenFd] { ::shutdown(listenFd, SHUT_RDWR); });
   SetState(State::kListening);
   AcceptLoop(stop, listenFd);
@@ -246,9 +275,14 @@ void TcpBridgeServer::AcceptLoop(std::stop_token stop, int listenFd) {
       delay.wait_for(lock, stop, kAcceptRetryDelay, [] { return false; });
       continue;
     }
-    auto connection = std::make_shared<BridgeConnection>(fd);
+    SocketFd accepted(fd);
     char dotted[16];
     FormatDotted(peer.sin_addr, dotted, sizeof dotted);
+    if (!settings_.allow.Allows(peer.sin_addr)) {
+      log.LogFormat("Bridge from %s refused: not in the allow-list\n", dotted);
+      continue;  // closed here
+    }
+    auto connection = std::make_shared<BridgeConnection>(accepted.Release());
     {
       std::lock_guard lock(mutex_);
       lastAddress_ = dotted;
@@ -275,8 +309,9 @@ void TcpBridgeServer::StartClient(std::shared_ptr<BridgeConnection> connection) 
     std::lock_guard lock(mutex_);
     clients_.push_back(std::move(client));
   }
-  c->thread = std::jthread([this, c, connection = std::move(connection)]() mutable {
-    BridgeClientThread(BridgeClientArgs{context_, instruments_, transport_, std::move(connection)});
+  c->thread = std::jthread([this, c, connection = std::move(connection)](std::stop_token stop) mutable {
+    BridgeClientThread(
+        BridgeClientArgs{context_, instruments_, transport_, budget_, std::move(connection), std::move(stop)});
     c->done.store(true, std::memory_order_release);
   });
 }

@@ -6,12 +6,19 @@
 // newest Bridge takes over the packet stream); older connections keep their
 // client threads and can still subscribe. A subscription marks the instrument
 // subscribed and broadcasts its last value at once through SendDeltaAll and
-// SendDeltaSubscribed.
+// SendDeltaSubscribed. When a decoder changes that value meanwhile, the reply
+// is sent again with the newer value, so the last item a listener sees for
+// the token is its latest value.
+//
+// Requests may create at most kMaxRequestCreatedRecords instrument records in
+// all; past that, a request for an unknown token is refused (one log line per
+// connection). Connections from peers outside the allow-list are closed at
+// once with one log line.
 //
 // Thread safety: Start, Stop and the destructor are called by the
-// user-interface thread (or a test); LastBridgeAddress, ListenPort and
-// WaitUntilListening from any thread. The server thread writes the last
-// address under a lock; each client thread owns its connection's reading side
+// user-interface thread (or a test); LastBridgeAddress, ListenPort,
+// WaitUntilListening and ClientThreadCount from any thread. The server thread
+// writes the last address under a lock; each client thread owns its connection's reading side
 // and never looks at the transport's current connection.
 #pragma once
 
@@ -27,6 +34,7 @@
 #include <string>
 #include <thread>
 
+#include "distribution/bridge_allow_list.h"
 #include "distribution/bridge_output.h"
 #include "distribution/bridge_transport.h"
 #include "distribution/request_reader.h"
@@ -39,43 +47,84 @@ namespace fh {
 // Sockets need no start-up on this platform: always 1 (success).
 int InitSockets();
 
+// How many instrument records Bridge requests may create, over all
+// connections of a run.
+inline constexpr std::size_t kMaxRequestCreatedRecords = 1000000;
+
+// The records Bridge requests may still create. Thread safety: Take and
+// GiveBack may be called from any thread.
+class RequestRecordBudget {
+ public:
+  explicit RequestRecordBudget(std::size_t limit = kMaxRequestCreatedRecords) : limit_(limit) {}
+  // One more record; false when the limit is reached.
+  bool Take();
+  // A taken record that was not created after all.
+  void GiveBack() { used_.fetch_sub(1, std::memory_order_relaxed); }
+  std::size_t Limit() const { return limit_; }
+
+ private:
+  const std::size_t limit_;
+  std::atomic<std::size_t> used_{0};
+};
+
 // What a client thread is started with: its own connection, never the shared
 // slot of the transport, which the next accept may overwrite.
 struct BridgeClientArgs {
   FeedContext& context;
   InstrumentMap& instruments;
   BridgeOutput& output;
+  RequestRecordBudget& budget;
   std::shared_ptr<BridgeConnection> connection;
+  std::stop_token stop;  // requests still unhandled at the stop are dropped
 };
 
 // Reads requests until the peer closes, the connection breaks, a field
-// overflows its buffer, or someone shuts the connection down; then logs the
-// end, shuts the connection down and lets go of it.
+// overflows its buffer, the stop is requested or someone shuts the connection
+// down; then logs the end, shuts the connection down and lets go of it.
 void BridgeClientThread(BridgeClientArgs args);
 
+enum class RequestOutcome {
+  kAnswered,
+  kRefused,  // unknown token and the budget is spent: nothing created or sent
+};
+
 // Handles one complete request (segment and token texts as received) as the
-// client thread does. Exposed for the client thread and for tests.
-void HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output,
-                         const char* segmentText, const char* tokenText);
+// client thread does, except the refusal's log line, which the client thread
+// writes once per connection. Exposed for the client thread and for tests.
+RequestOutcome HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output,
+                                   RequestRecordBudget& budget, const char* segmentText, const char* tokenText);
+
+// Where the server listens and whom it lets in.
+struct BridgeServerSettings {
+  // Dotted address to bind. Empty: as the dialog's serverIp says, where
+  // "127.0.0.1" means every local address (0.0.0.0), as it always did.
+  // Otherwise bound as given: "0.0.0.0" every address, "127.0.0.1" loopback only.
+  std::string listenAddress;
+  // Peers allowed to connect; the empty list allows every peer.
+  BridgeAllowList allow;
+};
 
 class TcpBridgeServer {
  public:
   static constexpr int kBacklog = 5;
   static constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 
-  TcpBridgeServer(FeedContext& context, InstrumentMap& instruments, BridgeTransport& transport);
+  TcpBridgeServer(FeedContext& context, InstrumentMap& instruments, BridgeTransport& transport,
+                  BridgeServerSettings settings = {});
   ~TcpBridgeServer();  // Stop()
   TcpBridgeServer(const TcpBridgeServer&) = delete;
   TcpBridgeServer& operator=(const TcpBridgeServer&) = delete;
 
   // The "Server" radio: starts the server thread on InstancePort when
   // feedHandlerRadio is 0 and no server was started before. The listen
-  // address comes from serverIp, read here ("127.0.0.1" means every local
-  // address). False when nothing was started.
+  // address is the settings' listenAddress, or else serverIp, read here
+  // ("127.0.0.1" means every local address). False when nothing was started.
   bool Start();
 
-  // Ends the server thread and every client thread: stop request, shutdown of
-  // the listening socket and of every client connection, join.
+  // Ends the server thread and every client thread: stop request (a client
+  // thread handles no request after it), shutdown of the listening socket and
+  // of every client connection, join. Returns within a second whatever the
+  // Bridges have sent.
   void Stop();
 
   // True once the server accepts connections; false when set-up failed or the
@@ -100,7 +149,7 @@ class TcpBridgeServer {
     std::jthread thread;
   };
 
-  void Run(std::stop_token stop, std::string serverIp, int port);
+  void Run(std::stop_token stop, std::string listenAddress, int port);
   void AcceptLoop(std::stop_token stop, int listenFd);
   void StartClient(std::shared_ptr<BridgeConnection> connection);
   void ReapClients();
@@ -109,6 +158,8 @@ class TcpBridgeServer {
   FeedContext& context_;
   InstrumentMap& instruments_;
   BridgeTransport& transport_;
+  const BridgeServerSettings settings_;
+  RequestRecordBudget budget_;
 
   mutable std::mutex mutex_;  // state_, lastAddress_, clients_
   std::condition_variable stateChanged_;

@@ -1,6 +1,5 @@
 #include "distribution/bridge_transport.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -37,30 +36,77 @@ sockaddr_in BroadcastAddress(int port) {
 
 BridgeTransport::BridgeTransport(FeedContext& context) : context_(context) {}
 
-BridgeTransport::~BridgeTransport() {
-  std::lock_guard lock(tcpMutex_);
-  current_.reset();
+BridgeTransport::~BridgeTransport() { StopSenders(); }
+
+void BridgeTransport::StopSenders() {
+  std::list<std::unique_ptr<BridgeSendQueue>> streams;
+  {
+    std::lock_guard lock(tcpMutex_);
+    current_ = nullptr;
+    connected_.store(0, std::memory_order_release);
+    streams.swap(streams_);
+    for (auto& s : streams) s->Stop();
+  }
+  // Joined without the lock: a sender may be waiting for it to report a failure.
+  streams.clear();
 }
 
 bool BridgeTransport::BridgeConnected() const { return connected_.load(std::memory_order_acquire) == 1; }
 
 int BridgeTransport::CurrentBridgeSocket() const {
   std::lock_guard lock(tcpMutex_);
-  return current_ ? current_->fd() : -1;
+  return current_ != nullptr ? current_->Connection()->Fd() : -1;
 }
 
 void BridgeTransport::AttachBridge(std::shared_ptr<BridgeConnection> connection) {
-  std::lock_guard lock(tcpMutex_);
-  current_ = std::move(connection);
-  connected_.store(current_ ? 1 : 0, std::memory_order_release);
+  std::list<std::unique_ptr<BridgeSendQueue>> finished;
+  {
+    std::lock_guard lock(tcpMutex_);
+    if (current_ != nullptr) current_->Close();
+    current_ = nullptr;
+    for (auto it = streams_.begin(); it != streams_.end();) {
+      if ((*it)->Finished()) {
+        finished.splice(finished.end(), streams_, it++);
+      } else {
+        ++it;
+      }
+    }
+    if (connection) {
+      const BridgeConnection* raw = connection.get();
+      streams_.push_back(std::make_unique<BridgeSendQueue>(
+          std::move(connection),
+          [this, raw](const BridgeSendQueue::Failure& failure) { OnSendFailure(raw, failure); }));
+      current_ = streams_.back().get();
+    }
+    connected_.store(current_ != nullptr ? 1 : 0, std::memory_order_release);
+  }
+  finished.clear();  // their threads have ended: the joins do not wait
 }
 
-void BridgeTransport::DropBridgeLocked() {
+void BridgeTransport::OnSendFailure(const BridgeConnection* connection, const BridgeSendQueue::Failure& failure) {
+  std::lock_guard lock(tcpMutex_);
+  if (current_ != nullptr && current_->Connection().get() == connection) {
+    DropBridgeLocked(failure.segment, failure.sent, failure.length);
+    return;
+  }
+  // An older connection, replaced while bytes were still queued for it: its
+  // stream ends here, but its client thread may still read requests.
+  for (const auto& s : streams_) {
+    if (s->Connection().get() == connection) s->Connection()->ShutdownSending();
+  }
+}
+
+void BridgeTransport::DropBridgeLocked(int segment, int sent, int length) {
+  const char* segText = SegmentText(segment);
+  context_.log.LogFormat("%s Status %d | Sent %d of %d | Send Failed to Bridge from FH\n", segText,
+                         connected_.load(std::memory_order_relaxed), sent, length);
   // The client thread of the connection may still be reading it: shut it down
-  // so that thread ends too, and let the last owner close the descriptor.
-  if (current_) current_->Shutdown();
-  current_.reset();
+  // so that thread ends too; the last owner closes the descriptor.
+  current_->Connection()->Shutdown();
+  current_->Stop();
+  current_ = nullptr;
   connected_.store(0, std::memory_order_release);
+  context_.log.LogFormat("%s Bridge Dis-Connected\n", segText);
 }
 
 int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* packet) {
@@ -82,7 +128,7 @@ int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* 
     return 1;
   }
 
-  if (o.sendTcp.load(std::memory_order_relaxed) == 1 && !SendTcp(segText, packet, length)) {
+  if (o.sendTcp.load(std::memory_order_relaxed) == 1 && !SendTcp(segment, packet, length)) {
     context_.log.LogFormat("%s Bridge Dis-Connected\n", segText);
     return 1;
   }
@@ -99,67 +145,49 @@ int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* 
   std::shared_lock lock(outputsMutex_);
   if (udpOn) {
     ssize_t sent = -1;
-    if (!udp_.socket.valid()) {
+    if (!udp_.socket.Valid()) {
       errno = EBADF;
     } else if (udp_.destination.sin_addr.s_addr == htonl(INADDR_NONE)) {
       errno = EDESTADDRREQ;  // the box was clicked before any Bridge connected
     } else {
-      sent = ::sendto(udp_.socket.get(), frame, kFrameSize, kSendFlags,
+      sent = ::sendto(udp_.socket.Fd(), frame, kFrameSize, kSendFlags,
                       reinterpret_cast<const sockaddr*>(&udp_.destination), sizeof udp_.destination);
     }
     if (sent != kFrameSize) PrintError(kShortSendText);
   }
-  if (mcastOn && segment >= 0 && segment < kMcastSlots && mcast_[segment].socket.valid()) {
+  if (mcastOn && segment >= 0 && segment < kMcastSlots && mcast_[segment].socket.Valid()) {
     const Output& m = mcast_[segment];
-    ::sendto(m.socket.get(), frame, kFrameSize, kSendFlags, reinterpret_cast<const sockaddr*>(&m.destination),
+    ::sendto(m.socket.Fd(), frame, kFrameSize, kSendFlags, reinterpret_cast<const sockaddr*>(&m.destination),
              sizeof m.destination);
   }
   return 1;
 }
 
-bool BridgeTransport::SendTcp(const char* segText, const std::uint8_t* packet, int length) {
+bool BridgeTransport::SendTcp(int segment, const std::uint8_t* packet, int length) {
   std::lock_guard lock(tcpMutex_);
-  if (!current_ || connected_.load(std::memory_order_relaxed) != 1) return false;
-  const int fd = current_->fd();
-  const auto total = static_cast<std::size_t>(length);
-  constexpr int kFlags = kSendFlags | MSG_DONTWAIT;
-
-  // The normal case: the whole packet fits the socket buffer, one call.
-  ssize_t n = ::send(fd, packet, total, kFlags);
-  if (n == static_cast<ssize_t>(total)) return true;
-
-  // The Bridge is slow: finish this packet within the bound or give up on it.
-  const auto deadline = std::chrono::steady_clock::now() + kBridgeSendTimeout;
-  std::size_t sent = 0;
-  for (;;) {
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      if (sent == total) return true;
-    } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      break;  // the connection is broken
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLOUT, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (r < 0 && errno != EINTR) break;
-    n = r > 0 ? ::send(fd, packet + sent, total - sent, kFlags) : 0;
+  if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) return false;
+  switch (current_->Append(segment, packet, length)) {
+    case BridgeSendQueue::AppendResult::kQueued:
+      break;
+    case BridgeSendQueue::AppendResult::kOverflow:
+      // Too far behind: this packet is not sent at all; the stream may end in
+      // the middle of one taken before, and nothing follows it.
+      DropBridgeLocked(segment, -1, length);
+      break;
+    case BridgeSendQueue::AppendResult::kClosed:
+      // Its sender has just failed and is about to report it: the packet is
+      // lost with the connection.
+      break;
   }
-
-  const int result = sent > 0 ? static_cast<int>(sent) : -1;
-  context_.log.LogFormat("%s Status %d | Sent %d of %d | Send Failed to Bridge from FH\n", segText,
-                         connected_.load(std::memory_order_relaxed), result, length);
-  // Part of a packet may be on the stream: nothing more may follow it.
-  DropBridgeLocked();
   return true;
 }
 
 int BridgeTransport::SendBroadcast(const Output& out, const char* text, std::size_t length) {
-  if (!out.socket.valid()) {
+  if (!out.socket.Valid()) {
     errno = EBADF;
     return -1;
   }
-  return static_cast<int>(::sendto(out.socket.get(), text, length, kSendFlags,
+  return static_cast<int>(::sendto(out.socket.Fd(), text, length, kSendFlags,
                                    reinterpret_cast<const sockaddr*>(&out.destination), sizeof out.destination));
 }
 
@@ -231,13 +259,13 @@ void BridgeTransport::CloseDeltaSockets() {
 
 bool BridgeTransport::HasUdpOutput() const {
   std::shared_lock lock(outputsMutex_);
-  return udp_.socket.valid();
+  return udp_.socket.Valid();
 }
 
 bool BridgeTransport::HasMcastOutput(int segment) const {
   if (segment < 0 || segment >= kMcastSlots) return false;
   std::shared_lock lock(outputsMutex_);
-  return mcast_[segment].socket.valid();
+  return mcast_[segment].socket.Valid();
 }
 
 }  // namespace fh

@@ -6,38 +6,40 @@
 // only while a Bridge is connected. Delta lines go as local broadcasts to ports
 // 2007 (all changes) and 2017 (subscribed changes, segment-prefixed).
 //
+// What a slow Bridge can cost the feed: on TCP, a receiver thread only copies
+// its packet into the connection's BridgeSendQueue under a short lock, never
+// waits for the socket, and the connection's own sender thread writes the
+// stream. A Bridge that falls more than kBridgeSendBufferBytes behind, or whose
+// socket takes nothing for kBridgeSendTimeout, is dropped with the failure
+// line; nothing more is written on that stream. UDP, multicast and broadcast
+// sends stay on the calling thread (datagram sockets do not wait for a peer).
+//
 // Thread safety: SendToBridges, SendDeltaAll and SendDeltaSubscribed are called
 // from every receiver thread and from the Bridge client threads at once.
-// The TCP stream is written under one lock, a packet at a time, so packets of
-// different threads never interleave; the current connection is replaced
-// (AttachBridge) and dropped under the same lock. The output sockets are
-// installed and closed by the user-interface thread under an exclusive lock
+// Packets are appended to the current connection's queue under one lock, whole,
+// so packets of different threads never interleave; the current connection is
+// replaced (AttachBridge) and dropped under the same lock. The output sockets
+// are installed and closed by the user-interface thread under an exclusive lock
 // while senders hold it shared, so a sender never writes into a closed
-// descriptor.
-//
-// A Bridge that stops reading cannot stall the feed: a TCP send that cannot
-// finish within kBridgeSendTimeout drops the connection through the
-// failed-send path, and nothing more is written on that stream.
+// descriptor. StopSenders and the destructor must not run on a sender thread.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 
 #include "distribution/bridge_output.h"
+#include "distribution/bridge_send_queue.h"
 #include "distribution/socket_util.h"
 #include "feedstate/feed_context.h"
 
 namespace fh {
-
-// How long one packet may wait for a Bridge that does not read.
-inline constexpr std::chrono::milliseconds kBridgeSendTimeout{200};
 
 class BridgeTransport final : public BridgeOutput {
  public:
@@ -50,7 +52,7 @@ class BridgeTransport final : public BridgeOutput {
   static constexpr int kMcastSlots = 5;         // one per ExgSeg 0..4
 
   explicit BridgeTransport(FeedContext& context);
-  ~BridgeTransport() override;
+  ~BridgeTransport() override;  // StopSenders()
   BridgeTransport(const BridgeTransport&) = delete;
   BridgeTransport& operator=(const BridgeTransport&) = delete;
 
@@ -61,10 +63,14 @@ class BridgeTransport final : public BridgeOutput {
   int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override;
 
   // The bridge server, on every accept: the connection becomes the current
-  // one (an older one is no longer written to) and BridgeConnected becomes 1.
+  // one and BridgeConnected becomes 1. An older connection gets no new
+  // packets; what was queued for it is still written (within the send
+  // timeout), and it stays open for its client thread.
   void AttachBridge(std::shared_ptr<BridgeConnection> connection);
-  // The value of BridgeConnected: 1 after an accept, 0 after a failed send.
-  int BridgeConnectedFlag() const { return connected_.load(std::memory_order_acquire); }
+  // Program end: every sender thread gives up at once, whatever is queued,
+  // and is joined (within one poll slice, well under a second). Packets sent
+  // afterwards find no Bridge.
+  void StopSenders();
   // The descriptor number of the current connection, or -1.
   int CurrentBridgeSocket() const;
   // Packets longer than 512 bytes since the transport was made.
@@ -89,18 +95,26 @@ class BridgeTransport final : public BridgeOutput {
     sockaddr_in destination{};
   };
 
-  // Writes the whole packet on the current connection or drops the
-  // connection. Returns false when there was no connection any more.
-  bool SendTcp(const char* segText, const std::uint8_t* packet, int length);
-  void DropBridgeLocked();
+  // Queues the whole packet on the current connection, or drops the
+  // connection when it is too far behind. Returns false when there was no
+  // connection any more.
+  bool SendTcp(int segment, const std::uint8_t* packet, int length);
+  // A sender thread found its stream broken or stalled.
+  void OnSendFailure(const BridgeConnection* connection, const BridgeSendQueue::Failure& failure);
+  // Logs the failure line and "Bridge Dis-Connected" for the current
+  // connection, shuts it down (its client thread ends too) and forgets it.
+  void DropBridgeLocked(int segment, int sent, int length);
   int SendBroadcast(const Output& out, const char* text, std::size_t length);
 
   FeedContext& context_;
   std::atomic<int> connected_{0};
   std::atomic<std::uint32_t> oversize_{0};
 
-  mutable std::mutex tcpMutex_;  // the TCP stream and the current connection
-  std::shared_ptr<BridgeConnection> current_;
+  mutable std::mutex tcpMutex_;  // current_, streams_
+  BridgeSendQueue* current_ = nullptr;
+  // The current stream and older ones still writing what was queued for them;
+  // finished ones are reaped at the next accept.
+  std::list<std::unique_ptr<BridgeSendQueue>> streams_;
 
   mutable std::shared_mutex outputsMutex_;  // UDP, multicast and delta sockets
   Output udp_;

@@ -12,21 +12,14 @@
 namespace fh {
 namespace {
 
-void NoteBufferSizes(const char* what, const BufferSizes& sizes) {
-  if (sizes.receive < kSocketBufferBytes || sizes.send < kSocketBufferBytes) {
-    std::fprintf(stderr, "%s socket buffers: asked %d bytes, granted receive %d, send %d\n", what,
-                 kSocketBufferBytes, sizes.receive, sizes.send);
-  }
-}
-
 SocketFd OpenBroadcastSocket(LogList& log, const char* createFailed, const char* optionFailed) {
   SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!s.valid()) {
+  if (!s.Valid()) {
     log.LogLine(createFailed);
     return s;
   }
   const int one = 1;
-  if (::setsockopt(s.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
+  if (::setsockopt(s.Fd(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
     log.LogLine(optionFailed);
     s.Reset();  // unusable: every send on it reports a short count
   }
@@ -40,16 +33,10 @@ void OnUdpClicked(FeedContext& context, BridgeTransport& transport, const std::s
   if (context.options.sendUdp.load() != 1) return;
 
   SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!s.valid()) context.log.LogLine("UDP Socket Failed\n");
+  if (!s.Valid()) context.log.LogLine("UDP Socket Failed\n");
   sockaddr_in destination{};
   MakeAddress(lastBridgeAddress.c_str(), context.ports.udpOutPort, &destination);
-  BufferSizes sizes;
-  if (!SetBufferSizes(s.get(), kSocketBufferBytes, &sizes)) {
-    PrintError("setsockopt() failed");
-    context.programExit.Exit(1);
-    return;
-  }
-  NoteBufferSizes("UDP output", sizes);
+  if (!SetFeedBufferSizes(s.Fd(), "UDP output", context.programExit)) return;
   transport.SetUdpOutput(std::move(s), destination);
 }
 
@@ -83,26 +70,20 @@ int OpenMcastSendSocket(FeedContext& context, BridgeTransport& transport, int se
     return 0;
   }
   SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
-  if (!s.valid()) {
+  if (!s.Valid()) {
     PrintError("socket() failed");
     context.programExit.Exit(1);
     return 0;
   }
   const unsigned char ttl = kMcastTtl;
-  if (::setsockopt(s.get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
+  if (::setsockopt(s.Fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
     PrintError("setsockopt() failed");
     context.programExit.Exit(1);
     return 0;
   }
   sockaddr_in destination{};
   MakeAddress(group, port, &destination);
-  BufferSizes sizes;
-  if (!SetBufferSizes(s.get(), kSocketBufferBytes, &sizes)) {
-    PrintError("setsockopt() failed");
-    context.programExit.Exit(1);
-    return 0;
-  }
-  NoteBufferSizes("Multicast output", sizes);
+  if (!SetFeedBufferSizes(s.Fd(), "Multicast output", context.programExit)) return 0;
   transport.SetMcastOutput(segment, std::move(s), destination);
   return 1;
 }

@@ -16,7 +16,11 @@ void SocketFd::Reset(int fd) {
 }
 
 void BridgeConnection::Shutdown() const {
-  if (fd_.valid()) ::shutdown(fd_.get(), SHUT_RDWR);
+  if (fd_.Valid()) ::shutdown(fd_.Fd(), SHUT_RDWR);
+}
+
+void BridgeConnection::ShutdownSending() const {
+  if (fd_.Valid()) ::shutdown(fd_.Fd(), SHUT_WR);
 }
 
 bool SetBufferSizes(int fd, int bytes, BufferSizes* sizes) {
@@ -29,6 +33,20 @@ bool SetBufferSizes(int fd, int bytes, BufferSizes* sizes) {
   len = sizeof(int);
   ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &granted.send, &len);
   if (sizes != nullptr) *sizes = granted;
+  return true;
+}
+
+bool SetFeedBufferSizes(int fd, const char* what, ProgramExit& programExit) {
+  BufferSizes sizes;
+  if (!SetBufferSizes(fd, kSocketBufferBytes, &sizes)) {
+    PrintError("setsockopt() failed");
+    programExit.Exit(1);
+    return false;
+  }
+  if (sizes.receive < kSocketBufferBytes || sizes.send < kSocketBufferBytes) {
+    std::fprintf(stderr, "%s socket buffers: asked %d bytes, granted receive %d, send %d\n", what,
+                 kSocketBufferBytes, sizes.receive, sizes.send);
+  }
   return true;
 }
 

@@ -2,7 +2,7 @@
 // shared Bridge connection, buffer sizes, and address texts.
 //
 // Thread safety: SocketFd is a plain value owned by one thread at a time.
-// BridgeConnection may be shared by several threads: Shutdown() and fd() may be
+// BridgeConnection may be shared by several threads: Shutdown() and Fd() may be
 // called concurrently; the descriptor is closed only when the last owner lets
 // go, so no thread ever uses a number the system may have reused.
 #pragma once
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "feedstate/feed_defaults.h"
+#include "feedstate/platform.h"
 
 namespace fh {
 
@@ -32,8 +33,8 @@ class SocketFd {
   SocketFd(const SocketFd&) = delete;
   SocketFd& operator=(const SocketFd&) = delete;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
   int Release() {
     const int fd = fd_;
     fd_ = -1;
@@ -55,8 +56,12 @@ class BridgeConnection {
   BridgeConnection(const BridgeConnection&) = delete;
   BridgeConnection& operator=(const BridgeConnection&) = delete;
 
-  int fd() const { return fd_.get(); }
+  int Fd() const { return fd_.Fd(); }
+  // Both directions: the reader wakes with end of stream, every send fails.
   void Shutdown() const;
+  // The sending direction only: the Bridge reads end of stream after what was
+  // sent, and the connection's client thread can still read requests.
+  void ShutdownSending() const;
 
  private:
   SocketFd fd_;
@@ -70,6 +75,13 @@ struct BufferSizes {
 // Sets SO_RCVBUF, then SO_SNDBUF, to bytes. False (errno set) when either call
 // fails; sizes then holds what was read back so far.
 bool SetBufferSizes(int fd, int bytes, BufferSizes* sizes);
+
+// The output sockets and the bridge server's listener: SetBufferSizes with
+// kSocketBufferBytes, and a note on standard error when the kernel granted
+// less (what names the socket). When a call fails, writes "setsockopt()
+// failed" in the error-print form and ends the program with exit code 1
+// through programExit; false then.
+bool SetFeedBufferSizes(int fd, const char* what, ProgramExit& programExit);
 
 // Fills an IPv4 address for dotted text and port. False when the text is not
 // a dotted address (the address is then left as INADDR_NONE).

@@ -1,155 +1,51 @@
-// Fresh feed state for distribution tests, recorders for the platform
-// services, and small socket helpers.
+// Distribution test helpers: packets that show interleaving, a walker over a
+// received stream, socket pairs standing in for Bridge connections, and small
+// socket readers and writers. The feed state, the recorders and WaitFor come
+// from tests/support.
 #pragma once
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <string>
-#include <thread>
+#include <memory>
 #include <vector>
 
-#include "distribution/bridge_output.h"
 #include "distribution/forwarded_packet.h"
-#include "feedstate/feed_context.h"
-#include "support/test_dir.h"
+#include "distribution/socket_util.h"
+#include "support/feed_state.h"
+#include "support/recording_output.h"
 
 namespace fh::testing {
 
-class RecordingExit final : public ProgramExit {
- public:
-  void Exit(int code) override {
-    std::lock_guard lock(mutex_);
-    codes_.push_back(code);
-  }
-  std::vector<int> Codes() const {
-    std::lock_guard lock(mutex_);
-    return codes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<int> codes_;
-};
-
-class RecordingBoxes final : public MessageBoxes {
- public:
-  void Show(std::string_view text) override {
-    std::lock_guard lock(mutex_);
-    texts_.emplace_back(text);
-  }
-  std::vector<std::string> Texts() const {
-    std::lock_guard lock(mutex_);
-    return texts_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> texts_;
-};
-
-// Everything a FeedContext points at, fresh per test.
-struct FeedState {
-  FeedHandlerOptions options;
-  LogList log;
-  CounterGrid grid;
-  SegmentFiles files;
-  TempDir dir;
-  FilePlaces places{dir.path(), dir.path()};
-  InstancePorts ports;
-  RecordingBoxes boxes;
-  RecordingExit exit;
-  FeedContext context{options, log, grid, files, places, ports, boxes, exit};
-
-  FeedState() { grid.LayOut(); }
-
-  bool Logged(const std::string& line) const {
-    const auto lines = log.Lines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-  // Lines oldest first, which reads like the order of events.
-  std::vector<std::string> LinesInOrder() const {
-    auto lines = log.Lines();
-    std::reverse(lines.begin(), lines.end());
-    return lines;
-  }
-};
-
-// A recorder in place of the transport, for the request handling.
-class RecordingOutput final : public BridgeOutput {
- public:
-  struct Call {
-    std::string kind;  // "all" or "subscribed"
-    int segment;
-    std::string text;  // as handed in
-  };
-  bool BridgeConnected() const override { return true; }
-  int SendToBridges(int, int, const std::uint8_t*) override { return 1; }
-  int SendDeltaAll(int segment, const char* text) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back({"all", segment, text});
-    return 0;
-  }
-  int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back({"subscribed", segment, text});
-    std::string prefixed = std::to_string(segment) + text;
-    std::snprintf(text, capacity, "%s", prefixed.c_str());
-    return 0;
-  }
-  std::vector<Call> Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Call> calls_;
-};
-
-// Polls cond every millisecond for at most timeout.
-inline bool WaitFor(const std::function<bool()>& cond,
-                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 // One forwarded packet: the header's length field at its place, the rest a
 // pattern of the sender's id and the packet's sequence number.
+// length is at least the header's 46 bytes.
 inline std::vector<std::uint8_t> BuildPacket(int length, std::uint8_t sender, std::uint32_t sequence) {
   std::vector<std::uint8_t> p(static_cast<std::size_t>(length));
   const auto len16 = static_cast<std::uint16_t>(length);
-  if (length >= forwarded::kHeaderSize) {
-    const std::uint16_t nse = forwarded::kExchangeNse;
-    std::memcpy(&p[forwarded::kExchangeCode], &nse, 2);
-    std::memcpy(&p[forwarded::kPacketLength], &len16, 2);
-    std::memcpy(&p[forwarded::kLogTime], &sequence, 4);
-    for (int i = forwarded::kBodyAt; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
-  } else {
-    for (int i = 0; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
-  }
+  const std::uint16_t nse = forwarded::kExchangeNse;
+  std::memcpy(&p[forwarded::kExchangeCode], &nse, 2);
+  std::memcpy(&p[forwarded::kPacketLength], &len16, 2);
+  std::memcpy(&p[forwarded::kLogTime], &sequence, 4);
+  for (int i = forwarded::kBodyAt; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
   return p;
 }
 
 // Walks a stream of packets built by BuildPacket. Returns the number of whole,
 // intact packets; *tail gets the bytes of an unfinished last packet; false
-// when a packet's content is broken (interleaving).
+// when a packet's content is broken (interleaving) or a sender's packets are
+// out of order.
 inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* packets, std::size_t* tail) {
   std::size_t at = 0;
   *packets = 0;
+  std::int64_t lastSequence[256];
+  std::fill(lastSequence, lastSequence + 256, -1);
   while (at + forwarded::kHeaderSize <= stream.size()) {
     std::uint16_t length;
     std::memcpy(&length, &stream[at + forwarded::kPacketLength], 2);
@@ -159,6 +55,12 @@ inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* pa
     for (int i = forwarded::kBodyAt; i < length; ++i) {
       if (stream[at + i] != static_cast<std::uint8_t>(sender + i)) return false;
     }
+    std::uint32_t sequence;
+    std::memcpy(&sequence, &stream[at + forwarded::kLogTime], 4);
+    if (length > forwarded::kBodyAt) {  // a bare header does not name its sender
+      if (static_cast<std::int64_t>(sequence) <= lastSequence[sender]) return false;
+      lastSequence[sender] = sequence;
+    }
     at += length;
     ++*packets;
   }
@@ -167,7 +69,8 @@ inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* pa
 }
 
 // Reads whatever arrives on fd until it stays quiet for quiet, the peer ends,
-// or max bytes have come.
+// or max bytes have come (a sender thread writes the stream: wait for what is
+// expected rather than for a short quiet).
 inline std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet, std::size_t max = 64u << 20) {
   std::vector<std::uint8_t> out;
   std::uint8_t buf[65536];
@@ -180,6 +83,20 @@ inline std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet, 
   }
   return out;
 }
+
+// A connected pair of local stream sockets: the feed handler's end, shared as
+// a BridgeConnection, and the Bridge's end.
+struct SocketPair {
+  std::shared_ptr<BridgeConnection> feed;
+  SocketFd bridge;
+
+  SocketPair() {
+    int fds[2] = {-1, -1};
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    feed = std::make_shared<BridgeConnection>(fds[0]);
+    bridge.Reset(fds[1]);
+  }
+};
 
 inline bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {

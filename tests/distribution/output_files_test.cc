@@ -11,13 +11,19 @@ using testing::FeedState;
 
 TEST(BpackFiles, AreCreatedEmptyAndOpenAndEmptiedAgainByASecondClick) {
   FeedState state;
+  const char* names[][2] = {{"BPACK_NCM.TXT", "BPACK_Counter_NCM.TXT"},
+                            {"BPACK_NFO.TXT", "BPACK_Counter_NFO.TXT"},
+                            {"BPACK_NCD.TXT", "BPACK_Counter_NCD.TXT"},
+                            {"BPACK_BSE.TXT", "BPACK_Counter_BSE.TXT"}};
   for (int seg = 1; seg <= 4; ++seg) {
+    SCOPED_TRACE(seg);
+    EXPECT_STREQ(BpackFileName(seg), names[seg - 1][0]);
+    EXPECT_STREQ(BpackCounterFileName(seg), names[seg - 1][1]);
     EXPECT_EQ(OpenBpackFiles(state.context, seg, BpackFileName(seg), BpackCounterFileName(seg)), 1);
-    EXPECT_TRUE(state.files.IsOpen(seg, SegmentFiles::kBpackFile));
-    EXPECT_TRUE(state.files.IsOpen(seg, SegmentFiles::kBpackCounterFile));
+    EXPECT_EQ(testing::ReadFile(state.dir.File(names[seg - 1][1])), "");  // created in the work folder
   }
-  EXPECT_EQ(state.files.Path(2, SegmentFiles::kBpackFile), state.dir.File("BPACK_NFO.TXT"));
-  EXPECT_EQ(state.files.Path(4, SegmentFiles::kBpackCounterFile), state.dir.File("BPACK_Counter_BSE.TXT"));
+  EXPECT_EQ(BpackFileName(0), nullptr);
+  EXPECT_EQ(BpackCounterFileName(5), nullptr);
 
   const char line[] = "oversize packet\n";
   ASSERT_TRUE(state.files.WriteAndFlush(1, SegmentFiles::kBpackCounterFile, line, sizeof line - 1));
@@ -29,25 +35,20 @@ TEST(BpackFiles, AreCreatedEmptyAndOpenAndEmptiedAgainByASecondClick) {
   EXPECT_TRUE(state.exit.Codes().empty());
 }
 
-TEST(BpackFiles, APacketFileThatCannotBeOpenedEndsTheProgramWithCodeZero) {
-  FeedState state;
-  EXPECT_EQ(OpenBpackFiles(state.context, 1, "missing/BPACK_NCM.TXT", "BPACK_Counter_NCM.TXT"), 0);
-  EXPECT_EQ(state.boxes.Texts(), std::vector<std::string>{"Cant open file :BPACK"});
-  EXPECT_EQ(state.exit.Codes(), std::vector<int>{0});
-}
-
-TEST(BpackFiles, ACounterFileThatCannotBeOpenedEndsTheProgramWithCodeZero) {
-  FeedState state;
-  EXPECT_EQ(OpenBpackFiles(state.context, 3, "BPACK_NCD.TXT", "missing/BPACK_Counter_NCD.TXT"), 0);
-  EXPECT_EQ(state.boxes.Texts(), std::vector<std::string>{"Cant open file :BPACK_Counter"});
-  EXPECT_EQ(state.exit.Codes(), std::vector<int>{0});
-}
-
-TEST(BpackFiles, HaveNamesForTheFourSegmentsOnly) {
-  EXPECT_STREQ(BpackFileName(3), "BPACK_NCD.TXT");
-  EXPECT_STREQ(BpackCounterFileName(2), "BPACK_Counter_NFO.TXT");
-  EXPECT_EQ(BpackFileName(0), nullptr);
-  EXPECT_EQ(BpackCounterFileName(5), nullptr);
+TEST(BpackFiles, AFileThatCannotBeOpenedEndsTheProgramWithCodeZero) {
+  struct Case {
+    const char* name;
+    const char* counterName;
+    const char* box;
+  };
+  for (const Case& c : {Case{"missing/BPACK_NCM.TXT", "BPACK_Counter_NCM.TXT", "Cant open file :BPACK"},
+                        Case{"BPACK_NCD.TXT", "missing/BPACK_Counter_NCD.TXT", "Cant open file :BPACK_Counter"}}) {
+    SCOPED_TRACE(c.box);
+    FeedState state;
+    EXPECT_EQ(OpenBpackFiles(state.context, 1, c.name, c.counterName), 0);
+    EXPECT_EQ(state.boxes.Texts(), std::vector<std::string>{c.box});
+    EXPECT_EQ(state.exit.Codes(), std::vector<int>{0});
+  }
 }
 
 }  // namespace

@@ -35,10 +35,12 @@ class RecordingOutput final : public BridgeOutput {
     return connected ? 1 : 0;
   }
   int SendDeltaAll(int segment, const char* text) override {
+    if (onDelta) onDelta();
     Record({Event::kAll, segment, text});
     return 0;
   }
   int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override {
+    if (onDelta) onDelta();
     const std::string line = std::to_string(segment) + text;
     EXPECT_LT(line.size(), capacity) << "the prefixed line must fit the caller's buffer";
     if (line.size() < capacity) std::memcpy(text, line.c_str(), line.size() + 1);
@@ -75,6 +77,7 @@ class RecordingOutput final : public BridgeOutput {
 
   std::atomic<bool> connected{true};
   std::function<void()> onPacket;  // called before a packet is recorded
+  std::function<void()> onDelta;   // called before a delta line is recorded
 
  private:
   void Record(Event e) {

@@ -1,0 +1,111 @@
+// BridgeSendQueue: the packets waiting for one Bridge connection, and the
+// thread that writes them.
+//
+// Receiver threads Append whole packets to a preallocated ring of
+// kBridgeSendBufferBytes and return at once: the append path copies the
+// packet and never allocates, blocks on the socket or makes a system call
+// beyond waking an idle sender. The queue's own sender thread writes
+// everything queued with one sendmsg per drain (two pieces when the ring
+// wraps), bytes and order exactly as appended: each Append is one unbroken
+// unit of the stream.
+//
+// The stream ends for good when an Append finds no room (the Bridge is more
+// than the bound behind, or more packets wait than one per 46-byte header of
+// the bound), when the socket takes no byte for
+// kBridgeSendTimeout while bytes wait, or when a send fails. Nothing is written
+// after that, so a packet cut by the failure is the last thing on the stream.
+// A failure found by the sender is reported once through the callback given at
+// construction, with the packet it cut; an Append that finds no room reports
+// kOverflow to its caller instead.
+//
+// Thread safety: Append, Close, Stop and Finished may be called from
+// any thread; they serialise on one lock, never held during a send. The
+// failure callback runs on the sender thread, without the lock. The destructor
+// stops and joins the sender and must not run on the sender thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "distribution/socket_util.h"
+
+namespace fh {
+
+// How far a Bridge may fall behind, in bytes queued and not yet taken by its
+// socket, before it is dropped.
+inline constexpr std::size_t kBridgeSendBufferBytes = std::size_t{4} << 20;
+// How long queued bytes may wait for a Bridge whose socket takes nothing.
+inline constexpr std::chrono::milliseconds kBridgeSendTimeout{200};
+
+class BridgeSendQueue {
+ public:
+  // The packet a failure cut: its segment, the bytes of it that reached the
+  // socket (-1 when none did) and its length.
+  struct Failure {
+    int segment;
+    int sent;
+    int length;
+  };
+  using FailureHandler = std::function<void(const Failure&)>;
+
+  enum class AppendResult { kQueued, kOverflow, kClosed };
+
+  BridgeSendQueue(std::shared_ptr<BridgeConnection> connection, FailureHandler onFailure,
+                  std::size_t capacity = kBridgeSendBufferBytes);
+  ~BridgeSendQueue();  // Stop()
+  BridgeSendQueue(const BridgeSendQueue&) = delete;
+  BridgeSendQueue& operator=(const BridgeSendQueue&) = delete;
+
+  // Queues length (>= 1) bytes of packet. kOverflow: no room; the queue has
+  // failed and writes nothing more. kClosed: closed, stopped or failed before.
+  AppendResult Append(int segment, const std::uint8_t* packet, int length);
+
+  // No more appends; the sender writes what is queued and ends (the stream
+  // stays open for whatever else the connection carries).
+  void Close();
+  // The sender gives up at once, whatever is queued (within one poll slice).
+  void Stop();
+
+  // True once the sender thread has ended (drained after Close, failed or stopped).
+  bool Finished() const;
+  const std::shared_ptr<BridgeConnection>& Connection() const { return connection_; }
+
+ private:
+  enum class State { kOpen, kClosing, kFailed, kStopped };
+  struct PacketMark {
+    std::int32_t length;
+    std::int32_t segment;
+  };
+
+  void Run();
+  // Ends the stream and reports the packet at the head; the lock is let go
+  // around the report.
+  void Fail(std::unique_lock<std::mutex>& lock);
+
+  const std::shared_ptr<BridgeConnection> connection_;
+  const FailureHandler onFailure_;
+  const std::size_t capacity_;
+  const std::size_t markCapacity_;
+  std::unique_ptr<std::uint8_t[]> ring_;
+  std::unique_ptr<PacketMark[]> marks_;  // one per queued packet, for the failure report
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  State state_ = State::kOpen;
+  bool senderIdle_ = false;
+  bool finished_ = false;
+  std::uint64_t head_ = 0;  // bytes taken by the socket
+  std::uint64_t tail_ = 0;  // bytes appended
+  std::uint64_t markHead_ = 0;
+  std::uint64_t markTail_ = 0;
+  std::int64_t headSent_ = 0;  // bytes of the packet at markHead_ already taken
+  std::thread sender_;
+};
+
+}  // namespace fh
