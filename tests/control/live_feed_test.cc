@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "control/feed_application.h"
-#include "control_fakes.h"
+#include "support/feed_state.h"
 #include "feedstate/exg_seg.h"
 #include "nse/bcast_header.h"
 
@@ -49,10 +49,9 @@ class Sender {
 };
 
 struct LiveRig {
-  testing::Events events;
   testing::TempDir work;
-  testing::RecordingBoxes boxes{events};
-  testing::RecordingExit exit{events};
+  testing::RecordingBoxes boxes;
+  testing::RecordingExit exit;
   FeedApplication app{FilePlaces(work.path(), work.path()), boxes, exit};
 };
 
@@ -71,7 +70,7 @@ TEST(LiveFeed, AfterEndNoDatagramIsCountedAndBseKeepsRunning) {
   d.Click(ctl::kBse);
   d.Click(ctl::kStart);
   ASSERT_TRUE(d.ReceiverRunning(kSegNcm));
-  EXPECT_TRUE(rig.exit.codes.empty());
+  EXPECT_TRUE(rig.exit.Codes().empty());
 
   const PacketCounters& counters = rig.app.Feed().NseFraming().Counters();
   const auto datagram = EmptyCmDatagram();
