@@ -12,7 +12,10 @@
 // "state", "title"), until SIGINT or SIGTERM, after which every thread is
 // stopped and the program exits 0. End of input does not end the program.
 // Every log line goes to standard output as one line, every message box to
-// standard error as one line (the program goes on as if OK was pressed).
+// standard error as one line (the program goes on as if OK was pressed). Log
+// lines pass through a bounded queue and a writer thread (LogLineWriter): a
+// reader that falls behind costs lines, counted in a "<n> log lines not
+// shown" line, never the feed's time.
 //
 // Thread safety: RunFeedHandler runs on the main thread, which is the
 // user-interface thread of the dialog.
