@@ -102,7 +102,8 @@ bool LogLineWriter::WriteAll(const char* data, std::size_t size) {
     }
     int timeout = -1;
     if (stopping) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      using std::chrono::milliseconds;
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       timeout = static_cast<int>(left.count());
     }

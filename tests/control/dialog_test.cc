@@ -229,7 +229,8 @@ TEST(DialogOutputs, OutputBoxesRefreshTheOptionsThenCallTheirOutputAndAboutShows
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   rig.events.clear();
-  const std::pair<int, const char*> outputs[] = {{ctl::kUdp, "udp"}, {ctl::kMcast, "mcast"}, {ctl::kBcastDelta, "delta"}};
+  const std::pair<int, const char*> outputs[] = {
+      {ctl::kUdp, "udp"}, {ctl::kMcast, "mcast"}, {ctl::kBcastDelta, "delta"}};
   for (const auto& [id, event] : outputs) {
     SCOPED_TRACE(event);
     d.Click(id);
@@ -325,27 +326,19 @@ TEST(Start, CalledAgainWithoutEndStopsTheReceiverItReplaces) {
 
 // --- Raw recording and replay --------------------------------------------------------
 
-TEST(WriteBin, WithNoSegmentOpensOnlyTheUnknownRecording) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kWriteBin);
-  EXPECT_EQ(rig.options.writeBin.load(), 1);
-  EXPECT_EQ(rig.files.Path(0, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_Unknown.TXT"));
-  for (int seg = 1; seg <= 4; ++seg) EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kBinFile)) << seg;
-}
-
-TEST(WriteBin, ClearingTheBoxKeepsTheCheckedSegmentsFilesOpen) {
+TEST(WriteBin, OpensTheCheckedSegmentsAndTheUnknownRecordingAndClearingKeepsThemOpen) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   d.Click(ctl::kNseCm);
   d.Click(ctl::kBse);
-  d.Click(ctl::kWriteBin);
-  d.Click(ctl::kWriteBin);
-  EXPECT_EQ(rig.options.writeBin.load(), 0);
-  EXPECT_EQ(rig.files.Path(1, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
-  EXPECT_EQ(rig.files.Path(4, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_BCM.TXT"));
-  EXPECT_TRUE(rig.files.IsOpen(0, SegmentFiles::kBinFile));
-  EXPECT_FALSE(rig.files.IsOpen(2, SegmentFiles::kBinFile));
+  for (int writeBin : {1, 0}) {
+    d.Click(ctl::kWriteBin);
+    EXPECT_EQ(rig.options.writeBin.load(), writeBin);
+    EXPECT_EQ(rig.files.Path(0, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_Unknown.TXT"));
+    EXPECT_EQ(rig.files.Path(1, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
+    EXPECT_EQ(rig.files.Path(4, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_BCM.TXT"));
+    for (int seg : {2, 3}) EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kBinFile)) << seg;
+  }
 }
 
 TEST(WriteBin, TwoRecordingsIntoTheSameFileAreConcatenated) {

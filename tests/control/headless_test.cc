@@ -124,7 +124,8 @@ struct Flooded {
   std::unique_ptr<ChildProcess> child;
 
   Flooded() {
-    testing::WriteFile(work.File("BCASTOUT_TEXT_CASH.TXT"), std::string(kFloodGroup) + " " + std::to_string(kFloodPort));
+    const std::string address = std::string(kFloodGroup) + " " + std::to_string(kFloodPort);
+    testing::WriteFile(work.File("BCASTOUT_TEXT_CASH.TXT"), address);
     child = std::make_unique<ChildProcess>(
         Command(work, drive, {"--click", "Write BIN", "--click", "NSE-CM", "--click", "Server", "--click", "Start"}));
   }
