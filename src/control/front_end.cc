@@ -175,6 +175,35 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
   return status;
 }
 
+void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out) {
+  const CounterGrid& grid = dialog.Context().grid;
+  flockfile(out);
+  const int rows = grid.Rows();
+  const int cols = grid.Cols();
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      const std::string cell = grid.CellText(r, c);
+      std::fprintf(out, c == 0 ? "%s" : "\t%s", cell.c_str());
+    }
+    std::fputc('\n', out);
+  }
+  funlockfile(out);
+  std::fflush(out);
+}
+
+void PrintState(const FeedHandlerDialog& dialog, std::FILE* out) {
+  flockfile(out);
+  for (const ControlState& c : dialog.Controls()) {
+    std::string caption;
+    for (char ch : c.caption)
+      if (ch != '&') caption += ch;
+    std::fprintf(out, "%d\t%s\t%d\t%d\t%d\t%s\n", c.id, caption.c_str(), c.checked ? 1 : 0, c.enabled ? 1 : 0,
+                 c.visible ? 1 : 0, c.text.c_str());
+  }
+  funlockfile(out);
+  std::fflush(out);
+}
+
 }  // namespace
 
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error) {
@@ -268,35 +297,6 @@ void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FIL
     std::fprintf(err, "feedhandler: set %s ignored: not an enabled, visible edit\n", action.control.c_str());
   }
   std::fflush(err);
-}
-
-void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out) {
-  const CounterGrid& grid = dialog.Context().grid;
-  flockfile(out);
-  const int rows = grid.Rows();
-  const int cols = grid.Cols();
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < cols; ++c) {
-      const std::string cell = grid.CellText(r, c);
-      std::fprintf(out, c == 0 ? "%s" : "\t%s", cell.c_str());
-    }
-    std::fputc('\n', out);
-  }
-  funlockfile(out);
-  std::fflush(out);
-}
-
-void PrintState(const FeedHandlerDialog& dialog, std::FILE* out) {
-  flockfile(out);
-  for (const ControlState& c : dialog.Controls()) {
-    std::string caption;
-    for (char ch : c.caption)
-      if (ch != '&') caption += ch;
-    std::fprintf(out, "%d\t%s\t%d\t%d\t%d\t%s\n", c.id, caption.c_str(), c.checked ? 1 : 0, c.enabled ? 1 : 0,
-                 c.visible ? 1 : 0, c.text.c_str());
-  }
-  funlockfile(out);
-  std::fflush(out);
 }
 
 bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string* systemDrive, std::string* error) {

@@ -53,14 +53,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 // "grid", "state", "title"). False for an empty or unknown line.
 bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* error);
 
-// Runs one action on the dialog; output (grid, state, title) goes to out and
-// complaints (unknown or disabled control) to err as one line each.
+// Runs one action on the dialog; output goes to out and complaints (unknown
+// or disabled control) to err as one line each. The grid prints its rows as
+// tab-separated cells; the state prints a row per control: id, caption
+// without '&', checked, enabled, visible, text.
 void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err);
 
-// Writes the grid (rows, tab-separated cells) or the state (per control: id,
-// caption without '&', checked, enabled, visible, text; tab-separated).
-void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out);
-void PrintState(const FeedHandlerDialog& dialog, std::FILE* out);
 
 // Where the files live for this command line: the working directory made
 // absolute, and the system drive (--system-drive, else FH_SYSTEM_DRIVE, else

@@ -145,7 +145,7 @@ TEST(DialogDataExchange, PortEditsTakeIntegersAndTheBridgePortItsRange) {
 
 // --- Counters, CTCL, Server, segments, outputs -------------------------------------
 
-TEST(DialogPktCounters, OnlyNseFoShowsTheGridAndWritesNoCashCounters) {
+TEST(DialogPktCounters, ShowsTheGridAndWritesTheCashCountersOnlyWithNseCm) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   d.Click(ctl::kNseFo);
@@ -156,11 +156,7 @@ TEST(DialogPktCounters, OnlyNseFoShowsTheGridAndWritesNoCashCounters) {
   d.Click(ctl::kPktCounters);
   EXPECT_FALSE(d.Control(ctl::kGrid).visible);
   EXPECT_FALSE(rig.grid.Visible());
-}
 
-TEST(DialogPktCounters, WithNseCmWritesTheCashCountersByTheTable) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
   d.Click(ctl::kNseCm);
   d.Click(ctl::kPktCounters);
   // The fake counters read 100000 * (kind + 1) + code: kinds are messages to
@@ -243,6 +239,14 @@ TEST(DialogOutputs, OutputBoxesRefreshTheOptionsThenCallTheirOutputAndAboutShows
 
 // --- Start and End ----------------------------------------------------------------
 
+// Start and End move the buttons, the timer edit and Read BIN together.
+void ExpectRunning(const FeedHandlerDialog& d, bool running) {
+  EXPECT_EQ(d.Control(ctl::kStart).enabled, !running);
+  EXPECT_EQ(d.Control(ctl::kEnd).enabled, running);
+  EXPECT_EQ(d.Control(ctl::kTimer).enabled, !running);
+  EXPECT_EQ(d.Control(ctl::kReadBin).enabled, !running);
+}
+
 TEST(Start, WithServerUncheckedMovesTheButtonsAndStartsNothing) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
@@ -250,10 +254,7 @@ TEST(Start, WithServerUncheckedMovesTheButtonsAndStartsNothing) {
   d.Click(ctl::kNseFo);
   rig.events.clear();
   EXPECT_TRUE(d.Click(ctl::kStart));
-  EXPECT_FALSE(d.Control(ctl::kStart).enabled);
-  EXPECT_TRUE(d.Control(ctl::kEnd).enabled);
-  EXPECT_FALSE(d.Control(ctl::kTimer).enabled);
-  EXPECT_FALSE(d.Control(ctl::kReadBin).enabled);
+  ExpectRunning(d, true);
   EXPECT_TRUE(rig.events.empty());
   EXPECT_EQ(rig.log.Size(), 0u);
   EXPECT_FALSE(d.ReceiverRunning(1));
@@ -300,10 +301,7 @@ TEST(End, StopsTheNseReceiversLeavesBseAndReturnsToIdle) {
   EXPECT_TRUE(d.Click(ctl::kEnd));
   EXPECT_EQ(rig.events, (Events{"stop:1", "stop:2", "stop:3"}));
   for (int seg : {1, 2, 3}) EXPECT_FALSE(d.ReceiverRunning(seg));
-  EXPECT_TRUE(d.Control(ctl::kStart).enabled);
-  EXPECT_FALSE(d.Control(ctl::kEnd).enabled);
-  EXPECT_TRUE(d.Control(ctl::kTimer).enabled);
-  EXPECT_TRUE(d.Control(ctl::kReadBin).enabled);
+  ExpectRunning(d, false);
   // A second run starts fresh receivers.
   rig.events.clear();
   d.Click(ctl::kStart);

@@ -73,6 +73,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   void Write(std::string_view text) {
     if (stdin_ >= 0) (void)!::write(stdin_, text.data(), text.size());
