@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "control/settings_files.h"
 #include "feedstate/exg_seg.h"
 
 namespace fh {
@@ -130,6 +131,9 @@ constexpr OptionBinding kOptionBindings[] = {
     CheckOption(ctl::kNseCd, &O::segNcd), CheckOption(ctl::kBse, &O::segBcm),
 };
 
+// The data exchange's messages and the bridge port's range.
+constexpr char kPortRangeText[] = "Please enter an integer between 1024 and 50000.";
+constexpr char kIntegerText[] = "Please enter an integer.";
 constexpr int kBridgePortMin = 1024;
 constexpr int kBridgePortMax = 50000;
 

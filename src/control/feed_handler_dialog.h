@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "control/feed_services.h"
-#include "control/settings_files.h"
 #include "feedstate/feed_context.h"
 
 namespace fh {
@@ -82,8 +81,6 @@ struct ControlState {
 // Dialog texts.
 inline constexpr char kDialogTitle[] = "FH BCM";
 inline constexpr char kAboutText[] = "FeedHandler, NSE and BSE broadcast feed handler";
-inline constexpr char kPortRangeText[] = "Please enter an integer between 1024 and 50000.";
-inline constexpr char kIntegerText[] = "Please enter an integer.";
 
 class FeedHandlerDialog {
  public:

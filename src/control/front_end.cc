@@ -354,7 +354,7 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
       std::fprintf(stderr, "feedhandler: --click and --set need --headless\n");
       return 2;
     }
-    return window(command, workDir, systemDrive, argc, argv);
+    return window(workDir, systemDrive, argc, argv);
   }
   return RunHeadless(command, workDir, systemDrive);
 }

@@ -59,7 +59,6 @@ bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* er
 // without '&', checked, enabled, visible, text.
 void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err);
 
-
 // Where the files live for this command line: the working directory made
 // absolute, and the system drive (--system-drive, else FH_SYSTEM_DRIVE, else
 // the working directory). False with *error when the folder does not exist.
@@ -68,8 +67,7 @@ bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string
 // The desktop window, when one is built: it composes a FeedApplication with
 // its own message boxes (places as resolved here), initialises the dialog and
 // runs it until it closes; it returns the exit code.
-using WindowMain = int (*)(const CommandLine& command, const std::string& workDir, const std::string& systemDrive,
-                           int argc, char** argv);
+using WindowMain = int (*)(const std::string& workDir, const std::string& systemDrive, int argc, char** argv);
 
 // The whole program. window may be null (no window built: without --headless
 // the program says so and returns 2).
