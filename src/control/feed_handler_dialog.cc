@@ -3,55 +3,59 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 
+#include "control/settings_files.h"
 #include "feedstate/exg_seg.h"
 
 namespace fh {
 namespace {
+
+using Handler = void (FeedHandlerDialog::*)();
 
 struct ControlTemplate {
   int id;
   ControlKind kind;
   const char* caption;
   bool enabled;
+  Handler handler;  // run after a click; null for none
 };
 
-// The dialog template, in tab order. Check states and edit texts come from the
-// options through UpdateControls.
+using D = FeedHandlerDialog;
+constexpr bool kDisabled = false;
+
+constexpr ControlTemplate Button(int id, const char* caption, Handler handler, bool enabled = true) {
+  return {id, ControlKind::kButton, caption, enabled, handler};
+}
+constexpr ControlTemplate Check(int id, const char* caption, Handler handler) {
+  return {id, ControlKind::kCheckBox, caption, true, handler};
+}
+constexpr ControlTemplate Edit(int id, const char* label = "", bool enabled = true) {
+  return {id, ControlKind::kEdit, label, enabled, nullptr};
+}
+
+// The dialog template, in tab order, with the handler of each control. Check
+// states and edit texts come from the options through UpdateControls.
 constexpr ControlTemplate kTemplate[] = {
-    {ctl::kStart, ControlKind::kButton, "&Start", true},
-    {ctl::kEnd, ControlKind::kButton, "&End", false},
-    {ctl::kQuit, ControlKind::kButton, "&Quit", false},
-    {ctl::kSave, ControlKind::kButton, "Save", true},
-    {ctl::kLoad, ControlKind::kButton, "Load", true},
-    {ctl::kEnable, ControlKind::kCheckBox, "Enable", true},
-    {ctl::kWriteBin, ControlKind::kCheckBox, "Write BIN", true},
-    {ctl::kReadBin, ControlKind::kCheckBox, "Read BIN", true},
-    {ctl::kSkip2Fo, ControlKind::kCheckBox, "Skip2FO", true},
-    {ctl::kSkip2Cm, ControlKind::kCheckBox, "Skip2CM", true},
-    {ctl::kTimer, ControlKind::kEdit, "Timer >>", true},
-    {ctl::kFoStatus, ControlKind::kEdit, "", false},
-    {ctl::kEqStatus, ControlKind::kEdit, "", false},
-    {ctl::kPktCounters, ControlKind::kCheckBox, "PktCounters", true},
-    {ctl::kCtcl, ControlKind::kCheckBox, "CTCL", true},
-    {ctl::kFeedHandler, ControlKind::kRadio, "FeedHandler", true},
-    {ctl::kServer, ControlKind::kRadio, "Server", true},
-    {ctl::kServerIp, ControlKind::kEdit, "", true},
-    {ctl::kTcp, ControlKind::kCheckBox, "TCP", true},
-    {ctl::kUdp, ControlKind::kCheckBox, "UDP", true},
-    {ctl::kMcast, ControlKind::kCheckBox, "MCAST", true},
-    {ctl::kBridgePort, ControlKind::kEdit, "", true},
-    {ctl::kUdpPort, ControlKind::kEdit, "", true},
-    {ctl::kMcastPort, ControlKind::kEdit, "", true},
-    {ctl::kBcastDelta, ControlKind::kCheckBox, "BCAST DELTA", true},
-    {ctl::kNseCm, ControlKind::kCheckBox, "NSE-CM", true},
-    {ctl::kNseFo, ControlKind::kCheckBox, "NSE-FO", true},
-    {ctl::kNseCd, ControlKind::kCheckBox, "NSE-CD", true},
-    {ctl::kBse, ControlKind::kCheckBox, "BSE-CM-FO-CD", true},
-    {ctl::kGrid, ControlKind::kGrid, "", true},
-    {ctl::kLogList, ControlKind::kListBox, "", true},
-    {ctl::kAbout, ControlKind::kMenuEntry, "About", true},
+    Button(ctl::kStart, "&Start", &D::OnStart), Button(ctl::kEnd, "&End", &D::OnEnd, kDisabled),
+    Button(ctl::kQuit, "&Quit", nullptr, kDisabled), Button(ctl::kSave, "Save", &D::OnSave),
+    Button(ctl::kLoad, "Load", &D::OnLoad),
+    Check(ctl::kEnable, "Enable", &D::OnOptionOnly), Check(ctl::kWriteBin, "Write BIN", &D::OnWriteBin),
+    Check(ctl::kReadBin, "Read BIN", &D::OnReadBin), Check(ctl::kSkip2Fo, "Skip2FO", &D::OnOptionOnly),
+    Check(ctl::kSkip2Cm, "Skip2CM", &D::OnOptionOnly),
+    Edit(ctl::kTimer, "Timer >>"), Edit(ctl::kFoStatus, "", kDisabled), Edit(ctl::kEqStatus, "", kDisabled),
+    Check(ctl::kPktCounters, "PktCounters", &D::OnPktCounters), Check(ctl::kCtcl, "CTCL", &D::OnCtcl),
+    {ctl::kFeedHandler, ControlKind::kRadio, "FeedHandler", true, &D::OnFeedHandler},
+    {ctl::kServer, ControlKind::kRadio, "Server", true, &D::OnServer},
+    Edit(ctl::kServerIp),
+    Check(ctl::kTcp, "TCP", &D::OnOptionOnly), Check(ctl::kUdp, "UDP", &D::OnUdp),
+    Check(ctl::kMcast, "MCAST", &D::OnMcast),
+    Edit(ctl::kBridgePort), Edit(ctl::kUdpPort), Edit(ctl::kMcastPort),
+    Check(ctl::kBcastDelta, "BCAST DELTA", &D::OnBcastDelta),
+    Check(ctl::kNseCm, "NSE-CM", &D::OnSegmentClicked), Check(ctl::kNseFo, "NSE-FO", &D::OnSegmentClicked),
+    Check(ctl::kNseCd, "NSE-CD", &D::OnSegmentClicked), Check(ctl::kBse, "BSE-CM-FO-CD", &D::OnSegmentClicked),
+    {ctl::kGrid, ControlKind::kGrid, "", true, nullptr},
+    {ctl::kLogList, ControlKind::kListBox, "", true, nullptr},
+    {ctl::kAbout, ControlKind::kMenuEntry, "About", true, &D::OnAbout},
 };
 
 const ControlState kNoControl{};
@@ -85,72 +89,60 @@ bool ParseInteger(std::string_view text, int* out) {
   return true;
 }
 
+// How a control and its option are exchanged.
+enum class Exchange {
+  kCheck,       // check box: 1 checked, 0 not
+  kRadio,       // radio: 0 checked, -1 not
+  kInteger,     // edit holding an integer
+  kBridgePort,  // edit holding an integer of 1024..50000
+  kText,        // edit holding any text
+};
+
+struct OptionBinding {
+  int id;
+  Exchange exchange;
+  std::atomic<int> FeedHandlerOptions::*number;  // all but kText
+  std::string FeedHandlerOptions::*text;         // kText only
+};
+
+using O = FeedHandlerOptions;
+using Number = std::atomic<int> O::*;
+
+constexpr OptionBinding CheckOption(int id, Number field) { return {id, Exchange::kCheck, field, nullptr}; }
+constexpr OptionBinding RadioOption(int id, Number field) { return {id, Exchange::kRadio, field, nullptr}; }
+constexpr OptionBinding IntegerOption(int id, Number field) { return {id, Exchange::kInteger, field, nullptr}; }
+constexpr OptionBinding TextOption(int id, std::string O::*field) { return {id, Exchange::kText, nullptr, field}; }
+
+// The options in the order the data exchange visits them: a refresh from the
+// controls that stops at a bad edit has taken the options above it only.
+constexpr OptionBinding kOptionBindings[] = {
+    CheckOption(ctl::kEnable, &O::enable), CheckOption(ctl::kWriteBin, &O::writeBin),
+    CheckOption(ctl::kReadBin, &O::readBin), TextOption(ctl::kTimer, &O::timerText),
+    CheckOption(ctl::kSkip2Fo, &O::skip2Fo), CheckOption(ctl::kSkip2Cm, &O::skip2Cm),
+    {ctl::kBridgePort, Exchange::kBridgePort, &O::bridgePort, nullptr},
+    TextOption(ctl::kServerIp, &O::serverIp),
+    IntegerOption(ctl::kUdpPort, &O::udpPort), IntegerOption(ctl::kMcastPort, &O::mcastPort),
+    TextOption(ctl::kFoStatus, &O::foStatus), TextOption(ctl::kEqStatus, &O::eqStatus),
+    CheckOption(ctl::kPktCounters, &O::pktCounters), CheckOption(ctl::kCtcl, &O::ctcl),
+    RadioOption(ctl::kFeedHandler, &O::feedHandlerRadio), RadioOption(ctl::kServer, &O::serverRadio),
+    CheckOption(ctl::kTcp, &O::sendTcp), CheckOption(ctl::kUdp, &O::sendUdp), CheckOption(ctl::kMcast, &O::sendMcast),
+    CheckOption(ctl::kBcastDelta, &O::bcastDelta),
+    CheckOption(ctl::kNseCm, &O::segNcm), CheckOption(ctl::kNseFo, &O::segNfo),
+    CheckOption(ctl::kNseCd, &O::segNcd), CheckOption(ctl::kBse, &O::segBcm),
+};
+
+// The data exchange's messages and the bridge port's range.
+constexpr char kPortRangeText[] = "Please enter an integer between 1024 and 50000.";
+constexpr char kIntegerText[] = "Please enter an integer.";
+constexpr int kBridgePortMin = 1024;
+constexpr int kBridgePortMax = 50000;
+
+// The four segment options by ExgSeg (0 unused).
+std::array<int, kSegmentCount> CheckedSegments(const FeedHandlerOptions& o) {
+  return {0, o.segNcm.load(), o.segNfo.load(), o.segNcd.load(), o.segBcm.load()};
+}
+
 }  // namespace
-
-const char* ControlKindName(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::kButton: return "button";
-    case ControlKind::kCheckBox: return "checkbox";
-    case ControlKind::kRadio: return "radio";
-    case ControlKind::kEdit: return "edit";
-    case ControlKind::kListBox: return "listbox";
-    case ControlKind::kGrid: return "grid";
-    case ControlKind::kMenuEntry: return "menu";
-  }
-  return "?";
-}
-
-const char* RecordingFileName(int seg) {
-  switch (seg) {
-    case kSegUnknown: return "BCASTOUT_BIN_Unknown.TXT";
-    case kSegNcm: return "BCASTOUT_BIN_CASH.TXT";
-    case kSegNfo: return "BCASTOUT_BIN_FO.TXT";
-    case kSegNcd: return "BCASTOUT_BIN_NCD.TXT";
-    case kSegBcm: return "BCASTOUT_BIN_BCM.TXT";
-    default: return nullptr;
-  }
-}
-
-const char* ReplayFileName(int seg) {
-  switch (seg) {
-    case kSegUnknown: return "BCASTOUT_BIN_Unknown.TXT";
-    case kSegNcm: return "BCASTOUT_BIN_CASH.TXT";
-    case kSegNfo: return "BCASTOUT_BIN_FO_20122011.TXT";
-    case kSegNcd: return "BCASTOUT_BIN_NCD.TXT";
-    case kSegBcm: return "BCASTOUT_BIN_BCM.TXT";
-    default: return nullptr;
-  }
-}
-
-const char* SettingsFileName(int seg) {
-  switch (seg) {
-    case kSegNcm: return "FH_Config_NCM.TXT";
-    case kSegNfo: return "FH_Config_NFO.TXT";
-    case kSegBcm: return "FH_Config_BCM.TXT";
-    default: return nullptr;
-  }
-}
-
-void ReadAddressFile(const FilePlaces& places, MessageBoxes& boxes, const char* name,
-                     char (&address)[kAddressTextSize], long& port) {
-  std::FILE* file = std::fopen(places.Work(name).c_str(), "r+");
-  if (file == nullptr) {
-    char text[512];
-    std::snprintf(text, sizeof text, "Cant open file for Ip/Port Read: %s", name);
-    boxes.Show(text);
-    return;
-  }
-  std::fseek(file, 0, SEEK_SET);
-  // The address is read into a roomy buffer and taken only when it fits the
-  // receiver's 15-character address text.
-  char token[64] = {};
-  if (std::fscanf(file, "%63s", token) == 1 && std::strlen(token) < kAddressTextSize) {
-    std::memcpy(address, token, std::strlen(token) + 1);
-  }
-  long value = 0;
-  if (std::fscanf(file, "%ld", &value) == 1) port = value;
-  std::fclose(file);
-}
 
 FeedHandlerDialog::FeedHandlerDialog(const FeedContext& context, FeedServices& services)
     : context_(context), services_(services) {
@@ -190,11 +182,9 @@ const ControlState& FeedHandlerDialog::Control(int id) const {
   return kNoControl;
 }
 
-bool FeedHandlerDialog::HasControl(int id) const { return Control(id).id != 0; }
-
 int FeedHandlerDialog::FindControl(std::string_view captionOrId) const {
   int number = 0;
-  if (ParseInteger(captionOrId, &number)) return HasControl(number) ? number : 0;
+  if (ParseInteger(captionOrId, &number)) return Control(number).id;
   const std::string wanted = WithoutMnemonics(captionOrId);
   for (const ControlState& c : controls_) {
     if (!c.caption.empty() && EqualNoCase(WithoutMnemonics(c.caption), wanted)) return c.id;
@@ -202,43 +192,20 @@ int FeedHandlerDialog::FindControl(std::string_view captionOrId) const {
   return 0;
 }
 
-void FeedHandlerDialog::Changed() {
+template <typename T>
+void FeedHandlerDialog::Set(int id, T ControlState::*field, T value) {
+  ControlState* c = Find(id);
+  if (c == nullptr || c->*field == value) return;
+  c->*field = std::move(value);
   version_.fetch_add(1, std::memory_order_acq_rel);
-  if (observer_) observer_();
 }
 
-void FeedHandlerDialog::SetEnabled(int id, bool enabled) {
-  ControlState* c = Find(id);
-  if (c == nullptr || c->enabled == enabled) return;
-  c->enabled = enabled;
-  Changed();
-}
-
-void FeedHandlerDialog::SetVisible(int id, bool visible) {
-  ControlState* c = Find(id);
-  if (c == nullptr || c->visible == visible) return;
-  c->visible = visible;
-  Changed();
-}
-
-void FeedHandlerDialog::SetControlText(int id, std::string_view text) {
-  ControlState* c = Find(id);
-  if (c == nullptr || c->text == text) return;
-  c->text.assign(text);
-  Changed();
-}
-
-void FeedHandlerDialog::SetCheck(int id, bool checked) {
-  ControlState* c = Find(id);
-  if (c == nullptr || c->checked == checked) return;
-  c->checked = checked;
-  Changed();
-}
+void FeedHandlerDialog::SetCheck(int id, bool checked) { Set(id, &ControlState::checked, checked); }
 
 void FeedHandlerDialog::SetTitle(std::string_view title) {
   if (title_ == title) return;
   title_.assign(title);
-  Changed();
+  version_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 bool FeedHandlerDialog::Click(int id) {
@@ -263,30 +230,8 @@ bool FeedHandlerDialog::SetText(int id, std::string_view text) {
 }
 
 void FeedHandlerDialog::RunHandler(int id) {
-  switch (id) {
-    case ctl::kStart: OnStart(); break;
-    case ctl::kEnd: OnEnd(); break;
-    case ctl::kSave: OnSave(); break;
-    case ctl::kLoad: OnLoad(); break;
-    case ctl::kFeedHandler: OnFeedHandler(); break;
-    case ctl::kServer: OnServer(); break;
-    case ctl::kPktCounters: OnPktCounters(); break;
-    case ctl::kCtcl: OnCtcl(); break;
-    case ctl::kNseCm:
-    case ctl::kNseFo:
-    case ctl::kNseCd:
-    case ctl::kBse: OnSegmentClicked(); break;
-    case ctl::kWriteBin: OnWriteBin(); break;
-    case ctl::kReadBin: OnReadBin(); break;
-    case ctl::kUdp: OnUdp(); break;
-    case ctl::kMcast: OnMcast(); break;
-    case ctl::kBcastDelta: OnBcastDelta(); break;
-    case ctl::kEnable:
-    case ctl::kSkip2Fo:
-    case ctl::kSkip2Cm:
-    case ctl::kTcp: OnOptionOnly(); break;
-    case ctl::kAbout: OnAbout(); break;
-    default: break;
+  for (const ControlTemplate& t : kTemplate) {
+    if (t.id == id && t.handler != nullptr) (this->*t.handler)();
   }
 }
 
@@ -294,80 +239,46 @@ void FeedHandlerDialog::RunHandler(int id) {
 
 bool FeedHandlerDialog::UpdateOptions() {
   FeedHandlerOptions& o = context_.options;
-  auto check = [&](int id, std::atomic<int>& field) { field.store(Control(id).checked ? 1 : 0); };
-  auto radio = [&](int id, std::atomic<int>& field) { field.store(Control(id).checked ? 0 : -1); };
-  auto integer = [&](int id, std::atomic<int>& field) {
+  for (const OptionBinding& b : kOptionBindings) {
+    const ControlState& c = Control(b.id);
     int value = 0;
-    if (!ParseInteger(Control(id).text, &value)) {
-      context_.messageBoxes.Show(kIntegerText);
-      return false;
+    switch (b.exchange) {
+      case Exchange::kCheck: (o.*b.number).store(c.checked ? 1 : 0); break;
+      case Exchange::kRadio: (o.*b.number).store(c.checked ? 0 : -1); break;
+      case Exchange::kText: o.*b.text = c.text; break;
+      case Exchange::kInteger:
+      case Exchange::kBridgePort:
+        if (!ParseInteger(c.text, &value)) {
+          context_.messageBoxes.Show(kIntegerText);
+          return false;
+        }
+        (o.*b.number).store(value);
+        if (b.exchange == Exchange::kBridgePort && (value < kBridgePortMin || value > kBridgePortMax)) {
+          context_.messageBoxes.Show(kPortRangeText);
+          return false;
+        }
+        break;
     }
-    field.store(value);
-    return true;
-  };
-
-  check(ctl::kEnable, o.enable);
-  check(ctl::kWriteBin, o.writeBin);
-  check(ctl::kReadBin, o.readBin);
-  o.timerText = Control(ctl::kTimer).text;
-  check(ctl::kSkip2Fo, o.skip2Fo);
-  check(ctl::kSkip2Cm, o.skip2Cm);
-  if (!integer(ctl::kBridgePort, o.bridgePort)) return false;
-  if (o.bridgePort.load() < kBridgePortMin || o.bridgePort.load() > kBridgePortMax) {
-    context_.messageBoxes.Show(kPortRangeText);
-    return false;
   }
-  o.serverIp = Control(ctl::kServerIp).text;
-  if (!integer(ctl::kUdpPort, o.udpPort)) return false;
-  if (!integer(ctl::kMcastPort, o.mcastPort)) return false;
-  o.foStatus = Control(ctl::kFoStatus).text;
-  o.eqStatus = Control(ctl::kEqStatus).text;
-  check(ctl::kPktCounters, o.pktCounters);
-  check(ctl::kCtcl, o.ctcl);
-  radio(ctl::kFeedHandler, o.feedHandlerRadio);
-  radio(ctl::kServer, o.serverRadio);
-  check(ctl::kTcp, o.sendTcp);
-  check(ctl::kUdp, o.sendUdp);
-  check(ctl::kMcast, o.sendMcast);
-  check(ctl::kBcastDelta, o.bcastDelta);
-  check(ctl::kNseCm, o.segNcm);
-  check(ctl::kNseFo, o.segNfo);
-  check(ctl::kNseCd, o.segNcd);
-  check(ctl::kBse, o.segBcm);
   return true;
 }
 
 void FeedHandlerDialog::UpdateControls() {
   const FeedHandlerOptions& o = context_.options;
-  auto number = [](int value) {
-    char text[16];
-    const auto res = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, res.ptr);
-  };
-  SetCheck(ctl::kEnable, o.enable.load() == 1);
-  SetCheck(ctl::kWriteBin, o.writeBin.load() == 1);
-  SetCheck(ctl::kReadBin, o.readBin.load() == 1);
-  SetControlText(ctl::kTimer, o.timerText);
-  SetCheck(ctl::kSkip2Fo, o.skip2Fo.load() == 1);
-  SetCheck(ctl::kSkip2Cm, o.skip2Cm.load() == 1);
-  SetControlText(ctl::kBridgePort, number(o.bridgePort.load()));
-  SetControlText(ctl::kServerIp, o.serverIp);
-  SetControlText(ctl::kUdpPort, number(o.udpPort.load()));
-  SetControlText(ctl::kMcastPort, number(o.mcastPort.load()));
-  SetControlText(ctl::kFoStatus, o.foStatus);
-  SetControlText(ctl::kEqStatus, o.eqStatus);
-  SetCheck(ctl::kPktCounters, o.pktCounters.load() == 1);
-  SetCheck(ctl::kCtcl, o.ctcl.load() == 1);
-  SetCheck(ctl::kFeedHandler, o.feedHandlerRadio.load() == 0);
-  SetCheck(ctl::kServer, o.serverRadio.load() == 0);
-  SetCheck(ctl::kTcp, o.sendTcp.load() == 1);
-  SetCheck(ctl::kUdp, o.sendUdp.load() == 1);
-  SetCheck(ctl::kMcast, o.sendMcast.load() == 1);
-  SetCheck(ctl::kBcastDelta, o.bcastDelta.load() == 1);
-  SetCheck(ctl::kNseCm, o.segNcm.load() == 1);
-  SetCheck(ctl::kNseFo, o.segNfo.load() == 1);
-  SetCheck(ctl::kNseCd, o.segNcd.load() == 1);
-  SetCheck(ctl::kBse, o.segBcm.load() == 1);
+  for (const OptionBinding& b : kOptionBindings) {
+    switch (b.exchange) {
+      case Exchange::kCheck: SetCheck(b.id, (o.*b.number).load() == 1); break;
+      case Exchange::kRadio: SetCheck(b.id, (o.*b.number).load() == 0); break;
+      case Exchange::kText: SetControlText(b.id, o.*b.text); break;
+      case Exchange::kInteger:
+      case Exchange::kBridgePort: {
+        char text[16];
+        const auto res = std::to_chars(text, text + sizeof text, (o.*b.number).load());
+        SetControlText(b.id, std::string_view(text, static_cast<std::size_t>(res.ptr - text)));
+        break;
+      }
+    }
+  }
 }
 
 // --- Initialisation ----------------------------------------------------------
@@ -390,7 +301,7 @@ void FeedHandlerDialog::OnStart() {
 
   const FeedHandlerOptions& o = context_.options;
   if (o.serverRadio.load() == 0) {
-    const int checked[kSegmentCount] = {0, o.segNcm.load(), o.segNfo.load(), o.segNcd.load(), o.segBcm.load()};
+    const auto checked = CheckedSegments(o);
     for (const ReceiverDefault& d : kReceiverDefaults) {
       if (checked[d.seg] != 1) continue;
       char address[kAddressTextSize] = {};
@@ -433,80 +344,19 @@ bool FeedHandlerDialog::ReceiverRunning(int seg) const {
 
 // --- Settings --------------------------------------------------------------------
 
-void FeedHandlerDialog::ReadSettings(int seg) {
-  FeedHandlerOptions& o = context_.options;
-  const char* name = SettingsFileName(seg);
-  std::FILE* file = name != nullptr ? std::fopen(context_.places.Work(name).c_str(), "r") : nullptr;
-  if (file == nullptr) {
-    o.bridgePort.store(context_.ports.instancePort.load());
-    o.udpPort.store(context_.ports.udpOutPort);
-    o.mcastPort.store(context_.ports.mcastOutPort);
-    context_.messageBoxes.Show("Cant open file :FH_Config");
-    return;
-  }
-  char address[64] = "127.0.0.1";
-  char discarded[64] = "127.0.0.1";
-  int value = 34330;  // one variable for the three integer reads
-  std::fseek(file, 0, SEEK_SET);
-  if (std::fscanf(file, "%63s", address) != 1) std::snprintf(address, sizeof address, "127.0.0.1");
-  o.serverIp = address;
-  std::fscanf(file, "%d", &value);
-  o.bridgePort.store(value);
-  std::fscanf(file, "%63s", discarded);
-  std::fscanf(file, "%d", &value);
-  o.udpPort.store(value);
-  std::fscanf(file, "%d", &value);
-  o.mcastPort.store(value);
-  std::fclose(file);
-}
-
-void FeedHandlerDialog::WriteSettings(int selector) {
-  const char* suffix = SuffixForSelector(selector);
-  std::FILE* file = nullptr;
-  if (suffix != nullptr) {
-    char name[32];
-    std::snprintf(name, sizeof name, "FH_Config_%s.TXT", suffix);
-    file = std::fopen(context_.places.Work(name).c_str(), "w+");
-  }
-  if (file == nullptr) {
-    context_.messageBoxes.Show("Cant open file :FH_Config");
-    return;
-  }
-  const FeedHandlerOptions& o = context_.options;
-  std::fprintf(file, "%s %d 127.0.0.1 %d %d", o.serverIp.c_str(), o.bridgePort.load(), o.udpPort.load(),
-               o.mcastPort.load());
-  std::fclose(file);
-}
-
 void FeedHandlerDialog::OnFeedHandler() {
   UpdateOptions();
   const FeedHandlerOptions& o = context_.options;
-  if (o.segNcm.load() == 1) ReadSettings(kSegNcm);
-  if (o.segNfo.load() == 1) ReadSettings(kSegNfo);
-  if (o.segBcm.load() == 1) ReadSettings(kSegBcm);
+  if (o.segNcm.load() == 1) ReadSettings(context_, kSegNcm);
+  if (o.segNfo.load() == 1) ReadSettings(context_, kSegNfo);
+  if (o.segBcm.load() == 1) ReadSettings(context_, kSegBcm);
   UpdateControls();
   UpdateOptions();
 }
 
-void FeedHandlerDialog::OnSave() {
-  std::FILE* file = std::fopen(context_.places.SystemDrive("fhc.fhc").c_str(), "w+");
-  if (file == nullptr) {
-    context_.messageBoxes.Show("Cant open file :fhc");
-    context_.programExit.Exit(0);
-    return;
-  }
-  std::fclose(file);
-}
+void FeedHandlerDialog::OnSave() { TouchStateFile(context_, "w+"); }
 
-void FeedHandlerDialog::OnLoad() {
-  std::FILE* file = std::fopen(context_.places.SystemDrive("fhc.fhc").c_str(), "r+");
-  if (file == nullptr) {
-    context_.messageBoxes.Show("Cant open file :fhc");
-    context_.programExit.Exit(0);
-    return;
-  }
-  std::fclose(file);
-}
+void FeedHandlerDialog::OnLoad() { TouchStateFile(context_, "r+"); }
 
 // --- Server, counters, CTCL, segments, outputs ---------------------------------------
 
@@ -516,7 +366,7 @@ void FeedHandlerDialog::OnServer() {
   SetEnabled(ctl::kServer, false);
   if (context_.options.feedHandlerRadio.load() != 0) return;
   services_.StartBridgeServer();
-  WriteSettings(context_.ports.instancePort.load());
+  WriteSettings(context_, context_.ports.instancePort.load());
 }
 
 void FeedHandlerDialog::OnPktCounters() {
@@ -551,8 +401,7 @@ void FeedHandlerDialog::OnCtcl() {
 
 void FeedHandlerDialog::OnSegmentClicked() {
   UpdateOptions();
-  const FeedHandlerOptions& o = context_.options;
-  const int checked[kSegmentCount] = {0, o.segNcm.load(), o.segNfo.load(), o.segNcd.load(), o.segBcm.load()};
+  const auto checked = CheckedSegments(context_.options);
   for (int seg = kSegNcm; seg <= kSegBcm; ++seg) {
     if (checked[seg] != 1) continue;
     char title[16];
@@ -583,19 +432,11 @@ void FeedHandlerDialog::OnAbout() { context_.messageBoxes.Show(kAboutText); }
 
 // --- Recording ------------------------------------------------------------------------
 
-bool FeedHandlerDialog::OpenRecordingFile(int seg) {
-  const char* name = RecordingFileName(seg);
+bool FeedHandlerDialog::OpenBinFile(int seg, SegmentFiles::Slot slot) {
+  const bool replay = slot == SegmentFiles::kReplayFile;
+  const char* name = replay ? ReplayFileName(seg) : RecordingFileName(seg);
   if (name == nullptr) return true;
-  if (context_.files.Open(seg, SegmentFiles::kBinFile, context_.places.Work(name), "ab+")) return true;
-  context_.messageBoxes.Show("Cant open file :BCASTOUT_BIN_CASH");
-  context_.programExit.Exit(0);
-  return false;
-}
-
-bool FeedHandlerDialog::OpenReplayFile(int seg) {
-  const char* name = ReplayFileName(seg);
-  if (name == nullptr) return true;
-  if (context_.files.Open(seg, SegmentFiles::kReplayFile, context_.places.Work(name), "rb+")) return true;
+  if (context_.files.Open(seg, slot, context_.places.Work(name), replay ? "rb+" : "ab+")) return true;
   context_.messageBoxes.Show("Cant open file :BCASTOUT_BIN_CASH");
   context_.programExit.Exit(0);
   return false;
@@ -603,12 +444,11 @@ bool FeedHandlerDialog::OpenReplayFile(int seg) {
 
 void FeedHandlerDialog::OnWriteBin() {
   UpdateOptions();
-  const FeedHandlerOptions& o = context_.options;
-  const int checked[kSegmentCount] = {0, o.segNcm.load(), o.segNfo.load(), o.segNcd.load(), o.segBcm.load()};
+  const auto checked = CheckedSegments(context_.options);
   for (int seg = kSegNcm; seg <= kSegBcm; ++seg) {
-    if (checked[seg] == 1 && !OpenRecordingFile(seg)) return;
+    if (checked[seg] == 1 && !OpenBinFile(seg, SegmentFiles::kBinFile)) return;
   }
-  OpenRecordingFile(kSegUnknown);
+  OpenBinFile(kSegUnknown, SegmentFiles::kBinFile);
 }
 
 void FeedHandlerDialog::OnReadBin() {
@@ -617,7 +457,7 @@ void FeedHandlerDialog::OnReadBin() {
     const int seg = SelectedSegment(context_.options);
     if (seg == 0) {
       context_.messageBoxes.Show(kOnlyOneSegmentText);
-    } else if (!OpenReplayFile(seg)) {
+    } else if (!OpenBinFile(seg, SegmentFiles::kReplayFile)) {
       return;
     }
     SetVisible(ctl::kFoStatus, true);

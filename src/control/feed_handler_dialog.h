@@ -18,7 +18,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,50 +25,48 @@
 
 #include "control/feed_services.h"
 #include "feedstate/feed_context.h"
-#include "feedstate/feed_defaults.h"
 
 namespace fh {
 
 // Control ids of the dialog.
 namespace ctl {
-inline constexpr int kStart = 1020;
-inline constexpr int kEnd = 1021;
-inline constexpr int kQuit = 1000;
-inline constexpr int kSave = 1181;
-inline constexpr int kLoad = 1183;
-inline constexpr int kEnable = 1014;
-inline constexpr int kWriteBin = 1015;
-inline constexpr int kReadBin = 1203;
-inline constexpr int kSkip2Fo = 1185;
-inline constexpr int kSkip2Cm = 1017;
-inline constexpr int kTimer = 1057;
-inline constexpr int kFoStatus = 1210;
-inline constexpr int kEqStatus = 1211;
-inline constexpr int kPktCounters = 1212;
-inline constexpr int kCtcl = 1213;
-inline constexpr int kFeedHandler = 1244;
-inline constexpr int kServer = 1187;
-inline constexpr int kServerIp = 1188;
-inline constexpr int kTcp = 1253;
-inline constexpr int kUdp = 1016;
-inline constexpr int kMcast = 1018;
-inline constexpr int kBridgePort = 1191;
-inline constexpr int kUdpPort = 1192;
-inline constexpr int kMcastPort = 1193;
-inline constexpr int kBcastDelta = 1260;
-inline constexpr int kNseCm = 1261;
-inline constexpr int kNseFo = 1019;
-inline constexpr int kNseCd = 1023;
-inline constexpr int kBse = 1022;
-inline constexpr int kGrid = 1184;
-inline constexpr int kLogList = 1233;
-// The system menu's About entry (not a control of the dialog template).
-inline constexpr int kAbout = 0x0010;
+enum : int {
+  kStart = 1020,
+  kEnd = 1021,
+  kQuit = 1000,
+  kSave = 1181,
+  kLoad = 1183,
+  kEnable = 1014,
+  kWriteBin = 1015,
+  kReadBin = 1203,
+  kSkip2Fo = 1185,
+  kSkip2Cm = 1017,
+  kTimer = 1057,
+  kFoStatus = 1210,
+  kEqStatus = 1211,
+  kPktCounters = 1212,
+  kCtcl = 1213,
+  kFeedHandler = 1244,
+  kServer = 1187,
+  kServerIp = 1188,
+  kTcp = 1253,
+  kUdp = 1016,
+  kMcast = 1018,
+  kBridgePort = 1191,
+  kUdpPort = 1192,
+  kMcastPort = 1193,
+  kBcastDelta = 1260,
+  kNseCm = 1261,
+  kNseFo = 1019,
+  kNseCd = 1023,
+  kBse = 1022,
+  kGrid = 1184,
+  kLogList = 1233,
+  kAbout = 0x0010,  // the system menu's About entry, not a control of the template
+};
 }  // namespace ctl
 
 enum class ControlKind { kButton, kCheckBox, kRadio, kEdit, kListBox, kGrid, kMenuEntry };
-
-const char* ControlKindName(ControlKind kind);  // "button", "checkbox", ...
 
 struct ControlState {
   int id = 0;
@@ -84,43 +81,6 @@ struct ControlState {
 // Dialog texts.
 inline constexpr char kDialogTitle[] = "FH BCM";
 inline constexpr char kAboutText[] = "FeedHandler, NSE and BSE broadcast feed handler";
-inline constexpr char kPortRangeText[] = "Please enter an integer between 1024 and 50000.";
-inline constexpr char kIntegerText[] = "Please enter an integer.";
-inline constexpr int kBridgePortMin = 1024;
-inline constexpr int kBridgePortMax = 50000;
-
-// Receiver defaults and the files that override them.
-struct ReceiverDefault {
-  int seg;
-  const char* address;
-  int port;
-  const char* addressFile;
-  const char* logFormat;  // "NSE FO %s|%ld" ...
-};
-inline constexpr ReceiverDefault kReceiverDefaults[] = {
-    {2, kNseDefaultGroup, kNfoDefaultPort, "BCASTOUT_TEXT_FO.TXT", "NSE FO %s|%ld"},
-    {1, kNseDefaultGroup, kNcmDefaultPort, "BCASTOUT_TEXT_CASH.TXT", "NSE CM %s|%ld"},
-    {3, kNseDefaultGroup, kNcdDefaultPort, "BCASTOUT_TEXT_NCD.TXT", "NSE CD %s|%ld"},
-    {4, kBseDefaultAddress, kBseDefaultPort, "BCASTOUT_TEXT_CASH_BSE.TXT", "BSE CM %s|%ld"},
-};
-
-// A receiver's address text holds at most 15 characters ("255.255.255.255").
-inline constexpr std::size_t kAddressTextSize = 16;
-
-// Reads an address file (mode "r+"): the address ("%s") then the port ("%ld").
-// A missing file shows "Cant open file for Ip/Port Read: <name>" and leaves
-// both unchanged; a field that is absent or unreadable leaves its value
-// unchanged, and an address longer than 15 characters is refused (the default
-// stays). name is relative to the working directory of places.
-void ReadAddressFile(const FilePlaces& places, MessageBoxes& boxes, const char* name,
-                     char (&address)[kAddressTextSize], long& port);
-
-// File names of the raw recording (mode "ab+") and of the replay input (mode
-// "rb+") of seg 0..4; null for any other seg.
-const char* RecordingFileName(int seg);
-const char* ReplayFileName(int seg);
-// Settings file of seg 1, 2 or 4 ("FH_Config_NCM.TXT" ...); null otherwise.
-const char* SettingsFileName(int seg);
 
 class FeedHandlerDialog {
  public:
@@ -137,7 +97,6 @@ class FeedHandlerDialog {
   const std::vector<ControlState>& Controls() const { return controls_; }
   // The control with id; a blank record with id 0 when there is none.
   const ControlState& Control(int id) const;
-  bool HasControl(int id) const;
   // Finds a control by its caption without '&' marks ("NSE-CM", "BCAST
   // DELTA", "Start", "About"), case-insensitively, or by its numeric id.
   // 0 when nothing matches.
@@ -156,15 +115,13 @@ class FeedHandlerDialog {
   std::string Title() const { return title_; }
   // Grows with every change of a control or of the title.
   std::uint64_t Version() const { return version_.load(std::memory_order_acquire); }
-  // Called on the user-interface thread after each change (optional).
-  void SetObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
   // --- Data exchange ------------------------------------------------------
-  // Options from the controls, in the order of the option table. An edit that
-  // holds no integer, or a bridge port outside 1024..50000, shows its message
-  // box and stops the refresh there (false); values before it are kept.
+  // Both directions go through one table of the options, in their order. An
+  // edit that holds no integer, or a bridge port outside 1024..50000, shows
+  // its message box and stops the refresh from the controls there (false);
+  // the values before it are kept.
   bool UpdateOptions();
-  // Controls from the options.
   void UpdateControls();
 
   // --- Handlers -----------------------------------------------------------
@@ -185,35 +142,30 @@ class FeedHandlerDialog {
   void OnOptionOnly();  // Enable, Skip2FO, Skip2CM, TCP: the value is only kept
   void OnAbout();
 
-  // --- Settings and recording ----------------------------------------------
-  void ReadSettings(int seg);         // seg 1, 2 or 4
-  void WriteSettings(int selector);   // a value of the instance-port table
-  // Open the recording (or replay) file of seg 0..4 into its own slot. On a
-  // failed open: message box, program exit 0, false.
-  bool OpenRecordingFile(int seg);
-  bool OpenReplayFile(int seg);
-
   // Whether the NSE receiver slot of seg (1, 2, 3) holds a running receiver.
   bool ReceiverRunning(int seg) const;
 
   const FeedContext& Context() const { return context_; }
-  FeedHandlerOptions& Options() { return context_.options; }
 
  private:
   ControlState* Find(int id);
-  void Changed();
-  void SetEnabled(int id, bool enabled);
-  void SetVisible(int id, bool visible);
-  void SetControlText(int id, std::string_view text);
+  // Sets one field of a control; a change moves Version().
+  template <typename T>
+  void Set(int id, T ControlState::*field, T value);
+  void SetEnabled(int id, bool enabled) { Set(id, &ControlState::enabled, enabled); }
+  void SetVisible(int id, bool visible) { Set(id, &ControlState::visible, visible); }
+  void SetControlText(int id, std::string_view text) { Set(id, &ControlState::text, std::string(text)); }
   void SetTitle(std::string_view title);
   void RunHandler(int id);
+  // Opens the recording (or replay) file of seg 0..4 into its own slot. On a
+  // failed open: message box, program exit 0, false.
+  bool OpenBinFile(int seg, SegmentFiles::Slot slot);
 
   FeedContext context_;
   FeedServices& services_;
   std::vector<ControlState> controls_;
   std::string title_ = kDialogTitle;
   std::atomic<std::uint64_t> version_{0};
-  std::function<void()> observer_;
   // NSE receiver slots by segment: 1 NCM, 2 NFO, 3 NCD (0 unused).
   std::array<std::unique_ptr<RunningReceiver>, 4> receivers_;
 };

@@ -40,7 +40,6 @@ class FeedServices {
 
   // Starts the NSE receiver of seg (kSegNfo, kSegNcm or kSegNcd) on the group
   // address and port. The address and port are copied before this returns.
-  // Null when nothing was started.
   virtual std::unique_ptr<RunningReceiver> StartNseReceiver(int seg, std::string_view address, int port) = 0;
 
   // Starts the BSE receiver thread on the local address and port (copied). It

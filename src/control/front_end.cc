@@ -15,6 +15,7 @@
 
 #include "control/feed_application.h"
 #include "control/feed_handler_dialog.h"
+#include "control/log_line_writer.h"
 #include "feedstate/platform.h"
 
 namespace fh {
@@ -60,17 +61,21 @@ bool SplitSet(std::string_view value, FrontEndAction* out, std::string* error) {
   return true;
 }
 
-// A log line as one output line: trailing line ends dropped, inner ones and
-// other control bytes (a NUL net id formatted with "%c") turned into blanks.
-void PrintLogLine(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  char buffer[600];
-  const std::size_t n = std::min(line.size(), sizeof buffer - 2);
-  for (std::size_t i = 0; i < n; ++i) buffer[i] = static_cast<unsigned char>(line[i]) < 0x20 ? ' ' : line[i];
-  buffer[n] = '\n';
-  std::fwrite(buffer, 1, n + 1, stdout);
-  std::fflush(stdout);
-}
+// Ends the program as the standard exit does, once the log lines queued so
+// far are out (for a bounded time: a reader that stopped reading does not
+// keep the program alive).
+class HeadlessProgramExit final : public ProgramExit {
+ public:
+  explicit HeadlessProgramExit(LogLineWriter& lines) : lines_(lines) {}
+  void Exit(int code) override {
+    lines_.Drain(LogLineWriter::kDefaultFlushLimit);
+    standard_.Exit(code);
+  }
+
+ private:
+  LogLineWriter& lines_;
+  StandardProgramExit standard_;
+};
 
 bool EveryActionNamesAControl(const FeedHandlerDialog& dialog, const std::vector<FrontEndAction>& actions) {
   for (const FrontEndAction& a : actions) {
@@ -144,12 +149,16 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
     return 1;
   }
 
+  // Log lines reach standard output through their own writer thread, so a
+  // receiver that logs never waits for whoever reads that output.
+  LogLineWriter logLines(STDOUT_FILENO, stdout);
+  logLines.Start();
   StderrMessageBoxes boxes;
-  StandardProgramExit exit;
+  HeadlessProgramExit exit(logLines);
   int status = 0;
   {
     FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit);
-    app.Context().log.SetObserver([](std::string_view line) { PrintLogLine(line); });
+    app.Context().log.SetObserver([&logLines](std::string_view line) { logLines.Push(line); });
     FeedHandlerDialog& dialog = app.Dialog();
     if (!EveryActionNamesAControl(dialog, command.actions)) {
       status = 2;
@@ -161,8 +170,38 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
     app.Context().log.SetObserver(nullptr);
   }
   ::close(signalFd);
+  logLines.Stop(LogLineWriter::kDefaultFlushLimit);
   std::fflush(stdout);
   return status;
+}
+
+void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out) {
+  const CounterGrid& grid = dialog.Context().grid;
+  flockfile(out);
+  const int rows = grid.Rows();
+  const int cols = grid.Cols();
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      const std::string cell = grid.CellText(r, c);
+      std::fprintf(out, c == 0 ? "%s" : "\t%s", cell.c_str());
+    }
+    std::fputc('\n', out);
+  }
+  funlockfile(out);
+  std::fflush(out);
+}
+
+void PrintState(const FeedHandlerDialog& dialog, std::FILE* out) {
+  flockfile(out);
+  for (const ControlState& c : dialog.Controls()) {
+    std::string caption;
+    for (char ch : c.caption)
+      if (ch != '&') caption += ch;
+    std::fprintf(out, "%d\t%s\t%d\t%d\t%d\t%s\n", c.id, caption.c_str(), c.checked ? 1 : 0, c.enabled ? 1 : 0,
+                 c.visible ? 1 : 0, c.text.c_str());
+  }
+  funlockfile(out);
+  std::fflush(out);
 }
 
 }  // namespace
@@ -260,35 +299,6 @@ void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FIL
   std::fflush(err);
 }
 
-void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out) {
-  const CounterGrid& grid = dialog.Context().grid;
-  flockfile(out);
-  const int rows = grid.Rows();
-  const int cols = grid.Cols();
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < cols; ++c) {
-      const std::string cell = grid.CellText(r, c);
-      std::fprintf(out, c == 0 ? "%s" : "\t%s", cell.c_str());
-    }
-    std::fputc('\n', out);
-  }
-  funlockfile(out);
-  std::fflush(out);
-}
-
-void PrintState(const FeedHandlerDialog& dialog, std::FILE* out) {
-  flockfile(out);
-  for (const ControlState& c : dialog.Controls()) {
-    std::string caption;
-    for (char ch : c.caption)
-      if (ch != '&') caption += ch;
-    std::fprintf(out, "%d\t%s\t%d\t%d\t%d\t%s\n", c.id, caption.c_str(), c.checked ? 1 : 0, c.enabled ? 1 : 0,
-                 c.visible ? 1 : 0, c.text.c_str());
-  }
-  funlockfile(out);
-  std::fflush(out);
-}
-
 bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string* systemDrive, std::string* error) {
   std::error_code ec;
   std::filesystem::path work = command.workDir.empty() ? std::filesystem::current_path(ec)
@@ -344,7 +354,7 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
       std::fprintf(stderr, "feedhandler: --click and --set need --headless\n");
       return 2;
     }
-    return window(command, workDir, systemDrive, argc, argv);
+    return window(workDir, systemDrive, argc, argv);
   }
   return RunHeadless(command, workDir, systemDrive);
 }

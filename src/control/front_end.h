@@ -12,7 +12,10 @@
 // "state", "title"), until SIGINT or SIGTERM, after which every thread is
 // stopped and the program exits 0. End of input does not end the program.
 // Every log line goes to standard output as one line, every message box to
-// standard error as one line (the program goes on as if OK was pressed).
+// standard error as one line (the program goes on as if OK was pressed). Log
+// lines pass through a bounded queue and a writer thread (LogLineWriter): a
+// reader that falls behind costs lines, counted in a "<n> log lines not
+// shown" line, never the feed's time.
 //
 // Thread safety: RunFeedHandler runs on the main thread, which is the
 // user-interface thread of the dialog.
@@ -50,14 +53,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 // "grid", "state", "title"). False for an empty or unknown line.
 bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* error);
 
-// Runs one action on the dialog; output (grid, state, title) goes to out and
-// complaints (unknown or disabled control) to err as one line each.
+// Runs one action on the dialog; output goes to out and complaints (unknown
+// or disabled control) to err as one line each. The grid prints its rows as
+// tab-separated cells; the state prints a row per control: id, caption
+// without '&', checked, enabled, visible, text.
 void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err);
-
-// Writes the grid (rows, tab-separated cells) or the state (per control: id,
-// caption without '&', checked, enabled, visible, text; tab-separated).
-void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out);
-void PrintState(const FeedHandlerDialog& dialog, std::FILE* out);
 
 // Where the files live for this command line: the working directory made
 // absolute, and the system drive (--system-drive, else FH_SYSTEM_DRIVE, else
@@ -67,8 +67,7 @@ bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string
 // The desktop window, when one is built: it composes a FeedApplication with
 // its own message boxes (places as resolved here), initialises the dialog and
 // runs it until it closes; it returns the exit code.
-using WindowMain = int (*)(const CommandLine& command, const std::string& workDir, const std::string& systemDrive,
-                           int argc, char** argv);
+using WindowMain = int (*)(const std::string& workDir, const std::string& systemDrive, int argc, char** argv);
 
 // The whole program. window may be null (no window built: without --headless
 // the program says so and returns 2).

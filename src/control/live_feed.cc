@@ -49,8 +49,9 @@ void LiveFeed::LoadMasters() {
   LoadContractMaster(context_, database, instruments_);
 }
 
-std::unique_ptr<RunningReceiver> LiveFeed::StartNseReceiver(int seg, std::string_view address, int port) {
-  if (seg != kSegNcm && seg != kSegNfo && seg != kSegNcd) return nullptr;
+// Every NSE receiver feeds the one framing, which routes each datagram by its
+// net id; the segment only names the dialog's slot for the receiver.
+std::unique_ptr<RunningReceiver> LiveFeed::StartNseReceiver(int /*seg*/, std::string_view address, int port) {
   return std::make_unique<NseReceiver>(context_, framing_, ReceiverArgs::Make(address, port));
 }
 

@@ -49,8 +49,6 @@ class LiveFeed final : public FeedServices {
   long long CmCounter(CmCount what, int code) const override;
 
   InstrumentMap& Instruments() { return instruments_; }
-  BridgeTransport& Transport() { return transport_; }
-  TcpBridgeServer& BridgeServer() { return server_; }
   const Framing& NseFraming() const { return framing_; }
   const BseReceiverThread* BseReceiver() const { return bseReceiver_.get(); }
 

@@ -5,8 +5,9 @@
 // receiver thread allocates nothing. The list keeps the newest `capacity`
 // lines; older ones fall off the end so an all-day run cannot grow without
 // bound. An observer (a front end) is told of every line, in order, on the
-// logging thread, while the list's lock is held: it must be quick and must not
-// call back into the list.
+// logging thread, while the list's lock is held: it must only hand the line
+// on (copy it into a queue), never wait or do I/O, and must not call back
+// into the list.
 #pragma once
 
 #include <cstddef>

@@ -2,17 +2,16 @@
 #include <gtest/gtest.h>
 
 #include "control/feed_application.h"
-#include "control_fakes.h"
+#include "support/feed_state.h"
 
 namespace fh {
 namespace {
 
 struct AppRig {
-  testing::Events events;
   testing::TempDir work;
   testing::TempDir drive;
-  testing::RecordingBoxes boxes{events};
-  testing::RecordingExit exit{events};
+  testing::RecordingBoxes boxes;
+  testing::RecordingExit exit;
   std::unique_ptr<FeedApplication> app;
   FeedApplication& Open() {
     app = std::make_unique<FeedApplication>(FilePlaces(work.path(), drive.path()), boxes, exit);
@@ -40,7 +39,7 @@ TEST(FeedApplication, MissingMastersAreLoggedAndInitialisationGoesOn) {
   FeedApplication& app = rig.Open();
   EXPECT_EQ(app.Context().log.Lines(),
             (std::vector<std::string>{"Cant Open contract.txt file!!!", "Cant Open security.txt file!!!"}));
-  EXPECT_TRUE(rig.exit.codes.empty());
+  EXPECT_TRUE(rig.exit.Codes().empty());
   EXPECT_EQ(app.Dialog().Title(), "FH BCM");
 }
 

@@ -1,22 +1,28 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "control/feed_handler_dialog.h"
-#include "control_fakes.h"
+#include "dialog_rig.h"
 
 namespace fh {
 namespace {
 
 using testing::DialogRig;
+using testing::Events;
+using testing::ReadFile;
+using testing::WriteFile;
+using Strings = std::vector<std::string>;
+
+// --- Initialisation and controls ---------------------------------------------
 
 TEST(DialogInitialisation, SetsInstancePortLoadsMastersThenLaysOutGridThenReadsSettings) {
   DialogRig rig;
   rig.options.segNcm = 1;  // so the FeedHandler step shows its trace (no settings file)
   rig.Open();
-  ASSERT_EQ(rig.events.size(), 2u);
   // The masters load after the port is set and before the grid is laid out.
-  EXPECT_EQ(rig.events[0], "masters port=30001 gridRows=0");
-  EXPECT_EQ(rig.events[1], "box:Cant open file :FH_Config");
-  EXPECT_EQ(rig.grid.Rows(), CounterGrid::kRows);
+  EXPECT_EQ(rig.events, (Events{"masters port=30001 gridRows=0", "box:Cant open file :FH_Config"}));
+  EXPECT_EQ(rig.grid.Rows(), 31);
   EXPECT_EQ(rig.grid.CellText(0, 1), "NSE-CASH");
 }
 
@@ -24,78 +30,83 @@ TEST(DialogInitialisation, ControlsStartAsTheDialogTemplateAndTheOptionsSay) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   EXPECT_EQ(d.Title(), "FH BCM");
-  EXPECT_TRUE(rig.boxes.shown.empty());
-  EXPECT_TRUE(d.Control(ctl::kStart).enabled);
-  EXPECT_FALSE(d.Control(ctl::kEnd).enabled);
-  EXPECT_FALSE(d.Control(ctl::kQuit).enabled);
+  EXPECT_EQ(rig.events.size(), 1u) << "only the masters were loaded";
   EXPECT_EQ(d.Control(ctl::kStart).caption, "&Start");
   EXPECT_EQ(d.Control(ctl::kBse).caption, "BSE-CM-FO-CD");
+  EXPECT_EQ(d.Control(ctl::kServer).kind, ControlKind::kRadio);
+  for (int id : {ctl::kEnd, ctl::kQuit, ctl::kFoStatus, ctl::kEqStatus}) EXPECT_FALSE(d.Control(id).enabled) << id;
+  EXPECT_TRUE(d.Control(ctl::kStart).enabled);
   for (int id : {ctl::kEnable, ctl::kSkip2Fo, ctl::kSkip2Cm, ctl::kCtcl, ctl::kFeedHandler})
     EXPECT_TRUE(d.Control(id).checked) << id;
   for (int id : {ctl::kWriteBin, ctl::kReadBin, ctl::kServer, ctl::kPktCounters, ctl::kTcp, ctl::kUdp,
                  ctl::kMcast, ctl::kBcastDelta, ctl::kNseCm, ctl::kNseFo, ctl::kNseCd, ctl::kBse})
     EXPECT_FALSE(d.Control(id).checked) << id;
-  EXPECT_EQ(d.Control(ctl::kBridgePort).text, "14002");
-  EXPECT_EQ(d.Control(ctl::kServerIp).text, "127.0.0.1");
-  EXPECT_EQ(d.Control(ctl::kUdpPort).text, "14002");
-  EXPECT_EQ(d.Control(ctl::kMcastPort).text, "29002");
-  EXPECT_EQ(d.Control(ctl::kFoStatus).text, "Unread!");
-  EXPECT_FALSE(d.Control(ctl::kFoStatus).enabled);
-  EXPECT_TRUE(d.Control(ctl::kEqStatus).visible);
+  const std::pair<int, const char*> texts[] = {{ctl::kBridgePort, "14002"}, {ctl::kServerIp, "127.0.0.1"},
+                                               {ctl::kUdpPort, "14002"},    {ctl::kMcastPort, "29002"},
+                                               {ctl::kFoStatus, "Unread!"}, {ctl::kEqStatus, "Unread!"},
+                                               {ctl::kTimer, ""}};
+  for (const auto& [id, text] : texts) EXPECT_EQ(d.Control(id).text, text) << id;
   EXPECT_FALSE(d.Control(ctl::kGrid).visible);
-  EXPECT_EQ(d.Control(ctl::kServer).kind, ControlKind::kRadio);
-  EXPECT_EQ(rig.ports.instancePort.load(), 30001);
-  EXPECT_EQ(rig.ports.udpOutPort, 30012);
+}
+
+TEST(DialogControls, EveryCheckBoxClickLandsInItsOwnOption) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  FeedHandlerOptions& o = rig.options;
+  const std::pair<int, std::atomic<int>*> boxes[] = {
+      {1014, &o.enable},  {1185, &o.skip2Fo},    {1017, &o.skip2Cm}, {1212, &o.pktCounters}, {1213, &o.ctcl},
+      {1253, &o.sendTcp}, {1016, &o.sendUdp},    {1018, &o.sendMcast}, {1260, &o.bcastDelta}, {1261, &o.segNcm},
+      {1019, &o.segNfo},  {1023, &o.segNcd},     {1022, &o.segBcm}};
+  for (const auto& [id, option] : boxes) {
+    SCOPED_TRACE(id);
+    const int before = option->load();
+    const auto version = d.Version();
+    EXPECT_TRUE(d.Click(id));
+    EXPECT_EQ(option->load(), 1 - before);
+    EXPECT_EQ(d.Control(id).checked, option->load() == 1);
+    EXPECT_GT(d.Version(), version);
+  }
+  // A radio clicked again stays checked.
+  EXPECT_TRUE(d.Click(ctl::kFeedHandler));
+  EXPECT_EQ(o.feedHandlerRadio.load(), 0);
+  // Typed text is taken by the next refresh.
+  EXPECT_TRUE(d.SetText(ctl::kTimer, "09:15"));
+  d.Click(ctl::kTcp);
+  EXPECT_EQ(o.timerText, "09:15");
 }
 
 TEST(DialogControls, FindsControlsByCaptionWithoutMarksOrById) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  EXPECT_EQ(d.FindControl("NSE-CM"), ctl::kNseCm);
-  EXPECT_EQ(d.FindControl("bcast delta"), ctl::kBcastDelta);
-  EXPECT_EQ(d.FindControl("Start"), ctl::kStart);
-  EXPECT_EQ(d.FindControl("&End"), ctl::kEnd);
-  EXPECT_EQ(d.FindControl("1191"), ctl::kBridgePort);
-  EXPECT_EQ(d.FindControl("About"), ctl::kAbout);
-  EXPECT_EQ(d.FindControl("9999"), 0);
-  EXPECT_EQ(d.FindControl("Nothing"), 0);
+  const std::pair<const char*, int> cases[] = {{"NSE-CM", 1261}, {"bcast delta", 1260}, {"Start", 1020},
+                                               {"&End", 1021},   {"1191", 1191},        {"About", ctl::kAbout},
+                                               {"9999", 0},      {"Nothing", 0}};
+  for (const auto& [name, id] : cases) EXPECT_EQ(d.FindControl(name), id) << name;
 }
 
-TEST(DialogControls, ClickTogglesCheckBoxesKeepsRadiosAndIgnoresDisabledControls) {
+TEST(DialogControls, DisabledHiddenAndUnclickableControlsRefuseTheOperator) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  const auto version = d.Version();
-  EXPECT_TRUE(d.Click(ctl::kTcp));
-  EXPECT_TRUE(d.Control(ctl::kTcp).checked);
-  EXPECT_EQ(rig.options.sendTcp.load(), 1);
-  EXPECT_GT(d.Version(), version);
-  EXPECT_TRUE(d.Click(ctl::kTcp));
-  EXPECT_EQ(rig.options.sendTcp.load(), 0);
-
-  EXPECT_TRUE(d.Click(ctl::kFeedHandler));
-  EXPECT_TRUE(d.Control(ctl::kFeedHandler).checked);
-  EXPECT_EQ(rig.options.feedHandlerRadio.load(), 0);
-
-  EXPECT_FALSE(d.Click(ctl::kEnd));
-  EXPECT_FALSE(d.Click(ctl::kQuit));
-  EXPECT_FALSE(d.Click(ctl::kBridgePort));  // an edit is typed into, not clicked
-  EXPECT_FALSE(d.Click(4242));
-  EXPECT_FALSE(d.SetText(ctl::kFoStatus, "x"));  // display only
-  EXPECT_FALSE(d.SetText(ctl::kStart, "x"));
-  EXPECT_TRUE(d.SetText(ctl::kTimer, "09:15"));
-  d.Click(ctl::kEnable);
-  EXPECT_EQ(rig.options.timerText, "09:15");
-  EXPECT_EQ(rig.options.enable.load(), 0);
+  for (int id : std::initializer_list<int>{ctl::kEnd, ctl::kQuit, ctl::kBridgePort, ctl::kGrid, ctl::kLogList, 4242})
+    EXPECT_FALSE(d.Click(id)) << id;
+  for (int id : {ctl::kFoStatus, ctl::kStart, ctl::kNseCm}) EXPECT_FALSE(d.SetText(id, "x")) << id;
+  d.Click(ctl::kCtcl);  // hides the server controls
+  EXPECT_FALSE(d.Click(ctl::kServer));
+  EXPECT_FALSE(d.SetText(ctl::kBridgePort, "15000"));
+  EXPECT_EQ(rig.events.size(), 1u);  // nothing ran
 }
+
+// --- Data exchange --------------------------------------------------------------
 
 TEST(DialogDataExchange, BridgePortOutsideRangeStopsTheRefreshButNotTheHandler) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
+  rig.events.clear();
   d.SetText(ctl::kBridgePort, "80");
-  d.SetCheck(ctl::kNseCm, true);  // read after the bridge port: never reaches the options
+  d.SetCheck(ctl::kNseCm, true);     // read after the bridge port: never reaches the options
   d.SetCheck(ctl::kWriteBin, true);  // read before it: taken
   EXPECT_TRUE(d.Click(ctl::kServer));
-  EXPECT_EQ(rig.boxes.shown, std::vector<std::string>{kPortRangeText});
+  EXPECT_EQ(rig.events, (Events{"box:Please enter an integer between 1024 and 50000.", "server"}));
   EXPECT_EQ(rig.options.writeBin.load(), 1);
   EXPECT_EQ(rig.options.bridgePort.load(), 80);
   EXPECT_EQ(rig.options.segNcm.load(), 0);
@@ -103,31 +114,38 @@ TEST(DialogDataExchange, BridgePortOutsideRangeStopsTheRefreshButNotTheHandler) 
   // The Server handler's later steps still ran.
   EXPECT_FALSE(d.Control(ctl::kServerIp).enabled);
   EXPECT_FALSE(d.Control(ctl::kServer).enabled);
-  EXPECT_TRUE(rig.HasEvent("server"));
 }
 
-TEST(DialogDataExchange, AcceptsTheRangeEndsAndRefusesNonNumbers) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  d.SetText(ctl::kBridgePort, " 1024 ");
-  EXPECT_TRUE(d.UpdateOptions());
-  d.SetText(ctl::kBridgePort, "50000");
-  EXPECT_TRUE(d.UpdateOptions());
-  EXPECT_EQ(rig.options.bridgePort.load(), 50000);
-  d.SetText(ctl::kBridgePort, "50001");
-  EXPECT_FALSE(d.UpdateOptions());
-  d.SetText(ctl::kBridgePort, "1023");
-  EXPECT_FALSE(d.UpdateOptions());
-  d.SetText(ctl::kBridgePort, "20000");
-  d.SetText(ctl::kUdpPort, "12ab");
-  EXPECT_FALSE(d.UpdateOptions());
-  EXPECT_EQ(rig.boxes.shown.back(), kIntegerText);
-  d.SetText(ctl::kUdpPort, "99999999999999");
-  EXPECT_FALSE(d.UpdateOptions());
-  EXPECT_EQ(rig.boxes.shown.size(), 4u);
+TEST(DialogDataExchange, PortEditsTakeIntegersAndTheBridgePortItsRange) {
+  struct Case {
+    int id;
+    const char* text;
+    const char* box;  // null: accepted
+  };
+  const Case cases[] = {
+      {ctl::kBridgePort, " 1024 ", nullptr},
+      {ctl::kBridgePort, "+50000", nullptr},
+      {ctl::kBridgePort, "50001", "Please enter an integer between 1024 and 50000."},
+      {ctl::kBridgePort, "1023", "Please enter an integer between 1024 and 50000."},
+      {ctl::kBridgePort, "", "Please enter an integer."},
+      {ctl::kUdpPort, "-5", nullptr},
+      {ctl::kUdpPort, "12ab", "Please enter an integer."},
+      {ctl::kMcastPort, "99999999999999", "Please enter an integer."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    DialogRig rig;
+    FeedHandlerDialog& d = rig.Open();
+    rig.events.clear();
+    d.SetText(c.id, c.text);
+    EXPECT_EQ(d.UpdateOptions(), c.box == nullptr);
+    EXPECT_EQ(rig.Boxes(), c.box == nullptr ? Strings{} : Strings{c.box});
+  }
 }
 
-TEST(DialogPktCounters, OnlyNseFoShowsTheGridAndWritesNoCashCounters) {
+// --- Counters, CTCL, Server, segments, outputs -------------------------------------
+
+TEST(DialogPktCounters, ShowsTheGridAndWritesTheCashCountersOnlyWithNseCm) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   d.Click(ctl::kNseFo);
@@ -135,52 +153,28 @@ TEST(DialogPktCounters, OnlyNseFoShowsTheGridAndWritesNoCashCounters) {
   EXPECT_TRUE(d.Control(ctl::kGrid).visible);
   EXPECT_TRUE(rig.grid.Visible());
   EXPECT_EQ(rig.services.counterReads, 0);
-  for (int r = 1; r <= CounterGrid::kCodeRows; ++r) {
-    EXPECT_EQ(rig.grid.CellText(r, 1), "0");
-    EXPECT_EQ(rig.grid.CellText(r, 2), "0");
-  }
   d.Click(ctl::kPktCounters);
   EXPECT_FALSE(d.Control(ctl::kGrid).visible);
   EXPECT_FALSE(rig.grid.Visible());
-}
 
-int RowOf(const CounterGrid& grid, const char* code) {
-  for (int r = 1; r < grid.Rows(); ++r)
-    if (grid.CellText(r, 0) == code) return r;
-  return -1;
-}
-
-TEST(DialogPktCounters, WithNseCmWritesTheCashCountersByTheTable) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
   d.Click(ctl::kNseCm);
   d.Click(ctl::kPktCounters);
-  const CounterGrid& g = rig.grid;
-  // Row "0": messages to the decoder (cash) and datagrams (F&O column).
-  EXPECT_EQ(g.CellText(RowOf(g, "0"), 1), "100000");
-  EXPECT_EQ(g.CellText(RowOf(g, "0"), 2), "200000");
-  // Row "1": uncompressed (cash) and compressed (F&O column) packets.
-  EXPECT_EQ(g.CellText(RowOf(g, "1"), 1), "400000");
-  EXPECT_EQ(g.CellText(RowOf(g, "1"), 2), "300000");
-  EXPECT_EQ(g.CellText(RowOf(g, "1833"), 1), "501833");
-  EXPECT_EQ(g.CellText(RowOf(g, "9011"), 1), "509011");
-  EXPECT_EQ(g.CellText(RowOf(g, "7203"), 1), "507203");
-  EXPECT_EQ(g.CellText(RowOf(g, "7203"), 2), "0");
-  // Codes the cash refresh does not name stay as they were.
-  EXPECT_EQ(g.CellText(RowOf(g, "2009"), 1), "0");
-  EXPECT_EQ(g.CellText(RowOf(g, "7320"), 1), "0");
+  // The fake counters read 100000 * (kind + 1) + code: kinds are messages to
+  // the decoder, datagrams, compressed, uncompressed, by code.
+  const std::tuple<int, int, const char*> cells[] = {
+      {0, 1, "100000"},    {0, 2, "200000"},    {1, 1, "400000"}, {1, 2, "300000"}, {1833, 1, "501833"},
+      {9011, 1, "509011"}, {7203, 1, "507203"}, {7203, 2, "0"},   {2009, 1, "0"},   {7320, 1, "0"}};
+  for (const auto& [code, col, text] : cells) EXPECT_EQ(rig.CounterCell(code, col), text) << code << "/" << col;
 }
 
 TEST(DialogCtcl, HidesAndShowsTheServerAddressControls) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kCtcl);
-  for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_FALSE(d.Control(id).visible) << id;
-  EXPECT_TRUE(d.Control(ctl::kUdpPort).visible);
-  EXPECT_FALSE(d.Click(ctl::kServer));  // a hidden radio cannot be clicked
-  EXPECT_FALSE(d.SetText(ctl::kBridgePort, "15000"));  // nor a hidden edit typed into
-  d.Click(ctl::kCtcl);
-  for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_TRUE(d.Control(id).visible) << id;
+  for (bool shown : {false, true}) {
+    d.Click(ctl::kCtcl);
+    for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_EQ(d.Control(id).visible, shown) << id;
+    EXPECT_TRUE(d.Control(ctl::kUdpPort).visible);
+  }
 }
 
 TEST(DialogServer, WithoutFeedHandlerDisablesTheControlsOnly) {
@@ -196,13 +190,16 @@ TEST(DialogServer, WithoutFeedHandlerDisablesTheControlsOnly) {
   EXPECT_FALSE(std::filesystem::exists(rig.WorkFile("FH_Config_NCM.TXT")));
 }
 
-TEST(DialogServer, StartsTheBridgeServerOnceAndWritesTheInstanceSettings) {
+TEST(DialogServer, StartsTheBridgeServerOnceAndWritesTheFiveFieldsBack) {
   DialogRig rig;
+  WriteFile(rig.WorkFile("FH_Config_NCM.TXT"), "10.0.0.5 15000 1.2.3.4 15001 15002\n\nrest");
   FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseCm);
+  d.Click(ctl::kFeedHandler);
   EXPECT_TRUE(d.Click(ctl::kServer));
   EXPECT_FALSE(d.Click(ctl::kServer));  // disabled by its first press
   EXPECT_EQ(rig.CountPrefix("server"), 1);
-  EXPECT_EQ(testing::ReadFile(rig.WorkFile("FH_Config_NCM.TXT")), "127.0.0.1 14002 127.0.0.1 14002 29002");
+  EXPECT_EQ(ReadFile(rig.WorkFile("FH_Config_NCM.TXT")), "10.0.0.5 15000 127.0.0.1 15001 15002");
 }
 
 TEST(DialogSegments, TitleNamesTheLastCheckedSegmentAndPacketFilesOpenInOrder) {
@@ -215,34 +212,205 @@ TEST(DialogSegments, TitleNamesTheLastCheckedSegmentAndPacketFilesOpenInOrder) {
   rig.events.clear();
   d.Click(ctl::kNseCm);
   EXPECT_EQ(d.Title(), "FH NCD");
-  EXPECT_EQ(rig.events, (testing::Events{"bpack:1", "bpack:2", "bpack:3"}));
+  EXPECT_EQ(rig.events, (Events{"bpack:1", "bpack:2", "bpack:3"}));
   d.Click(ctl::kBse);
   EXPECT_EQ(d.Title(), "FH BCM");
   rig.events.clear();
   for (int id : {ctl::kNseCm, ctl::kNseFo, ctl::kNseCd, ctl::kBse}) d.Click(id);
   EXPECT_EQ(d.Title(), "FH BCM");  // nothing checked: the title stays
-  EXPECT_EQ(rig.events, (testing::Events{"bpack:2", "bpack:3", "bpack:4", "bpack:3", "bpack:4", "bpack:4"}));
+  EXPECT_EQ(rig.events, (Events{"bpack:2", "bpack:3", "bpack:4", "bpack:3", "bpack:4", "bpack:4"}));
 }
 
-TEST(DialogOutputs, OutputBoxesRefreshTheOptionsThenCallTheirOutput) {
+TEST(DialogOutputs, OutputBoxesRefreshTheOptionsThenCallTheirOutputAndAboutShowsItsBox) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kUdp);
-  d.Click(ctl::kMcast);
-  d.Click(ctl::kBcastDelta);
-  EXPECT_EQ(rig.options.sendUdp.load(), 1);
+  rig.events.clear();
+  const std::pair<int, const char*> outputs[] = {
+      {ctl::kUdp, "udp"}, {ctl::kMcast, "mcast"}, {ctl::kBcastDelta, "delta"}};
+  for (const auto& [id, event] : outputs) {
+    SCOPED_TRACE(event);
+    d.Click(id);
+    EXPECT_EQ(rig.events.back(), event);
+  }
   EXPECT_EQ(rig.options.sendMcast.load(), 1);
-  EXPECT_EQ(rig.options.bcastDelta.load(), 1);
-  EXPECT_EQ(rig.events.back(), "delta");
-  EXPECT_TRUE(rig.HasEvent("udp"));
-  EXPECT_TRUE(rig.HasEvent("mcast"));
+  d.Click(ctl::kAbout);
+  EXPECT_EQ(rig.events.back(), std::string("box:") + kAboutText);
 }
 
-TEST(DialogAbout, TheAboutEntryShowsTheAboutBox) {
+// --- Start and End ----------------------------------------------------------------
+
+// Start and End move the buttons, the timer edit and Read BIN together.
+void ExpectRunning(const FeedHandlerDialog& d, bool running) {
+  EXPECT_EQ(d.Control(ctl::kStart).enabled, !running);
+  EXPECT_EQ(d.Control(ctl::kEnd).enabled, running);
+  EXPECT_EQ(d.Control(ctl::kTimer).enabled, !running);
+  EXPECT_EQ(d.Control(ctl::kReadBin).enabled, !running);
+}
+
+TEST(Start, WithServerUncheckedMovesTheButtonsAndStartsNothing) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  EXPECT_TRUE(d.Click(ctl::kAbout));
-  EXPECT_EQ(rig.boxes.shown, std::vector<std::string>{kAboutText});
+  d.Click(ctl::kNseCm);
+  d.Click(ctl::kNseFo);
+  rig.events.clear();
+  EXPECT_TRUE(d.Click(ctl::kStart));
+  ExpectRunning(d, true);
+  EXPECT_TRUE(rig.events.empty());
+  EXPECT_EQ(rig.log.Size(), 0u);
+  EXPECT_FALSE(d.ReceiverRunning(1));
+}
+
+TEST(Start, FoAndCmWithoutAddressFilesUseTheDefaultsFoFirst) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseCm);
+  d.Click(ctl::kNseFo);
+  d.Click(ctl::kServer);
+  rig.events.clear();
+  d.Click(ctl::kStart);
+  EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_FO.TXT", "nse:2 233.1.2.5 34330",
+                                "box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_CASH.TXT",
+                                "nse:1 233.1.2.5 35610"}));
+  EXPECT_EQ(rig.log.Lines(), (Strings{"NSE CM 233.1.2.5|35610", "NSE FO 233.1.2.5|34330"}));  // newest on top
+  EXPECT_TRUE(d.ReceiverRunning(1));
+  EXPECT_TRUE(d.ReceiverRunning(2));
+  EXPECT_FALSE(d.ReceiverRunning(3));
+  EXPECT_FALSE(d.Click(ctl::kStart));  // disabled while running
+}
+
+TEST(Start, AddressFilesOverrideGroupAndPort) {
+  DialogRig rig;
+  WriteFile(rig.WorkFile("BCASTOUT_TEXT_CASH.TXT"), "239.9.9.9 40000\n");
+  WriteFile(rig.WorkFile("BCASTOUT_TEXT_NCD.TXT"), "  239.1.1.1\n\n 41000");
+  WriteFile(rig.WorkFile("BCASTOUT_TEXT_CASH_BSE.TXT"), "10.0.0.1 6000");
+  FeedHandlerDialog& d = rig.Open();
+  for (int id : {ctl::kNseCm, ctl::kNseCd, ctl::kBse, ctl::kServer}) d.Click(id);
+  rig.events.clear();
+  d.Click(ctl::kStart);
+  EXPECT_EQ(rig.events, (Events{"nse:1 239.9.9.9 40000", "nse:3 239.1.1.1 41000", "bse:10.0.0.1 6000"}));
+  EXPECT_EQ(rig.log.Lines(),
+            (Strings{"BSE CM 10.0.0.1|6000", "NSE CD 239.1.1.1|41000", "NSE CM 239.9.9.9|40000"}));
+}
+
+TEST(End, StopsTheNseReceiversLeavesBseAndReturnsToIdle) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  for (int id : {ctl::kNseCm, ctl::kNseFo, ctl::kNseCd, ctl::kBse, ctl::kServer}) d.Click(id);
+  d.Click(ctl::kStart);
+  rig.events.clear();
+  EXPECT_TRUE(d.Click(ctl::kEnd));
+  EXPECT_EQ(rig.events, (Events{"stop:1", "stop:2", "stop:3"}));
+  for (int seg : {1, 2, 3}) EXPECT_FALSE(d.ReceiverRunning(seg));
+  ExpectRunning(d, false);
+  // A second run starts fresh receivers.
+  rig.events.clear();
+  d.Click(ctl::kStart);
+  EXPECT_EQ(rig.CountPrefix("nse:"), 3);
+  EXPECT_EQ(rig.CountPrefix("bse:"), 1);
+}
+
+TEST(Start, CalledAgainWithoutEndStopsTheReceiverItReplaces) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseCd);
+  d.Click(ctl::kServer);
+  d.OnStart();
+  rig.events.clear();
+  d.OnStart();  // not reachable by a click: Start is disabled while running
+  EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_NCD.TXT", "stop:3",
+                                "nse:3 233.1.2.5 34567"}));
+  EXPECT_TRUE(d.ReceiverRunning(3));
+}
+
+// --- Raw recording and replay --------------------------------------------------------
+
+TEST(WriteBin, OpensTheCheckedSegmentsAndTheUnknownRecordingAndClearingKeepsThemOpen) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseCm);
+  d.Click(ctl::kBse);
+  for (int writeBin : {1, 0}) {
+    d.Click(ctl::kWriteBin);
+    EXPECT_EQ(rig.options.writeBin.load(), writeBin);
+    EXPECT_EQ(rig.files.Path(0, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_Unknown.TXT"));
+    EXPECT_EQ(rig.files.Path(1, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
+    EXPECT_EQ(rig.files.Path(4, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_BCM.TXT"));
+    for (int seg : {2, 3}) EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kBinFile)) << seg;
+  }
+}
+
+TEST(WriteBin, TwoRecordingsIntoTheSameFileAreConcatenated) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseFo);
+  d.Click(ctl::kWriteBin);
+  rig.files.WriteAndFlush(2, SegmentFiles::kBinFile, "\x02" "first", 6);
+  d.Click(ctl::kWriteBin);
+  d.Click(ctl::kWriteBin);  // reopened: appends
+  rig.files.WriteAndFlush(2, SegmentFiles::kBinFile, "\x02" "second", 7);
+  EXPECT_EQ(ReadFile(rig.WorkFile("BCASTOUT_BIN_FO.TXT")), std::string("\x02" "first" "\x02" "second", 13));
+}
+
+TEST(RecordingFiles, AFileThatCannotBeOpenedEndsTheProgramAtOnce) {
+  // Write BIN with NSE-CM whose recording is a folder; Read BIN with NSE-FO
+  // and no replay input. Both stop right after the exit.
+  for (const int box : {ctl::kWriteBin, ctl::kReadBin}) {
+    SCOPED_TRACE(box);
+    DialogRig rig;
+    std::filesystem::create_directory(rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
+    FeedHandlerDialog& d = rig.Open();
+    d.Click(box == ctl::kWriteBin ? ctl::kNseCm : ctl::kNseFo);
+    rig.events.clear();
+    d.Click(box);
+    EXPECT_EQ(rig.events, (Events{"box:Cant open file :BCASTOUT_BIN_CASH", "exit:0"}));
+    EXPECT_FALSE(rig.files.IsOpen(0, SegmentFiles::kBinFile));
+  }
+}
+
+TEST(ReadBin, WithTwoSegmentsShowsTheBoxAndOpensNothing) {
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseCm);
+  d.Click(ctl::kNseFo);
+  rig.events.clear();
+  d.Click(ctl::kReadBin);
+  EXPECT_EQ(rig.events, Events{"box:Only One Exchange-Segment Allowed in this Mode"});
+  for (int seg = 0; seg <= 4; ++seg) {
+    EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kReplayFile));
+    EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kBinFile));
+  }
+  EXPECT_TRUE(d.Control(ctl::kFoStatus).visible);
+}
+
+TEST(ReadBin, WithNoSegmentOpensTheCashFileAndClearingHidesTheStatus) {
+  DialogRig rig;
+  WriteFile(rig.WorkFile("BCASTOUT_BIN_CASH.TXT"), "recorded");
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kReadBin);
+  EXPECT_EQ(rig.files.Path(1, SegmentFiles::kReplayFile), rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
+  for (bool shown : {true, false}) {
+    EXPECT_EQ(d.Control(ctl::kFoStatus).visible, shown);
+    EXPECT_EQ(d.Control(ctl::kEqStatus).visible, shown);
+    d.Click(ctl::kReadBin);
+  }
+}
+
+TEST(RecordingAndReplay, NeverShareAFile) {
+  DialogRig rig;
+  WriteFile(rig.WorkFile("BCASTOUT_BIN_FO_20122011.TXT"), "replay input");
+  FeedHandlerDialog& d = rig.Open();
+  d.Click(ctl::kNseFo);
+  d.Click(ctl::kReadBin);
+  d.Click(ctl::kWriteBin);
+  ASSERT_TRUE(rig.files.IsOpen(2, SegmentFiles::kReplayFile));
+  ASSERT_TRUE(rig.files.IsOpen(2, SegmentFiles::kBinFile));
+  rig.files.WriteAndFlush(2, SegmentFiles::kBinFile, "datagram", 8);
+  EXPECT_EQ(ReadFile(rig.WorkFile("BCASTOUT_BIN_FO_20122011.TXT")), "replay input");
+  EXPECT_EQ(ReadFile(rig.WorkFile("BCASTOUT_BIN_FO.TXT")), "datagram");
+  // A later Read BIN click leaves the recording handle alone.
+  d.Click(ctl::kReadBin);
+  d.Click(ctl::kReadBin);
+  EXPECT_EQ(rig.files.Path(2, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_FO.TXT"));
 }
 
 }  // namespace

@@ -2,8 +2,17 @@
 // opens the feed's sockets once Server and Start are clicked.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
 
 #include "support/child_process.h"
 #include "support/test_dir.h"
@@ -14,6 +23,7 @@ namespace {
 using testing::ChildProcess;
 using testing::ReadFile;
 using testing::TempDir;
+using namespace std::chrono_literals;
 
 std::vector<std::string> Command(const TempDir& work, const TempDir& drive, std::vector<std::string> actions) {
   std::vector<std::string> argv{FH_FEEDHANDLER_BINARY, "--headless", "--workdir", work.path().string(),
@@ -84,6 +94,108 @@ TEST(Headless, LoadWithoutSaveEndsWithCodeZeroAfterItsMessage) {
   EXPECT_EQ(child.Wait(), 0);
   EXPECT_EQ(child.ErrLines(), std::vector<std::string>{"Cant open file :fhc"});
   EXPECT_FALSE(std::filesystem::exists(drive.File("fhc.fhc")));
+}
+
+// --- A reader that stops reading standard output ---------------------------------
+
+constexpr char kFloodGroup[] = "239.77.2.5";
+constexpr int kFloodPort = 41710;
+constexpr int kFloodDatagrams = 6000;
+
+std::uintmax_t SizeOf(const std::string& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = 10s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// A feedhandler recording unknown datagrams on a capital-market receiver; its
+// standard output is read up to the receiver's start line and then no more.
+struct Flooded {
+  TempDir work, drive;
+  std::unique_ptr<ChildProcess> child;
+
+  Flooded() {
+    const std::string address = std::string(kFloodGroup) + " " + std::to_string(kFloodPort);
+    testing::WriteFile(work.File("BCASTOUT_TEXT_CASH.TXT"), address);
+    child = std::make_unique<ChildProcess>(
+        Command(work, drive, {"--click", "Write BIN", "--click", "NSE-CM", "--click", "Server", "--click", "Start"}));
+  }
+
+  // Sends datagrams whose first byte is no net id, so the receiver logs one
+  // line for each, at least kFloodDatagrams of them; paced by the recording,
+  // which grows by one byte for each datagram before its line is logged.
+  // False when the receiver stalled.
+  bool Flood() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kFloodPort);
+    ::inet_pton(AF_INET, kFloodGroup, &to.sin_addr);
+    auto send = [&] { ::sendto(fd, "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to); };
+    // The start line comes before the receiver has joined the group.
+    bool ok = WaitUntil([&] {
+      send();
+      std::this_thread::sleep_for(5ms);
+      return Recorded() > 0;
+    });
+    for (std::uintmax_t sent = Recorded(); sent < kFloodDatagrams && ok;) {
+      for (int i = 0; i < 100; ++i, ++sent) send();
+      ok = WaitUntil([&] { return Recorded() >= sent; }, 5s);
+    }
+    ::close(fd);
+    return ok;
+  }
+  std::uintmax_t Recorded() const { return SizeOf(work.File("BCASTOUT_BIN_Unknown.TXT")); }
+};
+
+TEST(HeadlessOutput, AReaderThatStopsReadingCostsLinesNotTheFeed) {
+  Flooded f;
+  ChildProcess& child = *f.child;
+  ASSERT_TRUE(child.WaitForLine(std::string("NSE CM ") + kFloodGroup + "|" + std::to_string(kFloodPort)));
+  ASSERT_TRUE(f.Flood()) << "the receiver stopped while standard output was full";
+
+  // End joins the receiver, Save shows the dialog still answers.
+  child.Write("click End\nclick Save\n");
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(f.drive.File("fhc.fhc")); }));
+
+  // Reading again: the writer catches up and says how many lines it lost;
+  // every line flooded in is shown or counted so.
+  auto lost = [](const std::string& line) -> long {
+    const auto at = line.find(" log lines not shown");
+    return at != std::string::npos && at + 20 == line.size() ? std::stol(line.substr(0, at)) : 0;
+  };
+  ASSERT_TRUE(child.WaitForLineThat([&](const std::string& line) { return lost(line) > 0; }));
+  int shown = 0;
+  long notShown = 0;
+  for (const std::string& line : child.OutLines()) {
+    if (line == "no FO no CM segment Read from MCAST Socket x 120") ++shown;
+    notShown += lost(line);
+  }
+  EXPECT_GT(shown, 0);
+  EXPECT_EQ(static_cast<std::uintmax_t>(shown + notShown), f.Recorded());
+  // Caught up, the next line logged is shown again.
+  testing::WriteFile(f.work.File("BCASTOUT_TEXT_CASH.TXT"), std::string(kFloodGroup) + " 41711");
+  child.Write("click Start\n");
+  EXPECT_TRUE(child.WaitForLine(std::string("NSE CM ") + kFloodGroup + "|41711"));
+  EXPECT_EQ(child.Terminate(SIGTERM), 0);
+}
+
+TEST(HeadlessOutput, SigtermEndsTheProgramPromptlyWhileNobodyReads) {
+  Flooded f;
+  ChildProcess& child = *f.child;
+  ASSERT_TRUE(child.WaitForLine(std::string("NSE CM ") + kFloodGroup + "|" + std::to_string(kFloodPort)));
+  ASSERT_TRUE(f.Flood());
+  // The queued lines get a bounded time to go out, then the program ends.
+  EXPECT_EQ(child.Terminate(SIGTERM, 5s), 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   void Write(std::string_view text) {
     if (stdin_ >= 0) (void)!::write(stdin_, text.data(), text.size());
@@ -110,10 +112,15 @@ class ChildProcess {
   // Piped output only: reads until a line equal to want arrives; false at the
   // deadline or end of output. Every line read is kept in OutLines() / ErrLines().
   bool WaitForLine(const std::string& want, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    return WaitFor(stdout_, outBuffer_, outLines_, want, timeout);
+    return WaitFor(stdout_, outBuffer_, outLines_, Equals(want), timeout);
   }
   bool WaitForErrLine(const std::string& want, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    return WaitFor(stderr_, errBuffer_, errLines_, want, timeout);
+    return WaitFor(stderr_, errBuffer_, errLines_, Equals(want), timeout);
+  }
+  // The same for the first line of standard output that matches says yes.
+  bool WaitForLineThat(const std::function<bool(const std::string&)>& matches,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return WaitFor(stdout_, outBuffer_, outLines_, matches, timeout);
   }
   const std::vector<std::string>& OutLines() const { return outLines_; }
   const std::vector<std::string>& ErrLines() const { return errLines_; }
@@ -131,13 +138,17 @@ class ChildProcess {
     return true;
   }
 
-  static bool WaitFor(int fd, std::string& buffer, std::vector<std::string>& lines, const std::string& want,
-                      std::chrono::milliseconds timeout) {
+  static std::function<bool(const std::string&)> Equals(const std::string& want) {
+    return [want](const std::string& line) { return line == want; };
+  }
+
+  static bool WaitFor(int fd, std::string& buffer, std::vector<std::string>& lines,
+                      const std::function<bool(const std::string&)>& matches, std::chrono::milliseconds timeout) {
     if (fd < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (std::size_t seen = 0;;) {
       for (; seen < lines.size(); ++seen)
-        if (lines[seen] == want) return true;
+        if (matches(lines[seen])) return true;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{fd, POLLIN, 0};

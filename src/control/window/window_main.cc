@@ -70,8 +70,7 @@ class StopSignals {
 
 }  // namespace
 
-int RunWindow(const CommandLine& /*command*/, const std::string& workDir, const std::string& systemDrive, int argc,
-              char** argv) {
+int RunWindow(const std::string& workDir, const std::string& systemDrive, int argc, char** argv) {
   if (!HasDisplay()) {
     std::fprintf(stderr,
                  "feedhandler: no display to show the window on (DISPLAY is not set); use --headless, or set "

@@ -1,5 +1,6 @@
-// Test doubles for the control dialog: recorders of message boxes, program
-// exit and the feed services, all writing into one ordered event list.
+// The control dialog over a fake feed: the fresh feed state of the support
+// folder, a recorder of the feed services, and one ordered event list that
+// the services, the message boxes and the program exit all write into.
 #pragma once
 
 #include <memory>
@@ -8,38 +9,11 @@
 #include <vector>
 
 #include "control/feed_handler_dialog.h"
-#include "feedstate/feed_context.h"
-#include "support/test_dir.h"
+#include "support/feed_state.h"
 
 namespace fh::testing {
 
 using Events = std::vector<std::string>;
-
-class RecordingBoxes final : public MessageBoxes {
- public:
-  explicit RecordingBoxes(Events& events) : events_(events) {}
-  void Show(std::string_view text) override {
-    shown.emplace_back(text);
-    events_.push_back("box:" + std::string(text));
-  }
-  std::vector<std::string> shown;
-
- private:
-  Events& events_;
-};
-
-class RecordingExit final : public ProgramExit {
- public:
-  explicit RecordingExit(Events& events) : events_(events) {}
-  void Exit(int code) override {
-    codes.push_back(code);
-    events_.push_back("exit:" + std::to_string(code));
-  }
-  std::vector<int> codes;
-
- private:
-  Events& events_;
-};
 
 class FakeReceiver final : public RunningReceiver {
  public:
@@ -79,7 +53,7 @@ class FakeServices final : public FeedServices {
     events_.push_back("bpack:" + std::to_string(seg));
     return true;
   }
-  // Every counter reads as a value that names it: 100000 * kind + code.
+  // Every counter reads as a value that names it: 100000 * (kind + 1) + code.
   long long CmCounter(CmCount what, int code) const override {
     ++counterReads;
     return 100000LL * (static_cast<int>(what) + 1) + code;
@@ -92,30 +66,23 @@ class FakeServices final : public FeedServices {
   const CounterGrid& grid_;
 };
 
-// A fresh feed state in temporary folders, a recording platform and a fake
-// feed behind one dialog.
-struct DialogRig {
+struct DialogRig : FeedState {
   Events events;
-  TempDir work;
-  TempDir drive;
-  FeedHandlerOptions options;
-  LogList log;
-  CounterGrid grid;
-  SegmentFiles files;
-  FilePlaces places{work.path(), drive.path()};
-  InstancePorts ports;
-  RecordingBoxes boxes{events};
-  RecordingExit exit{events};
   FakeServices services{events, ports, grid};
-  FeedContext context{options, log, grid, files, places, ports, boxes, exit};
   std::unique_ptr<FeedHandlerDialog> dialog;
+
+  DialogRig() {
+    grid.SetRows(0);  // not laid out yet: the dialog's initialisation does it
+    boxes.onEvent = [this](const std::string& e) { events.push_back(e); };
+    exit.onEvent = [this](const std::string& e) { events.push_back(e); };
+  }
 
   FeedHandlerDialog& Open() {
     dialog = std::make_unique<FeedHandlerDialog>(context, services);
     dialog->Initialise();
     return *dialog;
   }
-  std::string WorkFile(const std::string& name) const { return work.File(name); }
+  std::string WorkFile(const std::string& name) const { return dir.File(name); }
   bool HasEvent(std::string_view e) const {
     for (const auto& x : events)
       if (x == e) return true;
@@ -126,6 +93,13 @@ struct DialogRig {
     for (const auto& x : events)
       if (x.rfind(prefix, 0) == 0) ++n;
     return n;
+  }
+  // The message boxes among the events, in order.
+  std::vector<std::string> Boxes() const {
+    std::vector<std::string> out;
+    for (const auto& x : events)
+      if (x.rfind("box:", 0) == 0) out.push_back(x.substr(4));
+    return out;
   }
 };
 

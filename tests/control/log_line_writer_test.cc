@@ -1,0 +1,72 @@
+#include "control/log_line_writer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+namespace fh {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Pipe {
+  int read = -1, write = -1;
+  Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) == 0) {
+      read = fds[0];
+      write = fds[1];
+    }
+  }
+  ~Pipe() {
+    ::close(read);
+    ::close(write);
+  }
+  // What arrives until want has arrived, or 5 seconds pass.
+  std::string ReadUntil(const std::string& want) {
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < end) {
+      pollfd p{read, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::read(read, chunk, sizeof chunk);
+      if (n > 0) got.append(chunk, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+};
+
+TEST(LogLineWriter, CountsTheLinesThatFoundNoRoomAndSaysSoOnceCaughtUp) {
+  Pipe pipe;
+  LogLineWriter writer(pipe.write, nullptr, 4);
+  for (const char* line : {"l0", "l1", "l2", "l3", "l4", "l5"}) writer.Push(line);
+  EXPECT_EQ(writer.NotShown(), 2u);
+  writer.Start();
+  EXPECT_EQ(pipe.ReadUntil("shown\n"), "l0\nl1\nl2\nl3\n2 log lines not shown\n");
+  // One output line each: line ends at the end dropped, control bytes blank.
+  writer.Push(std::string_view("cnet=\0 x\x01y\r\n", 12));
+  EXPECT_EQ(pipe.ReadUntil("y\n"), "cnet=  x y\n");
+  EXPECT_TRUE(writer.Drain(5s));
+}
+
+TEST(LogLineWriter, NeverMakesTheLoggerWaitAndStopsInTimeWhenNobodyReads) {
+  Pipe pipe;
+  LogLineWriter writer(pipe.write);
+  writer.Start();
+  const std::string line(511, 'x');
+  for (int i = 0; i < 20000; ++i) writer.Push(line);  // 10 MB for a pipe of 64 KiB
+  EXPECT_GT(writer.NotShown(), 0u);
+  EXPECT_FALSE(writer.Drain(50ms));
+  const auto start = std::chrono::steady_clock::now();
+  writer.Stop(200ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+}  // namespace
+}  // namespace fh
