@@ -23,7 +23,6 @@ constexpr std::string_view kNoCurrentRecordText =
     "Either BOF or EOF is true, or the current record has been deleted. Requested operation requires a current "
     "record.";
 constexpr std::size_t kMaxColumn = 4096;  // the highest column number a schema may name
-constexpr std::size_t kReadChunk = 1 << 20;
 constexpr std::string_view kReadFailedText = "Unexpected error from external database driver.";
 
 // Letter case of the ASCII letters only, as the engine compares names and texts.
@@ -93,8 +92,7 @@ void ReadSchema(const std::filesystem::path& folder, std::string_view fileName, 
     const std::string_view l = Trim(line);
     if (l.empty() || l.front() == ';') continue;
     if (l.front() == '[') {
-      const std::size_t close = l.find(']');
-      inSection = close != std::string_view::npos && SameText(Trim(l.substr(1, close - 1)), fileName);
+      inSection = SameText(Trim(l.substr(1, l.find(']') - 1)), fileName);
       continue;
     }
     std::string_view key, value;
@@ -262,7 +260,7 @@ bool CADODatabase::Open(std::string_view connection, std::string_view /*user*/, 
 
 struct CADORecordset::Cursor {
   int fd = -1;
-  std::vector<char> buffer = std::vector<char>(kReadChunk);  // grows for a line longer than itself
+  std::vector<char> buffer = std::vector<char>(1 << 20);  // grows for a line longer than itself
   std::size_t begin = 0;  // unread bytes are buffer[begin, end)
   std::size_t end = 0;
   bool ended = false;     // the file has no more bytes
@@ -405,10 +403,12 @@ void CADORecordset::NextRow() {
 
 bool CADORecordset::ReadFieldText(std::string_view field, std::string& out, std::string_view /*dateFormat*/) {
   if (AtEnd()) return Fail(ado_error::kNoCurrentRecord, kRecordsetSource, kNoCurrentRecordText);
-  for (const auto& [name, column] : cursor_->selected) {
-    if (SameText(name, field)) {
-      out.assign(cursor_->Field(column));
-      return true;
+  for (int pass = 0; pass < 2; ++pass) {  // callers mostly spell a name as they queried it: that match first
+    for (const auto& [name, column] : cursor_->selected) {
+      if (pass == 0 ? name == field : SameText(name, field)) {
+        out.assign(cursor_->Field(column));
+        return true;
+      }
     }
   }
   return Fail(ado_error::kItemNotFound, kRecordsetSource,
