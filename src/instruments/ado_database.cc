@@ -1,16 +1,16 @@
 #include "instruments/ado_database.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
-#include <new>
 #include <optional>
-#include <system_error>
+#include <vector>
 
 namespace fh {
 namespace {
@@ -18,40 +18,40 @@ namespace {
 constexpr std::string_view kJetSource = "Microsoft JET Database Engine";
 constexpr std::string_view kConnectionSource = "ADODB.Connection";
 constexpr std::string_view kRecordsetSource = "ADODB.Recordset";
-constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
-constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::string_view kNoValueText = "No value given for one or more required parameters.";
+constexpr std::string_view kNoCurrentRecordText =
+    "Either BOF or EOF is true, or the current record has been deleted. Requested operation requires a current "
+    "record.";
+constexpr std::size_t kMaxColumn = 4096;  // the highest column number a schema may name
+constexpr std::string_view kReadFailedText = "Unexpected error from external database driver.";
 
 // Letter case of the ASCII letters only, as the engine compares names and texts.
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+  const auto same = [](char x, char y) { return x == y || Lower(x) == Lower(y); };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-  return s;
+  constexpr std::string_view kBlanks = " \t\r\n\f\v";
+  s.remove_prefix(std::min(s.find_first_not_of(kBlanks), s.size()));
+  return s.substr(0, s.find_last_not_of(kBlanks) + 1);
 }
 
-// Splits "a=1;b='x;y'" at the semicolons that are outside quotes.
+// Splits "a=1;b='x;y'" at the separators that are outside quotes.
 std::vector<std::string_view> SplitOutsideQuotes(std::string_view s, char separator) {
   std::vector<std::string_view> parts;
   char quote = 0;
   std::size_t start = 0;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
     if (quote != 0) {
-      if (c == quote) quote = 0;
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-    } else if (c == separator) {
+      if (s[i] == quote) quote = 0;
+    } else if (s[i] == '\'' || s[i] == '"') {
+      quote = s[i];
+    } else if (s[i] == separator) {
       parts.push_back(s.substr(start, i - start));
       start = i + 1;
     }
@@ -60,726 +60,359 @@ std::vector<std::string_view> SplitOutsideQuotes(std::string_view s, char separa
   return parts;
 }
 
-std::string_view Unquote(std::string_view s) {
-  s = Trim(s);
-  if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
-    s = s.substr(1, s.size() - 2);
-  }
-  return s;
+// "key = value" split at the first '=', both trimmed and the value unquoted;
+// false when there is no '='.
+bool KeyValue(std::string_view s, std::string_view* key, std::string_view* value) {
+  const std::size_t eq = s.find('=');
+  if (eq == std::string_view::npos) return false;
+  *key = Trim(s.substr(0, eq));
+  std::string_view v = Trim(s.substr(eq + 1));
+  if (v.size() >= 2 && (v[0] == '\'' || v[0] == '"') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+  *value = v;
+  return true;
 }
 
-// "Delimited(|)" -> '|', "TabDelimited" -> '\t', "CSVDelimited" or "Delimited" -> ','.
-std::optional<char> DelimiterOf(std::string_view format) {
-  format = Trim(format);
-  if (SameText(format, "TabDelimited")) return '\t';
-  if (SameText(format, "CSVDelimited") || SameText(format, "Delimited")) return ',';
-  constexpr std::string_view kDelimited = "Delimited(";
-  if (format.size() == kDelimited.size() + 2 && SameText(format.substr(0, kDelimited.size()), kDelimited) &&
-      format.back() == ')' && format[kDelimited.size()] != '"') {
-    return format[kDelimited.size()];
-  }
-  return std::nullopt;
+// "Delimited(|)" -> '|'; a double quote cannot delimit.
+std::optional<char> DelimiterOf(std::string_view f) {
+  constexpr std::string_view kOpen = "Delimited(";
+  f = Trim(f);
+  const bool ok = f.size() == kOpen.size() + 2 && SameText(f.substr(0, kOpen.size()), kOpen) && f.back() == ')';
+  return ok && f[kOpen.size()] != '"' ? std::optional(f[kOpen.size()]) : std::nullopt;
 }
 
-// A file of folder whose name equals name apart from letter case, as on the
-// platform's file systems. Empty when there is none.
-std::filesystem::path FindInFolder(const std::filesystem::path& folder, std::string_view name) {
-  std::error_code ec;
-  const std::filesystem::path exact = folder / std::filesystem::path(name);
-  if (std::filesystem::is_regular_file(exact, ec)) return exact;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (SameText(it->path().filename().string(), name) && it->is_regular_file(ec)) return it->path();
-  }
-  return {};
-}
-
-enum class FieldType { kText, kInteger, kFloat, kDate };
-
-FieldType TypeOf(std::string_view type) {
-  for (std::string_view t : {"Short", "Integer", "Long", "Byte", "Bit"}) {
-    if (SameText(type, t)) return FieldType::kInteger;
-  }
-  for (std::string_view t : {"Single", "Double", "Float", "Currency"}) {
-    if (SameText(type, t)) return FieldType::kFloat;
-  }
-  if (SameText(type, "DateTime") || SameText(type, "Date")) return FieldType::kDate;
-  return FieldType::kText;
-}
-
-struct Column {
-  std::string name;
-  FieldType type = FieldType::kText;
-};
-
-// The file's section of Schema.ini.
-struct FileSchema {
-  bool found = false;
-  std::optional<bool> headerLine;
-  std::optional<char> delimiter;
-  std::vector<Column> columns;  // index = column number - 1; unnamed gaps are empty
-};
-
-FileSchema ReadSchema(const std::filesystem::path& folder, std::string_view fileName) {
-  FileSchema schema;
-  const std::filesystem::path path = FindInFolder(folder, "Schema.ini");
-  if (path.empty()) return schema;
-  std::ifstream in(path, std::ios::binary);
+// The file's section of the folder's Schema.ini: whether a header line comes
+// first and the delimiter (left as they are when the section does not say), and
+// the column names (index = column number - 1; unnamed columns are empty).
+void ReadSchema(const std::filesystem::path& folder, std::string_view fileName, bool& header, char& delimiter,
+                std::vector<std::string>& names) {
+  std::ifstream in(folder / "Schema.ini", std::ios::binary);
   std::string line;
   bool inSection = false;
   while (std::getline(in, line)) {
     const std::string_view l = Trim(line);
     if (l.empty() || l.front() == ';') continue;
     if (l.front() == '[') {
-      const std::size_t close = l.find(']');
-      inSection = close != std::string_view::npos && SameText(Trim(l.substr(1, close - 1)), fileName);
-      schema.found = schema.found || inSection;
+      inSection = SameText(Trim(l.substr(1, l.find(']') - 1)), fileName);
       continue;
     }
-    if (!inSection) continue;
-    const std::size_t eq = l.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string_view key = Trim(l.substr(0, eq));
-    const std::string_view value = Trim(l.substr(eq + 1));
+    std::string_view key, value;
+    if (!inSection || !KeyValue(l, &key, &value)) continue;
     if (SameText(key, "ColNameHeader")) {
-      schema.headerLine = SameText(value, "TRUE");
+      header = SameText(value, "TRUE");
     } else if (SameText(key, "Format")) {
-      schema.delimiter = DelimiterOf(value);
+      delimiter = DelimiterOf(value).value_or(delimiter);
     } else if (key.size() > 3 && SameText(key.substr(0, 3), "Col")) {
-      int number = 0;
-      const auto [p, ec] = std::from_chars(key.data() + 3, key.data() + key.size(), number);
-      if (ec != std::errc() || p != key.data() + key.size() || number < 1 || number > 4096) continue;
-      // "Name Type [Width n]"; a name with blanks is quoted.
-      std::string_view name = value;
-      std::string_view rest;
-      if (!value.empty() && value.front() == '"') {
-        const std::size_t close = value.find('"', 1);
-        name = value.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-        rest = close == std::string_view::npos ? std::string_view() : value.substr(close + 1);
-      } else {
-        const std::size_t blank = value.find_first_of(" \t");
-        name = value.substr(0, blank);
-        rest = blank == std::string_view::npos ? std::string_view() : value.substr(blank);
-      }
-      rest = Trim(rest);
-      const std::string_view type = rest.substr(0, rest.find_first_of(" \t"));
-      if (schema.columns.size() < static_cast<std::size_t>(number)) schema.columns.resize(number);
-      schema.columns[number - 1] = Column{std::string(name), TypeOf(type)};
+      // "ColN=Name Type": the name up to the first blank; the type is always text here.
+      std::size_t number = 0;
+      const auto [end, ec] = std::from_chars(key.data() + 3, key.data() + key.size(), number);
+      if (ec != std::errc() || end != key.data() + key.size() || number < 1 || number > kMaxColumn) continue;
+      if (names.size() < number) names.resize(number);
+      names[number - 1] = std::string(value.substr(0, value.find_first_of(" \t")));
     }
   }
-  return schema;
 }
 
 // The query "Select a,b from [file] where c = 'x';" taken apart.
 struct ParsedQuery {
-  bool all = false;
   std::vector<std::string> fields;
   std::string table;
   std::string whereField;  // empty: no where clause
   std::string whereValue;
 };
 
-class QueryParser {
- public:
-  explicit QueryParser(std::string_view text) : s_(text) {}
+bool NameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$' || c == '-';
+}
 
-  // Empty when the text is not of the supported form; error says why.
-  std::optional<ParsedQuery> Parse(std::string* error) {
-    ParsedQuery q;
-    if (!Keyword("select")) return Fail(error, "the statement must begin with Select");
-    Blanks();
-    if (Take('*')) {
-      q.all = true;
+// Empty when s is not of the one supported form. Its words are names (a run
+// of name characters, or any text but ']' in brackets), 'texts' and the
+// characters , = and ;.
+std::optional<ParsedQuery> ParseQuery(std::string_view s) {
+  std::vector<std::string_view> words;
+  for (std::size_t i = 0, end = 0; i < s.size(); i = end) {
+    end = i + 1;
+    if (s[i] == '[' || s[i] == '\'') {
+      end = s.find(s[i] == '[' ? ']' : '\'', i + 1);
+      if (end++ == std::string_view::npos) return std::nullopt;
     } else {
-      do {
-        Blanks();
-        std::string name;
-        if (!Name(&name)) return Fail(error, "a field name is expected after Select");
-        q.fields.push_back(std::move(name));
-        Blanks();
-      } while (Take(','));
+      while (NameChar(s[i]) && end < s.size() && NameChar(s[end])) ++end;
     }
-    if (!Keyword("from")) return Fail(error, "From is expected after the field list");
-    Blanks();
-    if (!Name(&q.table) || q.table.empty()) return Fail(error, "a file name is expected after From");
-    std::replace(q.table.begin(), q.table.end(), '#', '.');
-    if (Keyword("where")) {
-      Blanks();
-      if (!Name(&q.whereField)) return Fail(error, "a field name is expected after Where");
-      Blanks();
-      if (!Take('=')) return Fail(error, "only the comparison field = 'text' is understood");
-      Blanks();
-      if (!Literal(&q.whereValue)) return Fail(error, "a quoted text is expected after =");
-    }
-    Blanks();
-    Take(';');
-    Blanks();
-    if (i_ != s_.size()) return Fail(error, "unexpected text after the statement");
-    return q;
+    if (!IsSpace(s[i])) words.push_back(s.substr(i, end - i));
   }
-
- private:
-  static std::optional<ParsedQuery> Fail(std::string* error, const char* why) {
-    *error = why;
-    return std::nullopt;
-  }
-  void Blanks() {
-    while (i_ < s_.size() && IsSpace(s_[i_])) ++i_;
-  }
-  bool Take(char c) {
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
-  }
-  static bool NameChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '#' || c == '$' || c == '-';
-  }
-  // A keyword standing alone, after blanks.
-  bool Keyword(std::string_view word) {
-    const std::size_t start = i_;
-    Blanks();
-    if (s_.size() - i_ >= word.size() && SameText(s_.substr(i_, word.size()), word) &&
-        (i_ + word.size() == s_.size() || !NameChar(s_[i_ + word.size()]))) {
-      i_ += word.size();
-      return true;
-    }
-    i_ = start;
-    return false;
-  }
-  // [any text but ]] or a run of name characters.
-  bool Name(std::string* out) {
-    if (Take('[')) {
-      const std::size_t close = s_.find(']', i_);
-      if (close == std::string_view::npos) return false;
-      *out = std::string(s_.substr(i_, close - i_));
-      i_ = close + 1;
-      return !out->empty();
-    }
-    const std::size_t start = i_;
-    while (i_ < s_.size() && NameChar(s_[i_])) ++i_;
-    *out = std::string(s_.substr(start, i_ - start));
+  std::size_t k = 0;
+  const auto is = [&](std::string_view word) { return k < words.size() && SameText(words[k], word) && ++k; };
+  const auto name = [&](std::string* out) {
+    if (k == words.size() || !(NameChar(words[k][0]) || words[k][0] == '[')) return false;
+    const std::string_view w = words[k++];
+    *out = std::string(w[0] == '[' ? w.substr(1, w.size() - 2) : w);
     return !out->empty();
+  };
+  ParsedQuery q;
+  if (!is("select")) return std::nullopt;
+  do {
+    if (!name(&q.fields.emplace_back())) return std::nullopt;
+  } while (is(","));
+  if (!is("from") || !name(&q.table)) return std::nullopt;
+  if (is("where")) {
+    if (!name(&q.whereField) || !is("=") || k == words.size() || words[k][0] != '\'') return std::nullopt;
+    q.whereValue = std::string(words[k].substr(1, words[k].size() - 2));
+    ++k;
   }
-  // 'text' with '' for a quote inside.
-  bool Literal(std::string* out) {
-    if (i_ >= s_.size() || (s_[i_] != '\'' && s_[i_] != '"')) return false;
-    const char quote = s_[i_++];
-    out->clear();
-    while (i_ < s_.size()) {
-      const char c = s_[i_++];
-      if (c != quote) {
-        out->push_back(c);
-      } else if (i_ < s_.size() && s_[i_] == quote) {
-        out->push_back(quote);
-        ++i_;
-      } else {
-        return true;
+  is(";");
+  return k == words.size() ? std::optional(std::move(q)) : std::nullopt;
+}
+
+// Splits [p, stop) at delimiter into at most limit fields, stored in out;
+// returns how many. A field that begins with a double quote loses its quotes
+// ("" inside stands for one), rewritten in place; text after its closing quote
+// up to the delimiter is dropped.
+std::size_t SplitFields(char* p, char* const stop, char delimiter, std::string_view* out, std::size_t limit) {
+  std::size_t count = 0;
+  while (count < limit) {
+    char* const start = p;
+    char* end = nullptr;  // of a quoted field's text
+    if (p != stop && *p == '"') {
+      for (end = p++; p != stop && (*p != '"' || (p + 1 != stop && p[1] == '"')); ++p) {
+        p += *p == '"';  // the first of a doubled quote
+        *end++ = *p;
       }
     }
-    return false;
+    char* const d = std::find(p, stop, delimiter);
+    out[count++] = std::string_view(start, static_cast<std::size_t>((end != nullptr ? end : d) - start));
+    if (d == stop) break;
+    p = d + 1;
   }
-
-  std::string_view s_;
-  std::size_t i_ = 0;
-};
-
-// Splits a whole line into its fields (for the header line).
-std::vector<std::string> SplitAll(std::string_view line, char delimiter) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t d = line.find(delimiter, start);
-    out.emplace_back(Unquote(line.substr(start, d == std::string_view::npos ? std::string_view::npos : d - start)));
-    if (d == std::string_view::npos) break;
-    start = d + 1;
-  }
-  return out;
+  return count;
 }
 
 std::string ErrorBlock(std::string_view lead, std::string_view body, std::string_view title, std::uint32_t code,
                        std::string_view source, std::string_view description) {
-  std::string text;
-  text.reserve(lead.size() + body.size() + description.size() + 160);
-  text.append(lead).append(body).append("\n").append(title).append(" Error\n\tCode = ");
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%08lx", static_cast<unsigned long>(code));
-  text.append(hex).append("\n\tCode meaning = ").append(AdoCodeMeaning(code));
-  text.append("\n\tSource = ").append(source).append("\n\tDescription = ").append(description).append("\n");
-  return text;
+  char meaning[32] = "Operation failed (E_FAIL)";
+  char codeText[96];
+  const auto value = static_cast<unsigned long>(code);
+  if (code != ado_error::kFailed) std::snprintf(meaning, sizeof meaning, "Unknown error 0x%08lX", value);
+  std::snprintf(codeText, sizeof codeText, "%08lx\n\tCode meaning = %s\n\tSource = ", value, meaning);
+  return std::string(lead).append(body).append("\n").append(title).append(" Error\n\tCode = ").append(codeText)
+      .append(source).append("\n\tDescription = ").append(description).append("\n");
 }
 
 }  // namespace
 
-std::string AdoCodeMeaning(std::uint32_t code) {
-  if (code == ado_error::kFailed) return "Operation failed (E_FAIL)";
-  char text[32];
-  std::snprintf(text, sizeof text, "Unknown error 0x%08X", static_cast<unsigned>(code));
-  return text;
-}
-
 // ---------------------------------------------------------------- database
 
 CADODatabase::CADODatabase(const FilePlaces& places) : places_(places) {}
-CADODatabase::~CADODatabase() { Close(); }
 
-void CADODatabase::SetError(std::uint32_t code, std::string_view source, std::string_view description) {
+bool CADODatabase::Fail(std::uint32_t code, std::string_view source, std::string_view description) {
   lastErrorCode_ = code;
-  lastErrorText_ =
-      ErrorBlock("Connection String = ", connectionString_, "CADODataBase", code, source, description);
+  lastErrorText_ = ErrorBlock("Connection String = ", connectionString_, "CADODataBase", code, source, description);
+  return false;
 }
 
 bool CADODatabase::Open(std::string_view connection, std::string_view /*user*/, std::string_view /*password*/) {
   try {
-    if (open_) Close();
+    Close();
     if (!connection.empty()) connectionString_ = std::string(connection);
 
-    std::string_view provider, dataSource, extended;
-    bool haveDataSource = false;
+    std::string_view provider, dataSource, extended, key, value;
     for (std::string_view part : SplitOutsideQuotes(connectionString_, ';')) {
-      const std::size_t eq = part.find('=');
-      if (eq == std::string_view::npos) continue;
-      const std::string_view key = Trim(part.substr(0, eq));
-      const std::string_view value = Unquote(part.substr(eq + 1));
-      if (SameText(key, "Provider")) {
-        provider = value;
-      } else if (SameText(key, "Data Source")) {
-        dataSource = value;
-        haveDataSource = true;
-      } else if (SameText(key, "Extended Properties")) {
-        extended = value;
-      }
+      if (!KeyValue(part, &key, &value)) continue;
+      if (SameText(key, "Provider")) provider = value;
+      if (SameText(key, "Data Source")) dataSource = value;
+      if (SameText(key, "Extended Properties")) extended = value;
     }
-    if (provider.empty()) {
-      SetError(ado_error::kProviderNotFound, kConnectionSource,
-               "No provider is named in the connection string.");
-      return false;
-    }
-    if (!SameText(provider, kProvider)) {
-      SetError(ado_error::kProviderNotFound, kConnectionSource,
-               "Provider cannot be found. It may not be properly installed.");
-      return false;
+    if (!SameText(provider, "Microsoft.Jet.OLEDB.4.0")) {
+      return Fail(ado_error::kProviderNotFound, kConnectionSource,
+                  provider.empty() ? "No provider is named in the connection string."
+                                   : "Provider cannot be found. It may not be properly installed.");
     }
 
     // Extended Properties: "text" first, then HDR= and FMT= in any order.
     const std::vector<std::string_view> options = SplitOutsideQuotes(extended, ';');
     if (!SameText(Trim(options.front()), "text")) {
-      SetError(ado_error::kFailed, kJetSource, "Could not find installable ISAM.");
-      return false;
+      return Fail(ado_error::kFailed, kJetSource, "Could not find installable ISAM.");
     }
-    bool header = true;
-    char delimiter = ',';
+    headerLine_ = true;
+    delimiter_ = ',';
     for (std::size_t i = 1; i < options.size(); ++i) {
-      const std::string_view o = Trim(options[i]);
-      const std::size_t eq = o.find('=');
-      if (eq == std::string_view::npos) continue;
-      const std::string_view key = Trim(o.substr(0, eq));
-      const std::string_view value = Unquote(o.substr(eq + 1));
-      if (SameText(key, "HDR")) {
-        header = SameText(value, "Yes") || SameText(value, "True");
-      } else if (SameText(key, "FMT")) {
-        if (const std::optional<char> d = DelimiterOf(value)) delimiter = *d;
-      }
+      if (!KeyValue(options[i], &key, &value)) continue;
+      if (SameText(key, "HDR")) headerLine_ = SameText(value, "Yes") || SameText(value, "True");
+      if (SameText(key, "FMT")) delimiter_ = DelimiterOf(value).value_or(delimiter_);
     }
 
-    // The folder: "C:\..." lies in the folder standing for the system drive.
-    std::filesystem::path folder;
-    bool valid = haveDataSource && !dataSource.empty();
-    if (valid && dataSource.size() >= 2 && dataSource[1] == ':' &&
-        std::isalpha(static_cast<unsigned char>(dataSource[0]))) {
-      valid = Lower(dataSource[0]) == 'c';
-      folder = places_.SystemDriveDir().empty() ? std::filesystem::path(".") : places_.SystemDriveDir();
-      std::string rest(dataSource.substr(2));
-      std::replace(rest.begin(), rest.end(), '\\', '/');
-      for (const auto& piece : std::filesystem::path(rest).relative_path()) {
-        if (piece == "..") valid = false;
-        if (!piece.empty()) folder /= piece;
-      }
-    } else if (valid) {
-      const std::filesystem::path given{std::string(dataSource)};
-      folder = given.is_absolute() || places_.WorkDir().empty() ? given : places_.WorkDir() / given;
-    }
+    // The folder: the root of drive C:, which the system drive's folder stands for.
+    dataFolder_ = places_.SystemDriveDir().empty() ? "." : places_.SystemDriveDir();
+    const bool valid = dataSource.size() >= 2 && Lower(dataSource[0]) == 'c' && dataSource[1] == ':' &&
+                       dataSource.find_first_not_of("\\/", 2) == std::string_view::npos;
     std::error_code ec;
-    if (!valid || !std::filesystem::is_directory(folder, ec)) {
-      std::string description = "'";
-      description.append(dataSource).append(
-          "' is not a valid path.  Make sure that the path name is spelled correctly and that you are "
-          "connected to the server on which the file resides.");
-      SetError(ado_error::kFailed, kJetSource, description);
-      return false;
+    if (!valid || !std::filesystem::is_directory(dataFolder_, ec)) {
+      return Fail(ado_error::kFailed, kJetSource,
+                  "'" + std::string(dataSource) + "' is not a valid path.  Make sure that the path name is spelled "
+                  "correctly and that you are connected to the server on which the file resides.");
     }
-    dataFolder_ = std::move(folder);
-    headerLine_ = header;
-    delimiter_ = delimiter;
     open_ = true;
     return true;
   } catch (const std::exception& e) {
-    SetError(ado_error::kFailed, kJetSource, e.what());
-    return false;
+    return Fail(ado_error::kFailed, kJetSource, e.what());
   }
 }
 
 // ---------------------------------------------------------------- recordset
 
 struct CADORecordset::Cursor {
-  struct Selected {
-    std::string name;
-    std::size_t index;  // column number - 1
-    FieldType type;
-  };
-  struct Field {
-    const char* text = nullptr;
-    std::size_t size = 0;  // 0: empty or missing
-  };
-
-  std::FILE* file = nullptr;
-  std::vector<char> buffer;
+  int fd = -1;
+  std::vector<char> buffer = std::vector<char>(1 << 20);  // grows for a line longer than itself
   std::size_t begin = 0;  // unread bytes are buffer[begin, end)
   std::size_t end = 0;
-  bool fileEnded = false;
+  bool ended = false;     // the file has no more bytes
   bool readFailed = false;
   char delimiter = ',';
-  std::vector<Selected> selected;
-  std::size_t whereIndex = 0;
-  bool hasWhere = false;
+  std::vector<std::pair<std::string, std::size_t>> selected;  // field name as queried, column number - 1
+  std::size_t needed = 0;                                      // columns split per row
+  std::optional<std::size_t> whereColumn;
   std::string whereValue;
-  std::vector<Field> fields;  // the current row, columns 1 to fields.size()
+  std::vector<std::string_view> fields;  // the current row's first fields: [0, count)
+  std::size_t count = 0;
   bool hasRow = false;
 
   ~Cursor() {
-    if (file != nullptr) std::fclose(file);
+    if (fd >= 0) ::close(fd);
   }
 
-  // The next line without its line end, in the buffer; false at the end of
-  // the file.
-  bool ReadLine(char** line, std::size_t* size) {
-    std::size_t scanned = begin;
-    while (true) {
-      if (char* nl = static_cast<char*>(std::memchr(buffer.data() + scanned, '\n', end - scanned))) {
-        *line = buffer.data() + begin;
-        *size = static_cast<std::size_t>(nl - *line);
-        begin = static_cast<std::size_t>(nl - buffer.data()) + 1;
-        break;
-      }
-      if (fileEnded) {
-        if (begin == end) return false;
-        *line = buffer.data() + begin;  // a last line without a line end
-        *size = end - begin;
-        begin = end;
-        break;
-      }
-      // Keep the partial line, make room (a line longer than the buffer
-      // doubles it) and read on.
-      scanned = end - begin;
-      if (begin > 0) {
-        std::memmove(buffer.data(), buffer.data() + begin, end - begin);
-        end -= begin;
-        begin = 0;
-      }
-      if (end == buffer.size()) buffer.resize(buffer.size() * 2);
-      const std::size_t got = std::fread(buffer.data() + end, 1, buffer.size() - end, file);
-      end += got;
-      if (got == 0) {
-        fileEnded = true;
-        readFailed = std::ferror(file) != 0;
-      }
+  std::string_view Field(std::size_t column) const { return column < count ? fields[column] : ""; }
+
+  // Splits the next line, without its line end, into at most limit fields;
+  // false at the end of the file.
+  bool ReadLine(std::size_t limit) {
+    std::size_t nl;
+    while ((nl = std::string_view(buffer.data(), end).find('\n', begin)) == std::string_view::npos && !ended) {
+      // Keep the partial line at the start, make room and read on.
+      std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+      end -= begin;
+      begin = 0;
+      if (end == buffer.size()) buffer.resize(2 * buffer.size());
+      const ssize_t got = ::read(fd, buffer.data() + end, buffer.size() - end);
+      ended = got <= 0;
+      readFailed = got < 0;
+      end += ended ? 0 : static_cast<std::size_t>(got);
     }
-    if (*size > 0 && (*line)[*size - 1] == '\r') --*size;
+    if (begin == end) return false;
+    char* const line = buffer.data() + begin;
+    std::size_t length = std::min(nl, end) - begin;
+    begin += length + (nl != std::string_view::npos);
+    if (length > 0 && line[length - 1] == '\r') --length;
+    count = SplitFields(line, line + length, delimiter, fields.data(), length == 0 ? 0 : limit);
     return true;
-  }
-
-  // Splits the first fields.size() fields of line; a field in double quotes
-  // loses them ("" stands for one quote), in place.
-  void Split(char* line, std::size_t size) {
-    char* p = line;
-    char* const stop = line + size;
-    bool more = true;
-    for (Field& f : fields) {
-      if (!more) {
-        f = Field{};
-        continue;
-      }
-      if (p < stop && *p == '"') {
-        char* w = p;
-        const char* r = p + 1;
-        while (r < stop) {
-          if (*r == '"') {
-            if (r + 1 < stop && r[1] == '"') {
-              *w++ = '"';
-              r += 2;
-              continue;
-            }
-            ++r;
-            break;
-          }
-          *w++ = *r++;
-        }
-        f = Field{p, static_cast<std::size_t>(w - p)};
-        const char* d = static_cast<const char*>(std::memchr(r, delimiter, static_cast<std::size_t>(stop - r)));
-        more = d != nullptr;
-        p = more ? const_cast<char*>(d) + 1 : stop;
-        continue;
-      }
-      char* d = static_cast<char*>(std::memchr(p, delimiter, static_cast<std::size_t>(stop - p)));
-      f = Field{p, static_cast<std::size_t>((d != nullptr ? d : stop) - p)};
-      more = d != nullptr;
-      p = more ? d + 1 : stop;
-    }
-  }
-
-  bool Matches() const {
-    if (!hasWhere) return true;
-    const Field& f = fields[whereIndex];
-    return f.size != 0 && SameText(std::string_view(f.text, f.size), whereValue);
   }
 
   // Moves to the next row that passes the where clause; blank lines are no rows.
   void Advance() {
-    hasRow = false;
-    char* line;
-    std::size_t size;
-    while (ReadLine(&line, &size)) {
-      if (size == 0) continue;
-      Split(line, size);
-      if (Matches()) {
-        hasRow = true;
-        return;
-      }
-    }
+    do {
+      hasRow = ReadLine(needed);
+    } while (hasRow && (count == 0 || (whereColumn && (Field(*whereColumn).empty() ||
+                                                            !SameText(Field(*whereColumn), whereValue)))));
   }
 };
 
 CADORecordset::CADORecordset(CADODatabase& database) : database_(database) {}
 CADORecordset::~CADORecordset() { Close(); }
 
-void CADORecordset::SetError(std::uint32_t code, std::string_view source, std::string_view description) {
+bool CADORecordset::Fail(std::uint32_t code, std::string_view source, std::string_view description) {
   lastErrorCode_ = code;
   lastErrorText_ = ErrorBlock("Query = ", query_, "CADORecordset", code, source, description);
+  return false;
 }
 
-bool CADORecordset::IsOpen() const { return cursor_ != nullptr; }
 bool CADORecordset::AtEnd() const { return cursor_ == nullptr || !cursor_->hasRow; }
 void CADORecordset::Close() { cursor_.reset(); }
-
-std::vector<std::string> CADORecordset::FieldNames() const {
-  std::vector<std::string> names;
-  if (cursor_ != nullptr) {
-    for (const Cursor::Selected& s : cursor_->selected) names.push_back(s.name);
-  }
-  return names;
-}
 
 bool CADORecordset::Open(std::string_view source, int option) {
   try {
     Close();
     while (!source.empty() && IsSpace(source.front())) source.remove_prefix(1);
     query_ = std::string(source);
-
-    ParsedQuery q;
-    if (option == openUnknown || option == openQuery) {
-      std::string why;
-      std::optional<ParsedQuery> parsed = QueryParser(query_).Parse(&why);
-      if (!parsed) {
-        SetError(ado_error::kSyntax, kJetSource,
-                 "Syntax error in query: " + why +
-                     ". This provider reads \"Select <fields> from [<file>] where <field> = '<text>';\".");
-        return false;
-      }
-      q = std::move(*parsed);
-    } else if (option == openTable) {
-      q.all = true;
-      q.table = std::string(Trim(query_));
-      if (q.table.size() >= 2 && q.table.front() == '[' && q.table.back() == ']') {
-        q.table = q.table.substr(1, q.table.size() - 2);
-      }
-    } else {
-      SetError(ado_error::kBadArguments, kRecordsetSource,
-               "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.");
-      return false;
+    if (option != openUnknown && option != openQuery) {
+      return Fail(ado_error::kBadArguments, kRecordsetSource,
+                  "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.");
     }
-
+    const std::optional<ParsedQuery> q = ParseQuery(query_);
+    if (!q) {
+      return Fail(ado_error::kSyntax, kJetSource,
+                  "Syntax error in query. This provider reads \"Select <fields> from [<file>] where <field> = "
+                  "'<text>';\".");
+    }
     if (!database_.IsConnected()) {
-      SetError(ado_error::kConnectionClosed, kRecordsetSource,
-               "The connection cannot be used to perform this operation. It is either closed or invalid in this "
-               "context.");
-      return false;
+      return Fail(ado_error::kConnectionClosed, kRecordsetSource,
+                  "The connection cannot be used to perform this operation. It is either closed or invalid in this "
+                  "context.");
     }
 
     // The file: a plain name in the connection's folder.
-    std::filesystem::path path;
-    if (q.table.find_first_of("/\\") == std::string::npos && q.table != "." && q.table != "..") {
-      path = FindInFolder(database_.DataFolder(), q.table);
-    }
+    const std::filesystem::path path = database_.dataFolder_ / q->table;
+    std::error_code ec;
     auto cursor = std::make_unique<Cursor>();
-    if (!path.empty()) cursor->file = std::fopen(path.c_str(), "rb");
-    if (cursor->file == nullptr) {
-      SetError(ado_error::kObjectNotFound, kJetSource,
-               "The Microsoft Jet database engine could not find the object '" + q.table +
-                   "'.  Make sure the object exists and that you spell its name and the path name correctly.");
-      return false;
+    if (q->table.find_first_of("/\\") == std::string::npos && std::filesystem::is_regular_file(path, ec)) {
+      cursor->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    cursor->buffer.resize(kReadChunk);
-
-    const FileSchema schema = ReadSchema(database_.DataFolder(), q.table);
-    const bool header = schema.headerLine.value_or(database_.HeaderLine());
-    cursor->delimiter = schema.delimiter.value_or(database_.Delimiter());
-
-    std::vector<Column> columns = schema.columns;
-    char* line = nullptr;
-    std::size_t size = 0;
-    if (header && cursor->ReadLine(&line, &size) && columns.empty()) {
-      for (std::string& name : SplitAll(std::string_view(line, size), cursor->delimiter)) {
-        columns.push_back(Column{std::move(name), FieldType::kText});
-      }
-    }
-    if (!header && columns.empty() && cursor->ReadLine(&line, &size)) {
-      // Neither a schema nor a header names the columns: F1, F2, ... as many
-      // as the first line has. Then back to the start for the rows.
-      columns.resize(SplitAll(std::string_view(line, size), cursor->delimiter).size());
-      std::rewind(cursor->file);
-      cursor->begin = cursor->end = 0;
-      cursor->fileEnded = false;
-    }
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (columns[i].name.empty()) columns[i].name = "F" + std::to_string(i + 1);
+    if (cursor->fd < 0) {
+      return Fail(ado_error::kObjectNotFound, kJetSource,
+                  "The Microsoft Jet database engine could not find the object '" + q->table +
+                      "'.  Make sure the object exists and that you spell its name and the path name correctly.");
     }
 
-    const auto find = [&](std::string_view name) -> std::optional<std::size_t> {
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (SameText(columns[i].name, name)) return i;
+    bool header = database_.headerLine_;
+    std::vector<std::string> names;
+    cursor->delimiter = database_.delimiter_;
+    ReadSchema(database_.dataFolder_, q->table, header, cursor->delimiter, names);
+    if (header) cursor->ReadLine(0);
+
+    // The selected fields, then the where clause's field, by the file's column names.
+    std::vector<std::string> wanted = q->fields;
+    if (!q->whereField.empty()) wanted.push_back(q->whereField);
+    for (const std::string& name : wanted) {
+      const auto at = std::find_if(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); });
+      if (at == names.end()) return Fail(ado_error::kNoValue, kJetSource, kNoValueText);
+      const auto column = static_cast<std::size_t>(at - names.begin());
+      cursor->needed = std::max(cursor->needed, column + 1);
+      if (cursor->selected.size() < q->fields.size()) {
+        cursor->selected.emplace_back(name, column);
+      } else {
+        cursor->whereColumn = column;
       }
-      return std::nullopt;
-    };
-    std::size_t needed = 0;
-    if (q.all) {
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        cursor->selected.push_back(Cursor::Selected{columns[i].name, i, columns[i].type});
-      }
-      needed = columns.size();
     }
-    for (const std::string& name : q.fields) {
-      const std::optional<std::size_t> i = find(name);
-      if (!i) {
-        SetError(ado_error::kNoValue, kJetSource, "No value given for one or more required parameters.");
-        return false;
-      }
-      cursor->selected.push_back(Cursor::Selected{name, *i, columns[*i].type});
-      needed = std::max(needed, *i + 1);
-    }
-    if (!q.whereField.empty()) {
-      const std::optional<std::size_t> i = find(q.whereField);
-      if (!i) {
-        SetError(ado_error::kNoValue, kJetSource, "No value given for one or more required parameters.");
-        return false;
-      }
-      cursor->hasWhere = true;
-      cursor->whereIndex = *i;
-      cursor->whereValue = q.whereValue;
-      needed = std::max(needed, *i + 1);
-    }
-    cursor->fields.resize(needed);
+    cursor->whereValue = q->whereValue;
+    cursor->fields.resize(cursor->needed);
     cursor->Advance();
-    if (cursor->readFailed) {
-      SetError(ado_error::kFailed, kJetSource, "Unexpected error from external database driver.");
-      return false;
-    }
+    if (cursor->readFailed) return Fail(ado_error::kFailed, kJetSource, kReadFailedText);
     cursor_ = std::move(cursor);
     return true;
   } catch (const std::exception& e) {
-    Close();
-    SetError(ado_error::kFailed, kJetSource, e.what());
-    return false;
+    return Fail(ado_error::kFailed, kJetSource, e.what());
   }
 }
 
 void CADORecordset::NextRow() {
   if (cursor_ == nullptr) {
-    SetError(ado_error::kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
-    return;
+    Fail(ado_error::kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+  } else if (!cursor_->hasRow) {
+    Fail(ado_error::kNoCurrentRecord, kRecordsetSource, kNoCurrentRecordText);
+  } else {
+    cursor_->Advance();
+    if (cursor_->readFailed) Fail(ado_error::kFailed, kJetSource, kReadFailedText);
   }
-  if (!cursor_->hasRow) {
-    SetError(ado_error::kNoCurrentRecord, kRecordsetSource,
-             "Either BOF or EOF is true, or the current record has been deleted. Requested operation requires a "
-             "current record.");
-    return;
-  }
-  cursor_->Advance();
-  if (cursor_->readFailed) SetError(ado_error::kFailed, kJetSource, "Unexpected error from external database driver.");
 }
 
-bool CADORecordset::ReadFieldText(std::string_view field, std::string& out, std::string_view dateFormat) {
-  if (cursor_ == nullptr || !cursor_->hasRow) {
-    SetError(ado_error::kNoCurrentRecord, kRecordsetSource,
-             "Either BOF or EOF is true, or the current record has been deleted. Requested operation requires a "
-             "current record.");
-    return false;
-  }
-  // Callers mostly spell the name as the query did: try that first.
-  const Cursor::Selected* column = nullptr;
-  for (const Cursor::Selected& s : cursor_->selected) {
-    if (s.name == field) {
-      column = &s;
-      break;
-    }
-  }
-  for (std::size_t i = 0; column == nullptr && i < cursor_->selected.size(); ++i) {
-    if (SameText(cursor_->selected[i].name, field)) column = &cursor_->selected[i];
-  }
-  if (column == nullptr) {
-    SetError(ado_error::kItemNotFound, kRecordsetSource,
-             "Item cannot be found in the collection corresponding to the requested name or ordinal.");
-    return false;
-  }
-  const Cursor::Field& f = cursor_->fields[column->index];
-  const std::string_view text(f.text, f.size);
-  out.clear();
-  if (text.empty()) return true;
-  switch (column->type) {
-    case FieldType::kText:
-      out.assign(text);
-      return true;
-    case FieldType::kInteger: {
-      const std::string_view t = Trim(text);
-      long long v = 0;
-      const auto [p, ec] = std::from_chars(t.data() + (!t.empty() && t.front() == '+'), t.data() + t.size(), v);
-      if (ec == std::errc() && p == t.data() + t.size()) out = std::to_string(v);
-      return true;  // a value that is no number reads as null, as the engine gives it
-    }
-    case FieldType::kFloat: {
-      char copy[64];
-      const std::string_view t = Trim(text);
-      if (t.size() >= sizeof copy) return true;
-      std::memcpy(copy, t.data(), t.size());
-      copy[t.size()] = '\0';
-      char* endp = nullptr;
-      const double v = std::strtod(copy, &endp);
-      if (endp == copy + t.size()) {
-        char number[64];
-        out.assign(number, std::to_chars(number, number + sizeof number, v).ptr);
+bool CADORecordset::ReadFieldText(std::string_view field, std::string& out, std::string_view /*dateFormat*/) {
+  if (AtEnd()) return Fail(ado_error::kNoCurrentRecord, kRecordsetSource, kNoCurrentRecordText);
+  for (int pass = 0; pass < 2; ++pass) {  // callers mostly spell a name as they queried it: that match first
+    for (const auto& [name, column] : cursor_->selected) {
+      if (pass == 0 ? name == field : SameText(name, field)) {
+        out.assign(cursor_->Field(column));
+        return true;
       }
-      return true;
-    }
-    case FieldType::kDate: {
-      char copy[64];
-      const std::string_view t = Trim(text);
-      if (t.size() >= sizeof copy) return true;
-      std::memcpy(copy, t.data(), t.size());
-      copy[t.size()] = '\0';
-      std::tm tm{};
-      const char* endp = strptime(copy, "%Y-%m-%d %H:%M:%S", &tm);
-      if (endp == nullptr || *endp != '\0') {
-        tm = std::tm{};
-        endp = strptime(copy, "%Y-%m-%d", &tm);
-      }
-      if (endp == nullptr || *endp != '\0') return true;
-      const std::string format(dateFormat.empty() ? std::string_view("%Y-%m-%d %H:%M:%S") : dateFormat);
-      char formatted[256];
-      const std::size_t n = std::strftime(formatted, sizeof formatted, format.c_str(), &tm);
-      out.assign(formatted, n);
-      return true;
     }
   }
-  return true;
+  return Fail(ado_error::kItemNotFound, kRecordsetSource,
+              "Item cannot be found in the collection corresponding to the requested name or ordinal.");
 }
 
 }  // namespace fh

@@ -12,6 +12,7 @@ namespace fh {
 namespace {
 
 constexpr int kSchemaColumns = 80;
+constexpr std::size_t kExpirySize = 16;  // "%02d%.3s%04d" and its NUL, with room to spare
 constexpr char kConnectionFailed[] = "DBSQLContract Not Found! Failed";
 constexpr char kMonths[12][4] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                  "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
@@ -116,6 +117,9 @@ class ExpiryFormatter {
     return std::string_view(slot.text, slot.size);
   }
 
+  // An expiry the local calendar cannot place, or one outside the years 0 to
+  // 9999 that four digits hold, has the text "00JAN0000": day 0, the month
+  // that stands for any month out of range, year 0.
   static std::size_t Compute(std::time_t base, std::int64_t seconds, char* out) {
     std::tm tm{};
     bool known = false;
@@ -124,11 +128,12 @@ class ExpiryFormatter {
       const std::time_t t = static_cast<std::time_t>(base + seconds);
       known = localtime_r(&t, &tm) != nullptr;
     }
-    if (!known) tm = std::tm{};  // an expiry no calendar holds: "00JAN0000"
-    const int month = tm.tm_mon + 1;
+    const std::int64_t year = static_cast<std::int64_t>(tm.tm_year) + 1900;  // tm_year may be near INT_MAX
+    const bool fits = known && year >= 0 && year <= 9999;
+    const int month = fits ? tm.tm_mon + 1 : 0;
     const char* name = month >= 1 && month <= 12 ? kMonths[month - 1] : kMonths[0];
-    const int year = known ? tm.tm_year + 1900 : 0;
-    const int n = std::snprintf(out, kExpirySize, "%02d%.3s%04d", known ? tm.tm_mday : 0, name, year);
+    const int n = std::snprintf(out, kExpirySize, "%02d%.3s%04d", fits ? tm.tm_mday : 0, name,
+                                fits ? static_cast<int>(year) : 0);
     return static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(kExpirySize) - 1));
   }
 
@@ -145,14 +150,6 @@ class ExpiryFormatter {
 };
 
 }  // namespace
-
-std::size_t FormatExpiry(char* out, std::int64_t secondsSince1980) {
-  ExpiryFormatter formatter;
-  const std::string_view text = formatter.Format(secondsSince1980);
-  std::memcpy(out, text.data(), text.size());
-  out[text.size()] = '\0';
-  return text.size();
-}
 
 int LoadSecurityMaster(const FilePlaces& places, LogList& log, MessageBoxes& messageBoxes, CADODatabase& database,
                        InstrumentMap& map) {

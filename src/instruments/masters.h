@@ -6,16 +6,16 @@
 // stands for "C:\"), checks that its master opens, queries it and enters every
 // equity (series EQ) or future (option type XX) under two keys: its key by name
 // and "%d,%s" of the segment (1 securities, 2 contracts) and the token text as
-// the file has it. Failures go to the log list and to message boxes.
+// the file has it. A future's expiry (seconds since 1 January 1980, 00:00 local
+// time) enters its name as "%02d%.3s%04d" (day, "JAN".."DEC", year), or as
+// "00JAN0000" when it falls outside the years 0 to 9999. Failures go to the log
+// list and to message boxes.
 //
 // Results: 0 when Schema.ini cannot be written or the master cannot be opened;
 // 1 otherwise, also when the database connection fails (nothing is loaded then).
 //
 // Thread safety: run on the dialog thread before any receiver starts.
 #pragma once
-
-#include <cstddef>
-#include <cstdint>
 
 #include "feedstate/feed_context.h"
 #include "feedstate/file_places.h"
@@ -45,11 +45,5 @@ inline int LoadSecurityMaster(FeedContext& context, CADODatabase& database, Inst
 inline int LoadContractMaster(FeedContext& context, CADODatabase& database, InstrumentMap& map) {
   return LoadContractMaster(context.places, context.log, context.messageBoxes, database, map);
 }
-
-// The expiry text "%02d%.3s%04d" (day, "JAN".."DEC", year) of an expiry given
-// as seconds since 1 January 1980, 00:00 local time, e.g. "26APR2018". out
-// needs kExpirySize bytes; returns the length.
-inline constexpr std::size_t kExpirySize = 32;
-std::size_t FormatExpiry(char* out, std::int64_t secondsSince1980);
 
 }  // namespace fh
