@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 #include "nse/derivative_decoder.h"
 
 namespace fh::nse {

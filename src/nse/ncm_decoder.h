@@ -16,7 +16,7 @@
 #include "distribution/bridge_output.h"
 #include "feedstate/feed_context.h"
 #include "instruments/instrument_map.h"
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 #include "nse/decoder_support.h"
 #include "nse/record_cache.h"
 

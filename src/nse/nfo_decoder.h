@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 #include "nse/derivative_decoder.h"
 
 namespace fh::nse {

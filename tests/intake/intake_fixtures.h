@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "feedstate/feed_context.h"
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 #include "nse/bcast_header.h"
 #include "nse/byteorder.h"
 
