@@ -21,7 +21,10 @@ namespace fh {
 
 struct FeedContext;
 class BridgeOutput;
+namespace bse {
 class BseDecoder;
+}  // namespace bse
+using bse::BseDecoder;
 class ProgramExit;
 
 inline constexpr char kBseDefaultAddress[] = "127.0.0.1";

@@ -84,7 +84,7 @@ TEST(BseToBridge, ABridgeReceivesTheThreeBlocksOfADatagramInOrder) {
   feed.options.sendTcp = 1;
   BridgeTransport transport(feed.context);
   TcpBridgeServer server(feed.context, feed.instruments, transport);
-  BseDecoder decoder(feed.context, feed.instruments, transport);
+  bse::BseDecoder decoder(feed.context, feed.instruments, transport);
   ASSERT_TRUE(server.Start());
   ASSERT_TRUE(server.WaitUntilListening(5000ms));
 

@@ -133,10 +133,10 @@ TEST_F(BseDecoderTest, UnhandledTypeIsLoggedOnceAndItsSubstringsNever) {
 
 TEST_F(BseDecoderTest, UnhandledListStopsGrowingWhenFull) {
   // Seven-digit types never occur inside one another: each takes 8 characters.
-  const int fit = static_cast<int>((BseDecoder::kUnhandledTypesLimit - 4) / 8);
+  const int fit = static_cast<int>((bse::BseDecoder::kUnhandledTypesLimit - 4) / 8);
   for (int i = 0; i < fit + 40; ++i) feed.Decode(BseBlock(1000000 + i).Head(4).Build());
   EXPECT_EQ(feed.LinesContaining("Unhandedled").size(), static_cast<std::size_t>(fit));
-  EXPECT_LE(feed.decoder.UnhandledBseTypes().size(), BseDecoder::kUnhandledTypesLimit);
+  EXPECT_LE(feed.decoder.UnhandledBseTypes().size(), bse::BseDecoder::kUnhandledTypesLimit);
   EXPECT_EQ(feed.decoder.UnhandledBseTypes().size(), 4u + 8u * static_cast<std::size_t>(fit));
   feed.Decode(BseBlock(1000000 + fit + 1).Head(4).Build());
   EXPECT_EQ(feed.LinesContaining("Unhandedled").size(), static_cast<std::size_t>(fit));

@@ -224,7 +224,7 @@ struct TestFeed {
   FeedContext context{options, log, grid, files, places, ports, boxes, exit};
   InstrumentMap instruments;
   RecordingOutput output;
-  BseDecoder decoder{context, instruments, output};
+  bse::BseDecoder decoder{context, instruments, output};
 
   // Decodes one block from an exactly sized heap copy, so a read past its end
   // is caught by the address sanitizer.

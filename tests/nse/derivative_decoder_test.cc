@@ -162,7 +162,7 @@ TEST_F(FuturesAndOptions, UnhandledCodeIsReportedOnceToTheLogAndTheCounterFile) 
   EXPECT_EQ(feed.log.Lines(), Strings{line});
   EXPECT_EQ(fh::testing::ReadFile(feed.dir.File("BPACK_Counter_NFO.TXT")), line);
   EXPECT_TRUE(feed.out.events.empty());
-  EXPECT_STREQ(decoder.ReportedCodesText(), "NFO,7212,");
+  EXPECT_EQ(decoder.ReportedCodesText(), "NFO,7212,");
   for (int code : {1836, 6581, 7209, 7213, 7214}) Decode(MessageBuilder(code, 40), 40);
   EXPECT_EQ(feed.log.Size(), 6u);
 }
