@@ -23,6 +23,9 @@ class DerivativeDecoder : public DecoderCore {
  public:
   static constexpr int kWatchedToken = 38665;
   static constexpr int kCopySize = forwarded::kBufferSize;
+  // Room for some 196,000 contracts in the cache before tokens go through
+  // the table each time.
+  static constexpr int kContractCacheSlotsLog2 = 18;
 
  protected:
   DerivativeDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out, const Setup& setup);

@@ -22,14 +22,10 @@ constexpr Routes<Ncd, 26> Ncd::kRoutes{std::array<Route<Ncd>, 26>{{
     {9010, 9011, 9011}, {9011, 9011, 9011},
 }}};
 
-namespace {
-constexpr int kCacheSlotsLog2 = 18;
-}  // namespace
-
 NcdDecoder::NcdDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out)
     : DerivativeDecoder(context, instruments, out,
                         Setup{kSegment, kSegmentCodeCd, kDivisorCd, false, CounterGrid::kFoColumn, kWatchedToken,
-                              kCacheSlotsLog2, nullptr}) {}
+                              kContractCacheSlotsLog2, nullptr}) {}
 
 std::uint32_t NcdDecoder::Count(int code) const { return CountOf(kRoutes, code); }
 
@@ -43,13 +39,5 @@ void NcdDecoder::Decode(std::uint8_t* message, int length) {
   }
   Finish();
 }
-
-namespace {
-void DecodeNcd(void* decoder, std::uint8_t* message, int length) {
-  static_cast<NcdDecoder*>(decoder)->Decode(message, length);
-}
-}  // namespace
-
-DecoderEntry MakeDecoderEntry(NcdDecoder& decoder) { return DecoderEntry{&DecodeNcd, &decoder}; }
 
 }  // namespace fh::nse

@@ -34,7 +34,4 @@ class NcdDecoder final : public DerivativeDecoder {
   static const Routes<NcdDecoder, 26> kRoutes;
 };
 
-// The entry the CD framing calls.
-DecoderEntry MakeDecoderEntry(NcdDecoder& decoder);
-
 }  // namespace fh::nse

@@ -23,16 +23,12 @@ constexpr Routes<Ncm, 28> Ncm::kRoutes{std::array<Route<Ncm>, 28>{{
     {7210}, {7211}, {7214}, {7215}, {7216}, {7306}, {7320}, {9010}, {9011},
 }}};
 
-namespace {
-// Capital-market tokens are 16-bit: at most 65,536 of them.
-constexpr int kCacheSlotsLog2 = 17;
-}  // namespace
-
 NcmDecoder::NcmDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out,
                        IndustryIndexCounters& industryIndex)
     : DecoderCore(context, instruments, out,
-                  Setup{kSegment, kSegmentCodeCm, kDivisorCm, true, CounterGrid::kCashColumn, kWatchedToken,
-                        kCacheSlotsLog2, &industryIndex.cm}) {}
+                  // Capital-market tokens are 16-bit: at most 65,536 of them in the cache.
+                  Setup{kSegment, kSegmentCodeCm, kDivisorCm, true, CounterGrid::kCashColumn, kWatchedToken, 17,
+                        &industryIndex.cm}) {}
 
 std::uint32_t NcmDecoder::Count(int code) const { return CountOf(kRoutes, code); }
 
@@ -59,13 +55,5 @@ void NcmDecoder::Unhandled(int code) {
   // "Unhandedled" is the text other programs parse: kept as it is.
   if (reported_.Add(code)) context_.log.LogFormat("FH : CM : Unhandedled TrxCode CM : %d\n", code);
 }
-
-namespace {
-void DecodeNcm(void* decoder, std::uint8_t* message, int length) {
-  static_cast<NcmDecoder*>(decoder)->Decode(message, length);
-}
-}  // namespace
-
-DecoderEntry MakeDecoderEntry(NcmDecoder& decoder) { return DecoderEntry{&DecodeNcm, &decoder}; }
 
 }  // namespace fh::nse

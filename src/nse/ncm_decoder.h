@@ -45,7 +45,4 @@ class NcmDecoder final : public DecoderCore {
   ReportedCodes<1023> reported_{"NCM,"};
 };
 
-// The entry the capital-market framing calls.
-DecoderEntry MakeDecoderEntry(NcmDecoder& decoder);
-
 }  // namespace fh::nse

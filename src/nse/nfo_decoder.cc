@@ -26,16 +26,11 @@ constexpr Routes<Nfo, 29> Nfo::kRoutes{std::array<Route<Nfo>, 29>{{
     {9010, 9011, 9011}, {9011, 9011, 9011},
 }}};
 
-namespace {
-// Room for some 196,000 contracts before tokens go through the table each time.
-constexpr int kCacheSlotsLog2 = 18;
-}  // namespace
-
 NfoDecoder::NfoDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out,
                        IndustryIndexCounters& industryIndex)
     : DerivativeDecoder(context, instruments, out,
                         Setup{kSegment, kSegmentCodeFo, kDivisorFo, true, CounterGrid::kFoColumn, kWatchedToken,
-                              kCacheSlotsLog2, &industryIndex.fo}),
+                              kContractCacheSlotsLog2, &industryIndex.fo}),
       indexPath_(context.places.SystemDrive(kIndexFileName)) {}
 
 std::uint32_t NfoDecoder::Count(int code) const { return CountOf(kRoutes, code); }
@@ -64,13 +59,5 @@ void NfoDecoder::IndustryIndex(std::uint8_t* work, int length) {
   }
   BuildPacket(work, length, L::kPacketLength);
 }
-
-namespace {
-void DecodeNfo(void* decoder, std::uint8_t* message, int length) {
-  static_cast<NfoDecoder*>(decoder)->Decode(message, length);
-}
-}  // namespace
-
-DecoderEntry MakeDecoderEntry(NfoDecoder& decoder) { return DecoderEntry{&DecodeNfo, &decoder}; }
 
 }  // namespace fh::nse

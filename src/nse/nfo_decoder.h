@@ -46,7 +46,4 @@ class NfoDecoder final : public DerivativeDecoder {
   const std::string indexPath_;
 };
 
-// The entry the F&O framing calls.
-DecoderEntry MakeDecoderEntry(NfoDecoder& decoder);
-
 }  // namespace fh::nse
