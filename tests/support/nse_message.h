@@ -1,12 +1,112 @@
-// One builder per NSE layout, field by field from the layout names.
+// The one way tests build NSE broadcast messages: MessageBuilder lays down a
+// wire message (big-endian) field by field from the layout names, together
+// with the image the decoder should leave after converting (converted fields
+// in host order), and one builder per layout fills its records. MarkedBuffer
+// hands the bytes to a decoder in an exact-size heap block with a marker byte
+// behind it. Golden bytes do not come from here (they are typed from the
+// tables in tests/golden/); these builders are for behaviour and traffic.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "nse_test_support.h"
+#include "nse/bcast_header.h"
+#include "nse/byteorder.h"
+#include "nse/layouts.h"
 
-namespace fh::nse::testing {
+namespace fh::testing {
+
+using namespace fh::nse;
+
+// One wire message, built field by field. Wire() is what the framing hands
+// the decoder (BcastHeader fields the framing converts already in host order,
+// everything else big-endian); Host() is the same message after the decoder's
+// conversion of the fields set through the converted setters.
+class MessageBuilder {
+ public:
+  static constexpr int kSize = 1024;
+
+  explicit MessageBuilder(int transactionCode, int messageLength = 0) {
+    // The message address lies 2 bytes into BcastHeader; the two bytes before
+    // it are not part of what a decoder is handed.
+    SetHeader16(header::kTransactionCode, static_cast<std::int16_t>(transactionCode));
+    SetHeader16(header::kMessageLength, static_cast<std::int16_t>(messageLength));
+    SetHeader32(header::kLogTime, 0x01020304);
+    for (int i = 0; i < 2; ++i) Raw8(header::kAlphaChar + i, static_cast<std::uint8_t>('A' + i));
+    for (int i = 0; i < 8; ++i) {
+      Raw8(header::kReserved2 + i, static_cast<std::uint8_t>(0x10 + i));
+      Raw8(header::kTimeStamp1 + i, static_cast<std::uint8_t>(0x20 + i));
+      Raw8(header::kTimeStamp2 + i, static_cast<std::uint8_t>(0x30 + i));
+    }
+    Raw8(header::kReserved, 0xAB);
+    Raw8(header::kReserved + 1, 0xCD);
+  }
+
+  // Header fields the framing has converted: host order in both images.
+  void SetHeader16(int at, std::int16_t v) { Store16(wire_ + at, v); Store16(host_ + at, v); }
+  void SetHeader32(int at, std::int32_t v) { Store32(wire_ + at, v); Store32(host_ + at, v); }
+  void ErrorCode(int v) { SetHeader16(header::kErrorCode, static_cast<std::int16_t>(v)); }
+
+  // Fields the decoder converts: big-endian on the wire, host order after.
+  void C16(int at, std::int16_t v) { StoreBe16(wire_ + at, v); Store16(host_ + at, v); }
+  void C32(int at, std::int32_t v) { StoreBe32(wire_ + at, v); Store32(host_ + at, v); }
+  void CDouble(int at, double v) { StoreBeDouble(wire_ + at, v); std::memcpy(host_ + at, &v, 8); }
+  // Bytes the decoder leaves as they are.
+  void Raw8(int at, std::uint8_t v) { wire_[at] = v; host_[at] = v; }
+  void Text(int at, const std::string& text, int width) {
+    for (int i = 0; i < width; ++i) Raw8(at + i, i < static_cast<int>(text.size()) ? text[i] : ' ');
+  }
+  // Bytes set on the wire only (for malformed input).
+  void WireByte(int at, std::uint8_t v) { wire_[at] = v; }
+
+  void NoOfRecords(int n) { C16(records::kNoOfRecords, static_cast<std::int16_t>(n)); }
+  static int RecordAt(int i, int recordSize) { return records::kRecordsAt + i * recordSize; }
+
+  std::vector<std::uint8_t> Wire(int length) const { return std::vector<std::uint8_t>(wire_, wire_ + length); }
+  const std::uint8_t* HostBytes() const { return host_; }
+  std::uint8_t* WireBytes() { return wire_; }
+
+  // The ForwardedPacket a decoder should build from this message.
+  std::string ExpectedPacket(int segmentCode, int divisor, int packetLength) const {
+    std::uint8_t packet[forwarded::kBufferSize] = {};
+    const int n = BuildForwardedHeader(packet, host_, segmentCode, divisor,
+                                       packetLength - forwarded::kHeaderSize);
+    EXPECT_EQ(n, packetLength);
+    std::memcpy(packet + forwarded::kBodyAt, host_ + header::kBodyAt,
+                static_cast<std::size_t>(packetLength - forwarded::kHeaderSize));
+    return std::string(reinterpret_cast<const char*>(packet), packetLength);
+  }
+
+ private:
+  std::uint8_t wire_[kSize] = {};
+  std::uint8_t host_[kSize] = {};
+};
+
+// A caller's buffer of exactly length bytes (on the heap, so AddressSanitizer
+// sees any read past it) followed by a marker byte that no decoder may touch.
+class MarkedBuffer {
+ public:
+  static constexpr std::uint8_t kMarker = 0xA5;
+
+  explicit MarkedBuffer(const std::vector<std::uint8_t>& bytes)
+      : length_(static_cast<int>(bytes.size())), bytes_(new std::uint8_t[bytes.size() + 1]) {
+    if (!bytes.empty()) std::memcpy(bytes_.get(), bytes.data(), bytes.size());
+    bytes_[bytes.size()] = kMarker;
+  }
+  std::uint8_t* data() { return bytes_.get(); }
+  int length() const { return length_; }
+  bool MarkerIntact() const { return bytes_[length_] == kMarker; }
+  std::vector<std::uint8_t> Content() const { return std::vector<std::uint8_t>(bytes_.get(), bytes_.get() + length_); }
+
+ private:
+  int length_;
+  std::unique_ptr<std::uint8_t[]> bytes_;
+};
 
 // Capital-market 7201: market 0 filled, markets 1 and 2 with their own values.
 struct CmWatch {
@@ -306,4 +406,4 @@ inline MessageBuilder ValueMessage(int code, int tokenAt, int valueAt, int token
   return m;
 }
 
-}  // namespace fh::nse::testing
+}  // namespace fh::testing
