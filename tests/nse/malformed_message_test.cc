@@ -25,7 +25,7 @@ class Malformed : public ::testing::Test {
 };
 
 TEST_F(Malformed, HugeRecordCountIsClampedToTheLayoutsCapacity) {
-  std::vector<CmTick> ticks;
+  std::vector<Tick> ticks;
   for (int i = 0; i < cm::ticker::kCapacity; ++i) ticks.push_back({100 + i, 1, 1000 + i});
   // The caller's buffer is longer than the layout: the capacity still rules.
   const std::vector<std::uint8_t> after = feed.Decode(1, CmTickerMessage(ticks, 32000), 600);
@@ -50,7 +50,7 @@ TEST_F(Malformed, NegativeRecordCountYieldsNoRecordsButIsStillForwarded) {
 }
 
 TEST_F(Malformed, AShortMessageYieldsTheRecordsThatFit) {
-  std::vector<CmTick> ticks;
+  std::vector<Tick> ticks;
   for (int i = 0; i < 5; ++i) ticks.push_back({200 + i, 1, 2000 + i});
   const MessageBuilder m = CmTickerMessage(ticks);
   // Three whole records and half of the fourth arrive.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -108,302 +109,207 @@ class MarkedBuffer {
   std::unique_ptr<std::uint8_t[]> bytes_;
 };
 
-// Capital-market 7201: market 0 filled, markets 1 and 2 with their own values.
-struct CmWatch {
-  int token;
-  int ltp;
-  int buyPrice = 0, sellPrice = 0, buyVolume = 0, sellVolume = 0, lastTradeTime = 0;
-};
-inline MessageBuilder CmMarketWatchMessage(const std::vector<CmWatch>& rows, int declared = -1) {
-  namespace L = cm::mw;
-  MessageBuilder m(L::kCode, L::kMessageLength);
+// Fills [base, base + size) for a layout: every converted field of kTable
+// with its own value (big-endian on the wire, host order after) and every
+// other byte past the header with a pattern the decoder must pass through.
+// The builders below then set the fields a test reads.
+template <const auto& kTable>
+void Fill(MessageBuilder& m, int base, int size, int seed = 0) {
+  for (int at = std::max(base, header::kBodyAt); at < base + size; ++at) {
+    m.Raw8(at, static_cast<std::uint8_t>(0x40 + (seed + at) % 61));
+  }
+  int v = seed;
+  for (const Field& f : kTable) {
+    if (f.width == 2) m.C16(base + f.offset, static_cast<std::int16_t>(v++));
+    if (f.width == 4) m.C32(base + f.offset, 1000 + v++);
+    if (f.width == 8) m.CDouble(base + f.offset, 0.5 + v++);
+  }
+}
+
+// A record-list message of code: NoOfRecords (declared, or the rows given)
+// and one record per row, each filled by Fill and then by put.
+template <const auto& kTable, class Row, class Put>
+MessageBuilder RecordList(int code, int messageLength, int recordSize, const std::vector<Row>& rows, int declared,
+                          Put put) {
+  MessageBuilder m(code, messageLength);
   m.NoOfRecords(declared >= 0 ? declared : static_cast<int>(rows.size()));
   for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    const CmWatch& w = rows[i];
-    m.C16(r + L::kToken, static_cast<std::int16_t>(w.token));
-    for (int k = 0; k < L::kMarkets; ++k) {
-      const int b = r + L::kMarketsAt + k * L::kMarketSize;
-      m.Raw8(b + L::kIndicator, 0x7F);
-      m.Raw8(b + L::kIndicator + 1, static_cast<std::uint8_t>(k));
-      m.C32(b + L::kBuyVolume, k == 0 ? w.buyVolume : 1000 + k);
-      m.C32(b + L::kBuyPrice, k == 0 ? w.buyPrice : 2000 + k);
-      m.C32(b + L::kSellVolume, k == 0 ? w.sellVolume : 3000 + k);
-      m.C32(b + L::kSellPrice, k == 0 ? w.sellPrice : 4000 + k);
-      m.C32(b + L::kLastTradedPrice, k == 0 ? w.ltp : 5000 + k);
-      m.C32(b + L::kLastTradeTime, k == 0 ? w.lastTradeTime : 6000 + k);
-    }
+    const int r = MessageBuilder::RecordAt(i, recordSize);
+    Fill<kTable>(m, r, recordSize, 7 * i);
+    put(m, r, rows[i]);
   }
   return m;
 }
 
-// Capital-market 7202.
-struct CmTick {
-  int token;
-  int marketType;
-  int fillPrice;
-  int fillVolume = 0;
-  int indexValue = 0;
+// 7201: market 0 of each record; markets 1 and 2 keep their filled values.
+struct Watch {
+  int token, ltp, buyPrice = 0, sellPrice = 0, buyVolume = 0, sellVolume = 0;
 };
-inline MessageBuilder CmTickerMessage(const std::vector<CmTick>& rows, int declared = -1) {
-  namespace L = cm::ticker;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(declared >= 0 ? declared : static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    m.C16(r + L::kToken, static_cast<std::int16_t>(rows[i].token));
-    m.C16(r + L::kMarketType, static_cast<std::int16_t>(rows[i].marketType));
-    m.C32(r + L::kFillPrice, rows[i].fillPrice);
-    m.C32(r + L::kFillVolume, rows[i].fillVolume);
-    m.C32(r + L::kMarketIndexValue, rows[i].indexValue);
-  }
-  return m;
+template <bool kWideToken>
+MessageBuilder MarketWatchMessage(const std::vector<Watch>& rows, int declared = -1) {
+  using namespace cm::mw;  // the market block
+  const int length = kWideToken ? fo::mw::kMessageLength : kMessageLength;
+  const int size = kWideToken ? fo::mw::kRecordSize : kRecordSize;
+  auto put = [](MessageBuilder& m, int r, const Watch& w) {
+    if (kWideToken) m.C32(r + fo::mw::kToken, w.token);
+    if (!kWideToken) m.C16(r + kToken, static_cast<std::int16_t>(w.token));
+    const int b = r + (kWideToken ? fo::mw::kMarketsAt : kMarketsAt);
+    m.C32(b + kBuyVolume, w.buyVolume);
+    m.C32(b + kBuyPrice, w.buyPrice);
+    m.C32(b + kSellVolume, w.sellVolume);
+    m.C32(b + kSellPrice, w.sellPrice);
+    m.C32(b + kLastTradedPrice, w.ltp);
+  };
+  if constexpr (kWideToken) return RecordList<fo::mw::kConverted>(kCode, length, size, rows, declared, put);
+  return RecordList<kConverted>(kCode, length, size, rows, declared, put);
+}
+inline MessageBuilder CmMarketWatchMessage(const std::vector<Watch>& rows) { return MarketWatchMessage<false>(rows); }
+inline MessageBuilder FoMarketWatchMessage(const std::vector<Watch>& rows) { return MarketWatchMessage<true>(rows); }
+
+// 7202.
+struct Tick {
+  int token, marketType, fillPrice, fillVolume = 0;
+};
+inline MessageBuilder CmTickerMessage(const std::vector<Tick>& rows, int declared = -1) {
+  using namespace cm::ticker;
+  return RecordList<kConverted>(kCode, kMessageLength, kRecordSize, rows, declared,
+                                [](MessageBuilder& m, int r, const Tick& t) {
+                                  m.C16(r + kToken, static_cast<std::int16_t>(t.token));
+                                  m.C16(r + kMarketType, static_cast<std::int16_t>(t.marketType));
+                                  m.C32(r + kFillPrice, t.fillPrice);
+                                  m.C32(r + kFillVolume, t.fillVolume);
+                                });
+}
+inline MessageBuilder FoTickerMessage(const std::vector<Tick>& rows) {
+  using namespace fo::ticker;
+  return RecordList<kConverted>(kCode, kMessageLength, kRecordSize, rows, -1,
+                                [](MessageBuilder& m, int r, const Tick& t) {
+                                  m.C32(r + kToken, t.token);
+                                  m.C16(r + kMarketType, static_cast<std::int16_t>(t.marketType));
+                                  m.C32(r + kFillPrice, t.fillPrice);
+                                  m.C32(r + kFillVolume, t.fillVolume);
+                                });
 }
 
-// Market by price record, either segment (L is cm::mbp or fo::mbp).
+// 7208: depth entries 100, 200, ... at prices one step further from the last
+// traded price each (best buy ltp - 1, best sell ltp + 1).
 struct Depth {
-  int token;
-  int ltp;
-  int tradingStatus = 2;
-  int bookType = 1;
-  int volume = 0, lastTradeQuantity = 0, lastTradeTime = 0;
+  int token, ltp, tradingStatus = 2, bookType = 1, volume = 0, lastTradeQuantity = 0, lastTradeTime = 0;
   double totalBuy = 0, totalSell = 0;
 };
 template <bool kWideToken>
-inline void PutDepthRecord(MessageBuilder& m, int r, const Depth& d) {
+MessageBuilder MarketByPriceMessage(const std::vector<Depth>& rows) {
+  using namespace cm::mbp;
+  auto put = [](MessageBuilder& m, int r, const Depth& d) {
+    if (kWideToken) m.C32(r + fo::mbp::kToken, d.token);
+    if (!kWideToken) m.C16(r + kToken, static_cast<std::int16_t>(d.token));
+    const int s = r + (kWideToken ? fo::mbp::kShift : 0);
+    m.C16(s + kBookType, static_cast<std::int16_t>(d.bookType));
+    m.C16(s + kTradingStatus, static_cast<std::int16_t>(d.tradingStatus));
+    m.C32(s + kVolumeTradedToday, d.volume);
+    m.C32(s + kLastTradedPrice, d.ltp);
+    m.C32(s + kLastTradeQuantity, d.lastTradeQuantity);
+    m.C32(s + kLastTradeTime, d.lastTradeTime);
+    for (int k = 0; k < kMbpInfoCount; ++k) {
+      m.C32(s + kMbpInfoAt + k * kMbpInfoSize + mbpinfo::kQuantity, 100 * (k + 1));
+      m.C32(s + kMbpInfoAt + k * kMbpInfoSize + mbpinfo::kPrice, d.ltp + (k < kMbpSellAt ? -k - 1 : k - 4));
+    }
+    m.CDouble(s + kTotalBuyQuantity, d.totalBuy);
+    m.CDouble(s + kTotalSellQuantity, d.totalSell);
+  };
   if constexpr (kWideToken) {
-    namespace L = fo::mbp;
-    m.C32(r + L::kToken, d.token);
-  } else {
-    m.C16(r + cm::mbp::kToken, static_cast<std::int16_t>(d.token));
+    return RecordList<fo::mbp::kConverted>(kCode, fo::mbp::kMessageLength, fo::mbp::kRecordSize, rows, -1, put);
   }
-  const int s = kWideToken ? fo::mbp::kShift : 0;
-  namespace C = cm::mbp;
-  m.C16(r + s + C::kBookType, static_cast<std::int16_t>(d.bookType));
-  m.C16(r + s + C::kTradingStatus, static_cast<std::int16_t>(d.tradingStatus));
-  m.C32(r + s + C::kVolumeTradedToday, d.volume);
-  m.C32(r + s + C::kLastTradedPrice, d.ltp);
-  m.Raw8(r + s + C::kNetChangeIndicator, '+');
-  m.Raw8(r + s + C::kFiller, 0xEE);
-  m.C32(r + s + C::kNetPriceChange, 11);
-  m.C32(r + s + C::kLastTradeQuantity, d.lastTradeQuantity);
-  m.C32(r + s + C::kLastTradeTime, d.lastTradeTime);
-  m.C32(r + s + C::kAverageTradePrice, 12);
-  m.C16(r + s + C::kAuctionNumber, 13);
-  m.C16(r + s + C::kAuctionStatus, 14);
-  m.C16(r + s + C::kInitiatorType, 15);
-  m.C32(r + s + C::kInitiatorPrice, 16);
-  m.C32(r + s + C::kInitiatorQuantity, 17);
-  m.C32(r + s + C::kAuctionPrice, 18);
-  m.C32(r + s + C::kAuctionQuantity, 19);
-  for (int k = 0; k < C::kMbpInfoCount; ++k) {
-    const int e = r + s + C::kMbpInfoAt + k * C::kMbpInfoSize;
-    m.C32(e + mbpinfo::kQuantity, 100 * (k + 1));
-    m.C32(e + mbpinfo::kPrice, d.ltp + (k < C::kMbpSellAt ? -k - 1 : k - 4));
-    m.C16(e + mbpinfo::kNumberOfOrders, static_cast<std::int16_t>(k + 1));
-    m.C16(e + mbpinfo::kBbBuySellFlag, static_cast<std::int16_t>(k < C::kMbpSellAt ? 1 : 2));
-  }
-  m.C16(r + s + C::kTotalBuyFlag, 1);
-  m.C16(r + s + C::kTotalSellFlag, 2);
-  m.CDouble(r + s + C::kTotalBuyQuantity, d.totalBuy);
-  m.CDouble(r + s + C::kTotalSellQuantity, d.totalSell);
-  m.Raw8(r + s + C::kDepthIndicator, 0x44);
-  m.Raw8(r + s + C::kDepthIndicator + 1, 0x45);
-  m.C32(r + s + C::kClosingPrice, 21);
-  m.C32(r + s + C::kOpenPrice, 22);
-  m.C32(r + s + C::kHighPrice, 23);
-  m.C32(r + s + C::kLowPrice, 24);
+  return RecordList<kConverted>(kCode, kMessageLength, kRecordSize, rows, -1, put);
 }
-inline MessageBuilder CmMarketByPriceMessage(const std::vector<Depth>& rows, int declared = -1) {
-  namespace L = cm::mbp;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(declared >= 0 ? declared : static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    PutDepthRecord<false>(m, MessageBuilder::RecordAt(i, L::kRecordSize), rows[i]);
-  }
-  return m;
-}
-inline MessageBuilder FoMarketByPriceMessage(const std::vector<Depth>& rows, int declared = -1) {
-  namespace L = fo::mbp;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(declared >= 0 ? declared : static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    PutDepthRecord<true>(m, MessageBuilder::RecordAt(i, L::kRecordSize), rows[i]);
-  }
-  return m;
-}
+inline MessageBuilder CmMarketByPriceMessage(const std::vector<Depth>& rows) { return MarketByPriceMessage<false>(rows); }
+inline MessageBuilder FoMarketByPriceMessage(const std::vector<Depth>& rows) { return MarketByPriceMessage<true>(rows); }
 
-// Industry index records: capital market (22-character names) or F&O (15).
+// 7203: named index values (capital market: 22-character names, F&O: 15).
 struct IndexRow {
   std::string name;
   int value;
 };
+template <class L>
+MessageBuilder IndustryIndexMessage(const std::vector<IndexRow>& rows) {
+  return RecordList<L::kConverted>(L::kCode, L::kMessageLength, L::kRecordSize, rows, -1,
+                                   [](MessageBuilder& m, int r, const IndexRow& row) {
+                                     m.Text(r + L::kName, row.name, L::kNameSize);
+                                     m.C32(r + L::kIndexValue, row.value);
+                                   });
+}
+struct CmIndustry {
+  static constexpr const auto& kConverted = cm::industry::kConverted;
+  static constexpr int kCode = cm::industry::kCode, kMessageLength = cm::industry::kMessageLength,
+                       kRecordSize = cm::industry::kRecordSize, kName = cm::industry::kName,
+                       kNameSize = cm::industry::kNameSize, kIndexValue = cm::industry::kIndexValue;
+};
+struct FoIndustry {
+  static constexpr const auto& kConverted = fo::industry::kConverted;
+  static constexpr int kCode = fo::industry::kCode, kMessageLength = fo::industry::kMessageLength,
+                       kRecordSize = fo::industry::kRecordSize, kName = fo::industry::kName,
+                       kNameSize = fo::industry::kNameSize, kIndexValue = fo::industry::kIndexValue;
+};
 inline MessageBuilder CmIndustryIndexMessage(const std::vector<IndexRow>& rows) {
-  namespace L = cm::industry;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    m.Text(r + L::kName, rows[i].name, L::kNameSize);
-    m.C32(r + L::kIndexValue, rows[i].value);
-  }
-  return m;
+  return IndustryIndexMessage<CmIndustry>(rows);
 }
 inline MessageBuilder FoIndustryIndexMessage(const std::vector<IndexRow>& rows) {
-  namespace L = fo::industry;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    m.Text(r + L::kName, rows[i].name, L::kNameSize);
-    m.Raw8(r + L::kFiller, ' ');
-    m.C32(r + L::kIndexValue, rows[i].value);
-  }
-  return m;
+  return IndustryIndexMessage<FoIndustry>(rows);
 }
 
-// 7207 indices, both segments.
+// 7207, both segments: records filled whole.
 inline MessageBuilder IndicesMessage(int records) {
-  namespace L = cm::indices;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(records);
-  for (int i = 0; i < records; ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    m.Text(r + L::kName, "Nifty " + std::to_string(i), L::kNameSize);
-    const int fields[] = {L::kIndexValue,  L::kHighIndexValue, L::kLowIndexValue, L::kOpeningIndex,
-                          L::kClosingIndex, L::kPercentChange, L::kYearlyHigh,    L::kYearlyLow,
-                          L::kNoOfUpMoves,  L::kNoOfDownMoves};
-    for (int f = 0; f < 10; ++f) m.C32(r + fields[f], 100000 * (i + 1) + f);
-    m.CDouble(r + L::kMarketCapitalisation, 1.5e12 + i);
-    m.Raw8(r + L::kNetChangeIndicator, '-');
-  }
-  return m;
+  using namespace cm::indices;
+  return RecordList<kConverted>(kCode, kMessageLength, kRecordSize, std::vector<int>(records), -1,
+                                [](MessageBuilder&, int, int) {});
 }
 
 // Capital-market 7305.
 inline MessageBuilder CmSecurityMessage(int token, const std::string& symbol, const std::string& series) {
-  namespace L = cm::security;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.C16(L::kToken, static_cast<std::int16_t>(token));
-  m.Text(L::kSymbol, symbol, L::kSymbolSize);
-  m.Text(L::kSeries, series, L::kSeriesSize);
+  using namespace cm::security;
+  MessageBuilder m(kCode, kMessageLength);
+  m.C16(kToken, static_cast<std::int16_t>(token));
+  m.Text(kSymbol, symbol, kSymbolSize);
+  m.Text(kSeries, series, kSeriesSize);
   return m;
 }
 
-// F&O and CD 7201.
-struct FoWatch {
-  int token;
-  int ltp;
-  int buyPrice = 0, sellPrice = 0, buyVolume = 0, sellVolume = 0;
-  int openInterest = 0;
-};
-inline MessageBuilder FoMarketWatchMessage(const std::vector<FoWatch>& rows) {
-  namespace L = fo::mw;
-  namespace M = cm::mw;  // the market block
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    const FoWatch& w = rows[i];
-    m.C32(r + L::kToken, w.token);
-    for (int k = 0; k < L::kMarkets; ++k) {
-      const int b = r + L::kMarketsAt + k * L::kMarketSize;
-      m.Raw8(b + M::kIndicator, 0x11);
-      m.C32(b + M::kBuyVolume, k == 0 ? w.buyVolume : 10 + k);
-      m.C32(b + M::kBuyPrice, k == 0 ? w.buyPrice : 20 + k);
-      m.C32(b + M::kSellVolume, k == 0 ? w.sellVolume : 30 + k);
-      m.C32(b + M::kSellPrice, k == 0 ? w.sellPrice : 40 + k);
-      m.C32(b + M::kLastTradedPrice, k == 0 ? w.ltp : 50 + k);
-      m.C32(b + M::kLastTradeTime, 60 + k);
-    }
-    m.C32(r + L::kOpenInterest, w.openInterest);
-  }
-  return m;
-}
-
-// F&O and CD 7202.
-struct FoTick {
-  int token;
-  int marketType;
-  int fillPrice;
-  int fillVolume = 0;
-};
-inline MessageBuilder FoTickerMessage(const std::vector<FoTick>& rows) {
-  namespace L = fo::ticker;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  m.NoOfRecords(static_cast<int>(rows.size()));
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    const int r = MessageBuilder::RecordAt(i, L::kRecordSize);
-    m.C32(r + L::kToken, rows[i].token);
-    m.C16(r + L::kMarketType, static_cast<std::int16_t>(rows[i].marketType));
-    m.C32(r + L::kFillPrice, rows[i].fillPrice);
-    m.C32(r + L::kFillVolume, rows[i].fillVolume);
-    m.C32(r + L::kOpenInterest, 7);
-    m.C32(r + L::kDayHighOpenInterest, 8);
-    m.C32(r + L::kDayLowOpenInterest, 9);
-  }
-  return m;
-}
-
-// F&O and CD 7211.
-inline MessageBuilder SpreadMessage(int token1, int token2) {
-  namespace L = fo::spread;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  int v = 1;
-  for (const Field& f : L::kConverted) {
-    if (f.width == 2) m.C16(f.offset, static_cast<std::int16_t>(v++));
-    if (f.width == 4) m.C32(f.offset, 1000 + v++);
-    if (f.width == 8) m.CDouble(f.offset, 0.5 + v++);
-  }
-  m.C32(L::kToken1, token1);
-  m.C32(L::kToken2, token2);
-  return m;
-}
-
-// F&O and CD 7305.
+// Derivatives 7305.
 inline MessageBuilder ContractMessage(int token, const std::string& symbol, int expiry, int strike,
                                       const std::string& optionType) {
-  namespace L = fo::contract;
-  MessageBuilder m(L::kCode, 300);
-  m.C32(L::kToken, token);
-  m.Text(L::kInstrumentName, "OPTIDX", 6);
-  m.Text(L::kSymbol, symbol, L::kSymbolSize);
-  m.Text(L::kSeries, "XX", 2);
-  m.C32(L::kExpiryDate, expiry);
-  m.C32(L::kStrikePrice, strike);
-  m.Text(L::kOptionType, optionType, L::kOptionTypeSize);
+  using namespace fo::contract;
+  MessageBuilder m(kCode, 300);
+  m.C32(kToken, token);
+  m.Text(kInstrumentName, "OPTIDX", 6);
+  m.Text(kSymbol, symbol, kSymbolSize);
+  m.Text(kSeries, "XX", 2);
+  m.C32(kExpiryDate, expiry);
+  m.C32(kStrikePrice, strike);
+  m.Text(kOptionType, optionType, kOptionTypeSize);
   return m;
 }
 
-// CD 7213.
-inline MessageBuilder Cd7213Message(int token, int value) {
-  namespace L = cd::v7213;
-  MessageBuilder m(L::kCode, L::kMessageLength);
-  int v = 1;
-  for (const Field& f : L::kConverted) m.C32(f.offset, 500 + v++);
-  for (int at = L::kToken + 4; at < L::kMessageLength; ++at) {
-    bool converted = false;
-    for (const Field& f : L::kConverted) converted |= at >= f.offset && at < f.offset + f.width;
-    if (!converted) m.Raw8(at, static_cast<std::uint8_t>(at));
-  }
-  m.C32(L::kToken, token);
-  m.C32(L::kValue, value);
-  return m;
-}
-
-// F&O 7732 and 7733.
+// A fixed layout filled whole (7211 spread, 7213, 7732, 7733), with the
+// 4-byte fields at tokenAt and valueAt set.
 template <const auto& kTable>
-inline MessageBuilder ValueMessage(int code, int tokenAt, int valueAt, int token, int value) {
-  MessageBuilder m(code, 200);
-  int v = 1;
-  for (const Field& f : kTable) {
-    if (f.width == 2) m.C16(f.offset, static_cast<std::int16_t>(v++));
-    if (f.width == 4) m.C32(f.offset, 700 + v++);
-    if (f.width == 8) m.CDouble(f.offset, 0.25 + v++);
-  }
+MessageBuilder FixedMessage(int code, int length, int tokenAt, int token, int valueAt, int value) {
+  MessageBuilder m(code, length);
+  Fill<kTable>(m, 0, length);
   m.C32(tokenAt, token);
   m.C32(valueAt, value);
   return m;
+}
+inline MessageBuilder SpreadMessage(int token1, int token2) {
+  using namespace fo::spread;
+  return FixedMessage<kConverted>(kCode, kMessageLength, kToken1, token1, kToken2, token2);
+}
+inline MessageBuilder Cd7213Message(int token, int value) {
+  using namespace cd::v7213;
+  return FixedMessage<kConverted>(kCode, kMessageLength, kToken, token, kValue, value);
+}
+template <const auto& kTable>
+MessageBuilder ValueMessage(int code, int tokenAt, int valueAt, int token, int value) {
+  return FixedMessage<kTable>(code, 200, tokenAt, token, valueAt, value);
 }
 
 }  // namespace fh::testing
