@@ -1,4 +1,4 @@
-// DecodeNcdMessage: the NSE currency-derivatives decoder (segment 3).
+// NcdDecoder: the NSE currency-derivatives decoder (segment 3).
 //
 // Built like the F&O decoder (private 1024-byte copy, the shared derivative
 // handlers), with a packet header of 22 and 0x9680, a 7213 value handler of

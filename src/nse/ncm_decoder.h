@@ -1,4 +1,4 @@
-// DecodeNcmMessage: the NSE capital-market decoder (segment 1).
+// NcmDecoder: the NSE capital-market decoder (segment 1).
 //
 // Takes one broadcast message (the message address of the framing, header
 // fields already in host order) and produces BCAST DELTA items, a

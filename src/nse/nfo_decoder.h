@@ -1,4 +1,4 @@
-// DecodeNfoMessage: the NSE futures-and-options decoder (segment 2).
+// NfoDecoder: the NSE futures-and-options decoder (segment 2).
 //
 // Works like the capital-market decoder on a private 1024-byte copy of each
 // message. Beside the shared handlers it appends every industry-index record
