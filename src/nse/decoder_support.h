@@ -278,7 +278,7 @@ class DecoderCore {
       for (int i = 0; i < records; ++i, r += L.recordSize) {
         const std::int32_t token = L.tokenWidth == 2 ? Load16(r) : Load32(r);
         if (counters && token == setup_.watchedToken) Show(r, L.view);
-        if (delta && Passes(r, L)) ReportChange(token, Load32(r + L.valueAt));
+        if (delta && Passes<L>(r)) ReportChange(token, Load32(r + L.valueAt));
       }
     }
     BuildPacket(work, length, L.packetLength);
@@ -320,11 +320,10 @@ class DecoderCore {
     }
     return counts_[entry.slot];
   }
-  static bool Passes(const std::uint8_t* r, const RecordList& L) {
-    for (std::size_t i = 0; i < L.testAt.size(); ++i) {
-      if (L.testAt[i] >= 0 && Load16(r + L.testAt[i]) != L.testEquals[i]) return false;
-    }
-    return true;
+  template <const RecordList& L>
+  static bool Passes(const std::uint8_t* r) {
+    return (L.testAt[0] < 0 || Load16(r + L.testAt[0]) == L.testEquals[0]) &&
+           (L.testAt[1] < 0 || Load16(r + L.testAt[1]) == L.testEquals[1]);
   }
   void Show(const std::uint8_t* record, std::span<const ViewCell> view);
 
