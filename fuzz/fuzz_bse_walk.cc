@@ -12,7 +12,7 @@ namespace {
 
 struct BseHarness : fh::fuzz::Harness {
   BseHarness() : decoder(context, instruments, output), handler(context, decoder, output) {}
-  fh::BseDecoder decoder;
+  fh::bse::BseDecoder decoder;
   fh::BseDatagramHandler handler;
 };
 

@@ -14,43 +14,38 @@
 #include "feedstate/feed_context.h"
 #include "instruments/instrument_map.h"
 
-namespace fh {
-
-using bse::MessageLayout;
-using bse::Work;
-
+namespace fh::bse {
 namespace {
 
 // The debug log of the BSE segment.
 constexpr int kDebugLogSelector = 4;
-// Room for any 32-bit integer in decimal, sign included.
-constexpr int kDecimalDigits = 11;
+// BSE scrip codes are six-digit numbers; the cache has room for 98,000 of them.
+constexpr int kCacheSlotsLog2 = 17;
 
 }  // namespace
 
 BseDecoder::BseDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output)
-    : context_(context), instruments_(instruments), output_(output) {
-  unhandledLength_ = sizeof kUnhandledTypesStart - 1;
-  std::memcpy(unhandled_, kUnhandledTypesStart, unhandledLength_);
-}
+    : context_(context),
+      instruments_(instruments),
+      records_(instruments, kSegBcm, kCacheSlotsLog2),
+      line_(output, context.options.bcastDelta, kSegBcm, DeltaLine::Port::kSubscribed) {}
 
 int BseDecoder::DecodeBseBlock(const std::uint8_t* block, int size) {
-  deltaLength_ = 0;
-  deltaLine_[0] = '\0';
+  line_.Clear();
   const bool delta = context_.options.bcastDelta.load(std::memory_order_relaxed) != 0;
 
   const std::int32_t length =
-      size >= bse::block::kHeaderSize ? bse::LoadLe32(block + bse::block::kLength) : 0;
+      size >= block::kHeaderSize ? LoadLe32(block + block::kLength) : 0;
   if (length >= 1) {
     // Copy what the block really holds; the rest of the work area reads as zero.
-    const int present = size - bse::block::kHeaderSize;
-    const int copied = std::min({length, present, bse::kWorkAreaSize});
-    std::memcpy(work_, block + bse::block::kPayloadAt, static_cast<std::size_t>(copied));
+    const int present = size - block::kHeaderSize;
+    const int copied = std::min({length, present, kWorkAreaSize});
+    std::memcpy(work_, block + block::kPayloadAt, static_cast<std::size_t>(copied));
     if (workUsed_ > copied) std::memset(work_ + copied, 0, static_cast<std::size_t>(workUsed_ - copied));
     workUsed_ = copied;
 
-    const std::int32_t type = bse::LoadLe32(work_ + bse::payload::kMsgType);
-    const MessageLayout* layout = bse::FindLayout(type);
+    const std::int32_t type = LoadLe32(work_ + payload::kMsgType);
+    const MessageLayout* layout = FindLayout(type);
     if (layout == nullptr) {
       ReportUnhandled(type);
     } else if (layout->work != Work::kIgnored) {
@@ -62,21 +57,21 @@ int BseDecoder::DecodeBseBlock(const std::uint8_t* block, int size) {
     }
   }
 
-  if (delta) FlushDeltaLine();
+  if (delta) line_.Send();
   return 0;
 }
 
 void BseDecoder::WalkRecords(const MessageLayout& layout, std::int32_t type) {
   int declared = 0;
-  if (layout.countAt != bse::kNoRecords) {
-    declared = bse::LoadLe16(work_ + bse::payload::kHeadAt + layout.countAt);
+  if (layout.countAt != kNoRecords) {
+    declared = LoadLe16(work_ + payload::kHeadAt + layout.countAt);
   }
   if (layout.work == Work::kDebugLog) DebugLog(type, declared, -1);
-  if (layout.countAt == bse::kNoRecords || layout.work == Work::kNone) return;
+  if (layout.countAt == kNoRecords || layout.work == Work::kNone) return;
 
   // Records are read from the work area as far as it goes, never beyond it.
-  const int recordsAt = bse::payload::kHeadAt + layout.headSize;
-  const int fit = (bse::kWorkAreaSize - recordsAt) / layout.recordSize;
+  const int recordsAt = payload::kHeadAt + layout.headSize;
+  const int fit = (kWorkAreaSize - recordsAt) / layout.recordSize;
   const int records = std::clamp(declared, 0, fit);
 
   for (int i = 0; i < records; ++i) {
@@ -86,17 +81,17 @@ void BseDecoder::WalkRecords(const MessageLayout& layout, std::int32_t type) {
         DebugLog(type, declared, i);
         break;
       case Work::kSelected: {
-        const std::int16_t selectorA = bse::LoadLe16(record + bse::rec2020::kSelectorA);
-        const std::int16_t selectorB = bse::LoadLe16(record + bse::rec2020::kSelectorB);
+        const std::int16_t selectorA = LoadLe16(record + rec2020::kSelectorA);
+        const std::int16_t selectorB = LoadLe16(record + rec2020::kSelectorB);
         if (selectorA != 0 || selectorB < 3 || selectorB > 5) break;
-        AddTokenItem(bse::LoadLe32(record + bse::rec2020::kToken), bse::LoadLe32(record + bse::rec2020::kValue));
+        AddTokenItem(LoadLe32(record + rec2020::kToken), LoadLe32(record + rec2020::kValue));
         break;
       }
       case Work::kTokenValues:
-        AddTokenItem(bse::LoadLe32(record + bse::rec2014::kToken), bse::LoadLe32(record + bse::rec2014::kValue));
+        AddTokenItem(LoadLe32(record + rec2014::kToken), LoadLe32(record + rec2014::kValue));
         break;
       case Work::kCodeValues:
-        AddCodeItem(record + bse::rec2011::kCode, bse::LoadLe32(record + bse::rec2011::kValue));
+        AddCodeItem(record + rec2011::kCode, LoadLe32(record + rec2011::kValue));
         break;
       case Work::kNone:
       case Work::kIgnored:
@@ -106,15 +101,9 @@ void BseDecoder::WalkRecords(const MessageLayout& layout, std::int32_t type) {
 }
 
 void BseDecoder::AddTokenItem(std::int32_t token, std::int32_t value) {
-  if (instruments_.UpdateLastValue(kSegBcm, token, value) == 0) return;
-  // ",%d|%ld"
-  char item[32];
-  char* p = item;
-  *p++ = ',';
-  p = std::to_chars(p, p + kDecimalDigits, token).ptr;
-  *p++ = '|';
-  p = std::to_chars(p, p + kDecimalDigits, value).ptr;
-  AddItem(item, static_cast<std::size_t>(p - item));
+  if (records_.UpdateLastValue(token, value) == 0) return;
+  char item[kChangeItemSize];
+  line_.Append(item, FormatChangeItem(item, token, value));
 }
 
 void BseDecoder::AddCodeItem(const std::uint8_t* code, std::int32_t value) {
@@ -122,50 +111,18 @@ void BseDecoder::AddCodeItem(const std::uint8_t* code, std::int32_t value) {
   // fewer when a NUL comes first.
   const char* text = reinterpret_cast<const char*>(code);
   std::size_t keyLength = 0;
-  while (keyLength < bse::rec2011::kCodeSize && text[keyLength] != '\0') ++keyLength;
+  while (keyLength < rec2011::kCodeSize && text[keyLength] != '\0') ++keyLength;
   if (instruments_.KeyValueChanged(std::string_view(text, keyLength), value) != 1) return;
-
+  // The item shows the code without its trailing blanks.
   std::size_t shown = keyLength;
   while (shown > 0 && text[shown - 1] == ' ') --shown;
-  // ",%s|%ld"
-  char item[32];
-  char* p = item;
-  *p++ = ',';
-  std::memcpy(p, text, shown);
-  p += shown;
-  *p++ = '|';
-  p = std::to_chars(p, p + kDecimalDigits, value).ptr;
-  AddItem(item, static_cast<std::size_t>(p - item));
-}
-
-void BseDecoder::AddItem(const char* item, std::size_t length) {
-  if (deltaLength_ + length > kDeltaLineLimit) FlushDeltaLine();
-  std::memcpy(deltaLine_ + deltaLength_, item, length);
-  deltaLength_ += length;
-  deltaLine_[deltaLength_] = '\0';
-}
-
-void BseDecoder::FlushDeltaLine() {
-  if (deltaLength_ == 0) return;  // an empty line sends nothing
-  deltaLine_[deltaLength_] = '\0';
-  output_.SendDeltaSubscribed(kSegBcm, deltaLine_, sizeof deltaLine_);
-  deltaLength_ = 0;
-  deltaLine_[0] = '\0';
+  char item[kChangeItemSize];
+  line_.Append(item, FormatNamedChangeItem(item, std::string_view(text, shown), value));
 }
 
 void BseDecoder::ReportUnhandled(std::int32_t type) {
-  char text[16];
-  const std::size_t length = static_cast<std::size_t>(std::to_chars(text, text + sizeof text, type).ptr - text);
-  const std::string_view known(unhandled_, unhandledLength_);
-  if (known.find(std::string_view(text, length)) != std::string_view::npos) return;
-  // Once the list is full it stops growing, and types it cannot hold are not
-  // reported either, so a stream of odd types cannot flood the log list.
-  if (unhandledLength_ + length + 1 > kUnhandledTypesLimit) return;
-  std::memcpy(unhandled_ + unhandledLength_, text, length);
-  unhandledLength_ += length;
-  unhandled_[unhandledLength_++] = ',';
-  unhandled_[unhandledLength_] = '\0';
-  context_.log.LogFormat("FH : BCM : Unhandedled TrxCode BCM : %d\n", type);
+  // "Unhandedled" is the text as other programs parse it: kept as it is.
+  if (unhandled_.Add(type)) context_.log.LogFormat("FH : BCM : Unhandedled TrxCode BCM : %d\n", type);
 }
 
 void BseDecoder::DebugLog(std::int32_t type, int count, int index) {
@@ -178,9 +135,9 @@ void BseDecoder::DebugLog(std::int32_t type, int count, int index) {
 }
 
 std::uint32_t BseDecoder::Count(std::int32_t type) const {
-  const MessageLayout* layout = bse::FindLayout(type);
+  const MessageLayout* layout = FindLayout(type);
   if (layout == nullptr || layout->counter < 0) return 0;
   return counters_[layout->counter].load(std::memory_order_relaxed);
 }
 
-}  // namespace fh
+}  // namespace fh::bse

@@ -5,8 +5,8 @@
 // block itself is never changed and no forwarded packet is built here.
 //
 // Thread safety: DecodeBseBlock runs on the BSE receiver thread only (one per
-// program); UnhandledBseTypes and LastDeltaLine belong to that thread too.
-// Count may be read from any thread.
+// program); UnhandledBseTypes belongs to that thread too. Count may be read
+// from any thread.
 #pragma once
 
 #include <atomic>
@@ -15,24 +15,21 @@
 #include <string>
 
 #include "bse/bse_layouts.h"
+#include "distribution/delta_line.h"
+#include "distribution/reported_codes.h"
+#include "instruments/instrument_map.h"
 
 namespace fh {
-
 struct FeedContext;
-class InstrumentMap;
-class BridgeOutput;
+}  // namespace fh
+
+namespace fh::bse {
 
 class BseDecoder {
  public:
-  // A delta line is flushed before an item would take it past this length.
-  static constexpr std::size_t kDeltaLineLimit = 512;
-  // Room for the longest line, the segment prefix the sender puts in front of
-  // it, and the terminator.
-  static constexpr std::size_t kDeltaLineCapacity = kDeltaLineLimit + 16;
   // UnhandledBseTypes holds at most this many characters; once a type no longer
   // fits, new types are neither recorded nor reported.
-  static constexpr std::size_t kUnhandledTypesLimit = 4095;
-  static constexpr char kUnhandledTypesStart[] = "BCM,";
+  static constexpr int kUnhandledTypesLimit = 4095;
 
   BseDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output);
   BseDecoder(const BseDecoder&) = delete;
@@ -49,31 +46,28 @@ class BseDecoder {
   std::uint32_t Count(std::int32_t type) const;
 
   // "BCM," followed by every unhandled type met, each with a trailing ",".
-  std::string UnhandledBseTypes() const { return std::string(unhandled_, unhandledLength_); }
+  std::string UnhandledBseTypes() const { return std::string(unhandled_.Text()); }
 
  private:
-  void WalkRecords(const bse::MessageLayout& layout, std::int32_t type);
+  void WalkRecords(const MessageLayout& layout, std::int32_t type);
   void AddTokenItem(std::int32_t token, std::int32_t value);
   void AddCodeItem(const std::uint8_t* code, std::int32_t value);
-  void AddItem(const char* item, std::size_t length);
-  void FlushDeltaLine();
   void ReportUnhandled(std::int32_t type);
   void DebugLog(std::int32_t type, int count, int index);
 
   FeedContext& context_;
   InstrumentMap& instruments_;
-  BridgeOutput& output_;
 
-  std::atomic<std::uint32_t> counters_[bse::kCounterCount] = {};
+  std::atomic<std::uint32_t> counters_[kCounterCount] = {};
 
-  alignas(8) std::uint8_t work_[bse::kWorkAreaSize] = {};
+  alignas(8) std::uint8_t work_[kWorkAreaSize] = {};
   int workUsed_ = 0;  // bytes of work_ that may be non-zero
 
-  char deltaLine_[kDeltaLineCapacity] = {};
-  std::size_t deltaLength_ = 0;
-
-  char unhandled_[kUnhandledTypesLimit + 1] = {};
-  std::size_t unhandledLength_ = 0;
+  RecordCache records_;
+  // Every changed token or code, subscribed or not, goes into this one line,
+  // which leaves on the subscribed-delta port only.
+  DeltaLine line_;
+  ReportedCodes<kUnhandledTypesLimit> unhandled_{"BCM,"};
 };
 
-}  // namespace fh
+}  // namespace fh::bse

@@ -30,7 +30,10 @@ namespace fh {
 
 struct FeedContext;
 class BridgeOutput;
+namespace bse {
 class BseDecoder;
+}  // namespace bse
+using bse::BseDecoder;
 class ProgramExit;
 
 // What Start hands the BSE receiver: the dotted local address to bind (at most

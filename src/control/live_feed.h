@@ -61,7 +61,7 @@ class LiveFeed final : public FeedServices {
   nse::NfoDecoder nfo_;
   nse::NcdDecoder ncd_;
   Framing framing_;
-  BseDecoder bse_;
+  bse::BseDecoder bse_;
   std::unique_ptr<BseReceiverThread> bseReceiver_;
   TcpBridgeServer server_;
 };

@@ -7,29 +7,7 @@
 
 namespace fh {
 
-InstrumentMap::InstrumentMap()
-    : map_(kRequestedSize, &ShiftAddHash), cache_(std::make_unique<CacheSlot[]>(kCacheSlots)) {}
-
-std::size_t InstrumentMap::CacheIndex(std::int32_t segment, std::int32_t token) {
-  const std::uint32_t mixed =
-      static_cast<std::uint32_t>(token) * 2654435761u + static_cast<std::uint32_t>(segment) * 0x85EBCA6Bu;
-  return static_cast<std::size_t>(mixed >> (32 - kCacheBits));
-}
-
-void InstrumentMap::ForgetCachedLocked(std::string_view key) {
-  const char* const end = key.data() + key.size();
-  std::int32_t segment = 0;
-  std::int32_t token = 0;
-  auto [p, ec] = std::from_chars(key.data(), end, segment);
-  if (ec != std::errc() || p == end || *p != ',') return;
-  auto [q, ec2] = std::from_chars(p + 1, end, token);
-  if (ec2 != std::errc() || q != end) return;
-  // Only the text UpdateLastValue itself forms names the pair ("1,022" does not).
-  char canonical[kKeySize];
-  if (std::string_view(canonical, FormatKey(canonical, segment, token)) != key) return;
-  CacheSlot& slot = cache_[CacheIndex(segment, token)];
-  if (slot.record != nullptr && slot.segment == segment && slot.token == token) slot = CacheSlot{};
-}
+InstrumentMap::InstrumentMap() : map_(kRequestedSize, &ShiftAddHash) {}
 
 std::size_t InstrumentMap::FormatKey(char* out, std::int32_t segment, std::int32_t token) {
   char* p = std::to_chars(out, out + 11, segment).ptr;
@@ -60,11 +38,7 @@ InstrumentRecord* InstrumentMap::NewRecord(std::int32_t token, std::string_view 
 bool InstrumentMap::Insert(std::string_view key, InstrumentRecord* record) {
   if (record == nullptr) return false;
   std::lock_guard lock(mutex_);
-  bool replaced = false;
-  if (!map_.Insert(key, record, &replaced)) return false;
-  // Only a key that was there already can be in the cache.
-  if (replaced) ForgetCachedLocked(key);
-  return true;
+  return map_.Insert(key, record);
 }
 
 InstrumentRecord* InstrumentMap::Find(std::string_view key) {
@@ -107,20 +81,12 @@ int InstrumentMap::KeyValueChanged(std::string_view key, std::int32_t value) {
 
 int InstrumentMap::UpdateLastValue(std::int32_t segment, std::int32_t token, std::int32_t value) {
   std::lock_guard lock(mutex_);
-  CacheSlot& slot = cache_[CacheIndex(segment, token)];
-  InstrumentRecord* r;
-  if (slot.record != nullptr && slot.segment == segment && slot.token == token) {
-    r = slot.record;
-  } else {
-    char key[kKeySize];
-    const std::string_view k(key, FormatKey(key, segment, token));
-    // A record first met here gets the token it was reported with and its key
-    // as the name.
-    r = FindOrCreateLocked(k, token, k, nullptr);
-    if (r == nullptr) return 0;
-    slot = CacheSlot{segment, token, r};
-  }
-  if (r->lastValue.load(std::memory_order_relaxed) == value) return 0;
+  char key[kKeySize];
+  const std::string_view k(key, FormatKey(key, segment, token));
+  // A record first met here gets the token it was reported with and its key
+  // as the name.
+  InstrumentRecord* r = FindOrCreateLocked(k, token, k, nullptr);
+  if (r == nullptr || r->lastValue.load(std::memory_order_relaxed) == value) return 0;
   r->lastValue.store(value, std::memory_order_relaxed);
   return r->subscribed.load(std::memory_order_relaxed) == 1 ? 1 : -1;
 }
@@ -138,6 +104,43 @@ std::size_t InstrumentMap::RecordCount() const {
 std::int32_t InstrumentMap::BucketCount() const {
   std::lock_guard lock(mutex_);
   return map_.BucketCount();
+}
+
+RecordCache::RecordCache(InstrumentMap& instruments, std::int32_t segment, int slotsLog2)
+    : instruments_(instruments),
+      segment_(segment),
+      shift_(32 - slotsLog2),
+      mask_((1u << slotsLog2) - 1),
+      limit_(static_cast<int>((1u << slotsLog2) / 4 * 3)),
+      slots_(static_cast<Slot*>(std::calloc(std::size_t{1} << slotsLog2, sizeof(Slot)))) {
+  if (!slots_) throw std::bad_alloc();
+}
+
+InstrumentRecord* RecordCache::Lookup(std::int32_t token) {
+  std::uint32_t i = (static_cast<std::uint32_t>(token) * 0x9E3779B1u) >> shift_;
+  for (;; i = (i + 1) & mask_) {
+    Slot& s = slots_[i];
+    if (s.record == nullptr) break;
+    if (s.token == token) return s.record;
+  }
+  // First report of this token: find or create its record as the map's own
+  // change test does (created with the token and the key as its name).
+  char key[InstrumentMap::kKeySize];
+  const std::string_view k(key, InstrumentMap::FormatKey(key, segment_, token));
+  InstrumentRecord* r = instruments_.FindOrCreate(k, token, k);
+  if (r != nullptr && used_ < limit_) {
+    slots_[i].token = token;
+    slots_[i].record = r;
+    ++used_;
+  }
+  return r;
+}
+
+int RecordCache::UpdateLastValue(std::int32_t token, std::int32_t value) {
+  InstrumentRecord* r = Lookup(token);
+  if (r == nullptr) return 0;
+  if (r->lastValue.exchange(value, std::memory_order_relaxed) == value) return 0;
+  return r->subscribed.load(std::memory_order_relaxed) == 1 ? 1 : -1;
 }
 
 }  // namespace fh

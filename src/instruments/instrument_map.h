@@ -8,20 +8,21 @@
 // keys. The map owns its records (they live until the map is destroyed), but
 // a key's value is just a pointer, as the loaders insert one record twice.
 //
-// UpdateLastValue looks its (segment, token) up in a small direct-mapped cache
-// in front of the hash map first: with 300,000 keys in 20011 buckets a chain
-// holds about 15 entries, too slow for every reported value. The cache only
-// remembers what the map holds; Insert keeps it right when a key "%d,%d" gets
-// another record.
+// With 300,000 keys in 20011 buckets a chain holds about 15 entries, too slow
+// to walk under the lock for every reported value: the decoders answer the
+// change test through a RecordCache of their own (below), which goes to the
+// map once per token.
 //
-// Thread safety: every member may be called from any thread; finds, inserts
-// and the cache are serialised by one lock. A record's lastValue and
-// subscribed are atomics that callers may read and write without the lock.
+// Thread safety: every InstrumentMap member may be called from any thread;
+// finds and inserts are serialised by one lock. A record's lastValue and
+// subscribed are atomics that callers may read and write without the lock. A
+// RecordCache belongs to one caller and is used by one thread at a time.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -86,22 +87,52 @@ class InstrumentMap {
   InstrumentRecord* FindOrCreateLocked(std::string_view key, std::int32_t token, std::string_view name,
                                        bool* created);
 
-  // One cache slot: the record the map holds under FormatKey(segment, token).
-  struct CacheSlot {
-    std::int32_t segment = 0;
-    std::int32_t token = 0;
-    InstrumentRecord* record = nullptr;  // null: empty slot
-  };
-  static constexpr std::size_t kCacheBits = 18;
-  static constexpr std::size_t kCacheSlots = std::size_t{1} << kCacheBits;
-  static std::size_t CacheIndex(std::int32_t segment, std::int32_t token);
-  // Forgets the cached record of key when key is a key by segment and token.
-  void ForgetCachedLocked(std::string_view key);
-
   mutable std::mutex mutex_;
   StringHashMap<InstrumentRecord> map_;
   std::deque<InstrumentRecord> records_;  // stable addresses; freed with the map
-  std::unique_ptr<CacheSlot[]> cache_;
+};
+
+// One caller's shortcut from token to InstrumentRecord for the change test of
+// one segment. Records are never removed and never move, so the cache keeps
+// the address of each record it has met: the first report of a token goes
+// through the map (which finds or creates the record under the key "%d,%d"
+// of segment and token, as UpdateLastValue does), later ones swap the last
+// value atomically and read the subscribed flag, without the map's lock.
+// A key by segment and token that Insert later gives another record is not
+// followed; the master loaders, the only callers that replace such keys, run
+// before any decoder reports a value.
+class RecordCache {
+ public:
+  // slotsLog2: the cache holds up to three quarters of 2^slotsLog2 tokens;
+  // tokens beyond that go through the map every time.
+  RecordCache(InstrumentMap& instruments, std::int32_t segment, int slotsLog2);
+  RecordCache(const RecordCache&) = delete;
+  RecordCache& operator=(const RecordCache&) = delete;
+
+  // As InstrumentMap::UpdateLastValue(segment, token, value): 0 unchanged,
+  // 1 changed and subscribed, -1 changed and not subscribed.
+  int UpdateLastValue(std::int32_t token, std::int32_t value);
+
+ private:
+  // All zero bytes is a free slot, so the table comes from calloc and only
+  // the pages that hold tokens are ever touched.
+  struct Slot {
+    std::int32_t token;
+    InstrumentRecord* record;  // null: the slot is free
+  };
+  struct Free {
+    void operator()(Slot* p) const { std::free(p); }
+  };
+
+  InstrumentRecord* Lookup(std::int32_t token);
+
+  InstrumentMap& instruments_;
+  const std::int32_t segment_;
+  const int shift_;
+  const std::uint32_t mask_;
+  const int limit_;
+  int used_ = 0;
+  std::unique_ptr<Slot[], Free> slots_;
 };
 
 }  // namespace fh

@@ -40,7 +40,7 @@
 //       "FH : CM : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped".
 //   (With "FO" or "CD" in place of "CM".)
 //
-// What the decoder receives (see decoder_entry.h): the message address (plain
+// What the decoder receives (see nse/decoder_entry.h): the message address (plain
 // packet + 10) and MessageLength clamped to [0, bytes the framing owns after the
 // message address]. Those bytes are the rest of the segment's output buffer for
 // a compressed packet and the rest of the framed datagram for an uncompressed
@@ -63,7 +63,7 @@
 #include <mutex>
 
 #include "feedstate/feed_context.h"
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 
 namespace fh {
 

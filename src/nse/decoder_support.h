@@ -1,26 +1,32 @@
-// Pieces the three NSE decoders share: the two BCAST DELTA lines, the
-// forwarded-packet staging, the list of codes already reported as unhandled,
-// record-list conversion and the change-item formats.
+// What the three NSE decoders share: the per-message output (two BCAST DELTA
+// lines and the forwarded-packet staging), record-list conversion, the one
+// record-list handler every segment runs for market watch, ticker, market by
+// price, industry index and indices (fed with a constexpr description of each
+// layout), and the routing table that maps a transaction code to its counter,
+// grid row and handler.
 //
-// Thread safety: every object here belongs to one decoder and is used by the
-// one thread that runs that decoder, except IndustryIndexCounters, whose
-// counts are atomics that the dialog may read from any thread.
+// Thread safety: a decoder is used by the one thread that runs it, except
+// its counters (and IndustryIndexCounters), atomics that the dialog may read
+// from any thread.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cstdio>
+#include <span>
 
 #include "distribution/bridge_output.h"
+#include "distribution/delta_line.h"
 #include "distribution/forwarded_packet.h"
+#include "distribution/reported_codes.h"
+#include "feedstate/feed_context.h"
+#include "instruments/instrument_map.h"
 #include "nse/byteorder.h"
 #include "nse/layouts.h"
-
-namespace fh {
-class CounterGrid;
-}
 
 namespace fh::nse {
 
@@ -40,63 +46,38 @@ struct IndustryIndexCounters {
   Counter fo{0};
 };
 
-// The all-delta and the subscribed-delta line of one message.
-//
-// A line holds at most kLineLimit characters; an item that would take it
-// beyond that first sends the line as it stands (when BCAST DELTA is on) and
-// starts a new one. The buffers have room past the limit for the segment
-// prefix SendDeltaSubscribed puts in front and for the terminator.
+// The all-delta and the subscribed-delta line of one message. A change goes
+// into the all-delta line (when the segment has one: the all-delta broadcast
+// carries segments 1 and 2 only) and, when subscribed, into the
+// subscribed-delta line as well.
 class DeltaLines {
  public:
-  static constexpr int kLineLimit = 512;
-  static constexpr int kCapacity = kLineLimit + 16;
-
-  // allDelta: whether this segment's all-delta line leaves the system at all
-  // (the all-delta broadcast carries segments 1 and 2 only).
   DeltaLines(BridgeOutput& out, const std::atomic<int>& bcastDelta, int segment, bool allDelta)
-      : out_(out), bcastDelta_(bcastDelta), segment_(segment), allDelta_(allDelta) {}
+      : allDelta_(allDelta),
+        all_(out, bcastDelta, segment, DeltaLine::Port::kAll),
+        sub_(out, bcastDelta, segment, DeltaLine::Port::kSubscribed) {}
 
   void Clear() {
-    allLength_ = 0;
-    subLength_ = 0;
-    all_[0] = '\0';
-    sub_[0] = '\0';
+    all_.Clear();
+    sub_.Clear();
   }
-
-  // Appends item to the all-delta line and, when subscribed, to the
-  // subscribed-delta line.
   void AppendChange(const char* item, int length, bool subscribed) {
-    if (allDelta_) AppendAll(item, length);
-    if (subscribed) AppendSubscribed(item, length);
+    if (allDelta_) all_.Append(item, length);
+    if (subscribed) sub_.Append(item, length);
   }
-  void AppendSubscribed(const char* item, int length);
-
-  // Sends both lines, all-delta first, when BCAST DELTA is on; empty lines
-  // are not sent. Afterwards both lines are empty.
-  void Send();
-
-  const char* AllLine() const { return all_; }
-  const char* SubscribedLine() const { return sub_; }
+  void AppendSubscribed(const char* item, int length) { sub_.Append(item, length); }
+  // Sends both lines, all-delta first (each only when not empty and BCAST
+  // DELTA is on); afterwards both are empty.
+  void Send() {
+    all_.Send();
+    sub_.Send();
+  }
 
  private:
-  void AppendAll(const char* item, int length);
-  void SendAll();
-  void SendSubscribed();
-
-  BridgeOutput& out_;
-  const std::atomic<int>& bcastDelta_;
-  const int segment_;
   const bool allDelta_;
-  int allLength_ = 0;
-  int subLength_ = 0;
-  char all_[kCapacity] = {};
-  char sub_[kCapacity] = {};
+  DeltaLine all_;
+  DeltaLine sub_;
 };
-
-// Formats the change item ",%d|%ld" into out (at least kChangeItemSize
-// bytes); returns its length.
-inline constexpr int kChangeItemSize = 32;
-int FormatChangeItem(char* out, std::int32_t token, std::int32_t value);
 
 // The segment's ForwardedPacket, built in a 1024-byte buffer.
 class PacketStage {
@@ -121,78 +102,6 @@ class PacketStage {
   std::uint8_t bytes_[forwarded::kBufferSize] = {};
 };
 
-// Decimal texts of the codes already reported as unhandled, each followed by
-// ",", in a 1024-byte list that starts with the segment's name and a comma.
-// A code counts as reported when its text occurs anywhere in the list. When a
-// new code no longer fits, the list stays as it is and the code goes
-// unreported.
-class ReportedCodes {
- public:
-  static constexpr int kSize = 1024;
-
-  explicit ReportedCodes(const char* initial);
-
-  // True when code was not yet in the list and has now been added.
-  bool Add(int code);
-  const char* Text() const { return text_; }
-
- private:
-  int length_ = 0;
-  char text_[kSize] = {};
-};
-
-// Converts NoOfRecords and every record that lies within the first length
-// bytes of message; returns the number of records to visit: NoOfRecords,
-// clamped to 0 .. the layout's capacity and to the records that fit. When
-// fewer records are visited than NoOfRecords claimed, the field is rewritten
-// with that number, so a forwarded packet never announces records it does
-// not carry. A message too short for the count has no records.
-template <const auto& kTable, int kRecordSize, int kCapacity>
-int ConvertRecordList(std::uint8_t* message, int length) {
-  if (length < records::kRecordsAt) return 0;
-  ToHost16(message + records::kNoOfRecords);
-  const int declared = Load16(message + records::kNoOfRecords);
-  const int fit = std::min((length - records::kRecordsAt) / kRecordSize, kCapacity);
-  const int count = std::clamp(declared, 0, fit);
-  if (declared > count) Store16(message + records::kNoOfRecords, static_cast<std::int16_t>(count));
-  std::uint8_t* record = message + records::kRecordsAt;
-  for (int i = 0; i < count; ++i, record += kRecordSize) ConvertFields<kTable>(record);
-  return count;
-}
-
-// The watched-instrument view: fixed cells of the counters grid (rows 4 to 8,
-// columns 1 and 2) that show the values of one instrument as they arrive.
-namespace view {
-inline constexpr int kPrices = 4;
-inline constexpr int kQuantities = 5;
-inline constexpr int kLast = 6;
-inline constexpr int kVolume = 7;
-inline constexpr int kTotals = 8;
-inline constexpr int kCol1 = 1;
-inline constexpr int kCol2 = 2;
-}  // namespace view
-
-// Writes a number into the grid cell (row, col) of the watched-instrument view.
-void SetViewNumber(CounterGrid& grid, int row, int col, long long value);
-// Writes a double with "%.0f" into the cell (row, col).
-void SetViewDouble(CounterGrid& grid, int row, int col, double value);
-
-// Record offsets of the fields the view shows, taken from each segment's layout.
-struct MarketWatchFields {
-  int buyPrice, sellPrice, buyVolume, sellVolume, lastTradedPrice;  // of market 0
-};
-struct TickerFields {
-  int fillPrice, fillVolume;
-};
-struct MarketByPriceFields {
-  int mbpInfoAt, sellAt, infoSize, lastTradedPrice, lastTradeQuantity, volumeTradedToday, lastTradeTime;
-};
-
-// Shows one converted record in the view.
-void ShowMarketWatch(CounterGrid& grid, const std::uint8_t* record, const MarketWatchFields& f);
-void ShowTicker(CounterGrid& grid, const std::uint8_t* record, const TickerFields& f);
-void ShowMarketByPrice(CounterGrid& grid, const std::uint8_t* record, const MarketByPriceFields& f);
-
 // The message head every decoder reads the header from: the first
 // header::kBodyAt bytes of the message, zero where length ends earlier.
 struct MessageHead {
@@ -207,5 +116,294 @@ struct MessageHead {
   int ErrorCode() const { return Load16(bytes + header::kErrorCode); }
   int MessageLength() const { return Load16(bytes + header::kMessageLength); }
 };
+
+// One cell of the watched-instrument view (counters grid rows 4 to 8,
+// columns 1 and 2): the record field shown there, a 4-byte integer, or a
+// double shown with "%.0f".
+struct ViewCell {
+  int row, col, at;
+  bool isDouble = false;
+};
+
+// A record-list layout as its handler sees it.
+struct RecordList {
+  int recordSize, capacity, messageLength, packetLength;
+  std::span<const Field> converted;  // per record
+  // What a record reports: none when tokenWidth is 0. Otherwise the token
+  // (2 or 4 bytes) and the 4-byte value at valueAt, when the 2-byte fields at
+  // testAt hold testEquals (a testAt of -1 tests nothing).
+  int tokenWidth = 0, valueAt = 0;
+  std::array<int, 2> testAt{-1, -1}, testEquals{0, 0};
+  std::span<const ViewCell> view{};
+};
+
+// Converts NoOfRecords and every record that lies within the first length
+// bytes of message; returns the number of records to visit: NoOfRecords,
+// clamped to 0 .. the layout's capacity and to the records that fit. When
+// fewer records are visited than NoOfRecords claimed, the field is rewritten
+// with that number, so a forwarded packet never announces records it does
+// not carry. A message too short for the count has no records.
+template <const RecordList& L>
+int ConvertRecordList(std::uint8_t* message, int length) {
+  if (length < records::kRecordsAt) return 0;
+  ToHost16(message + records::kNoOfRecords);
+  const int declared = Load16(message + records::kNoOfRecords);
+  const int fit = std::min((length - records::kRecordsAt) / L.recordSize, L.capacity);
+  const int count = std::clamp(declared, 0, fit);
+  if (declared > count) Store16(message + records::kNoOfRecords, static_cast<std::int16_t>(count));
+  std::uint8_t* record = message + records::kRecordsAt;
+  for (int i = 0; i < count; ++i, record += L.recordSize) {
+    for (const Field& f : L.converted) ConvertField(record + f.offset, f.width);
+  }
+  return count;
+}
+
+// A transaction code's place in a segment's routing table: the counter it
+// advances (named by the code of that count, the group's for codes that share
+// one; 0: not counted), the grid row that shows the count (kNoRow: none) and
+// the handler that runs after counting (null: none). D is the decoder.
+inline constexpr int kNoRow = -1;
+template <class D>
+struct Route {
+  int code;
+  int counter = 0;
+  int row = kNoRow;
+  void (D::*handle)(std::uint8_t* work, int length) = nullptr;
+};
+
+// A segment's routing table with a direct index by code. Counters are
+// numbered in the order their codes first appear in the table.
+template <class D, std::size_t N>
+class Routes {
+ public:
+  static constexpr int kFirstCode = 1800;
+  static constexpr int kLastCode = 9100;
+
+  struct Entry {
+    Route<D> route;
+    int slot;  // -1: not counted
+  };
+
+  consteval explicit Routes(const std::array<Route<D>, N>& routes) {
+    for (std::size_t i = 0; i < N; ++i) {
+      int slot = -1;
+      for (std::size_t j = 0; j < i && routes[i].counter != 0; ++j) {
+        if (routes[j].counter == routes[i].counter) slot = entries_[j].slot;
+      }
+      if (routes[i].counter != 0 && slot < 0) slot = slots_++;
+      entries_[i] = Entry{routes[i], slot};
+      index_[static_cast<std::size_t>(routes[i].code - kFirstCode)] = static_cast<std::uint8_t>(i + 1);
+    }
+  }
+
+  // The entry of code, or null for a code outside the table.
+  constexpr const Entry* Find(int code) const {
+    if (code < kFirstCode || code > kLastCode) return nullptr;
+    const int i = index_[static_cast<std::size_t>(code - kFirstCode)];
+    return i == 0 ? nullptr : &entries_[static_cast<std::size_t>(i - 1)];
+  }
+  constexpr int Slots() const { return slots_; }
+
+ private:
+  std::array<Entry, N> entries_{};
+  std::array<std::uint8_t, kLastCode - kFirstCode + 1> index_{};
+  int slots_ = 0;
+};
+
+// State and steps every NSE decoder shares: per-call output, counting, the
+// change report, packet building and the handlers that are alike in every
+// segment.
+class DecoderCore {
+ public:
+  DecoderCore(const DecoderCore&) = delete;
+  DecoderCore& operator=(const DecoderCore&) = delete;
+
+  // Messages handed to the decoder, whatever their code.
+  std::uint32_t MessageTotal() const { return Read(total_); }
+
+ protected:
+  static constexpr int kMaxSlots = 24;
+
+  struct Setup {
+    int segment, segmentCode, divisor;
+    bool allDelta;
+    int column;              // of the counters grid
+    int watchedToken;        // shown in the watched-instrument view
+    int cacheSlotsLog2;      // of the decoder's RecordCache
+    Counter* industryIndex;  // the shared 7203 count, or null
+  };
+  DecoderCore(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out, const Setup& setup);
+  ~DecoderCore() = default;
+
+  // The start of every call: empty lines, no packet, the head taken from work.
+  void Start(const std::uint8_t* work, int length);
+  // The output step: the packet (when one was built), then the delta lines.
+  void Finish();
+
+  // Counts the message of a routed code and runs its handler; false for a
+  // code outside the table.
+  template <class D, std::size_t N>
+  bool Dispatch(const Routes<D, N>& routes, int code, std::uint8_t* work, int length) {
+    const auto* entry = routes.Find(code);
+    if (entry == nullptr) return false;
+    if (entry->slot >= 0) CountAndShow(CounterOf(*entry), entry->route.row);
+    if (entry->route.handle != nullptr) (static_cast<D*>(this)->*entry->route.handle)(work, length);
+    return true;
+  }
+  template <class D, std::size_t N>
+  std::uint32_t CountOf(const Routes<D, N>& routes, int code) const {
+    const auto* entry = routes.Find(code);
+    return entry == nullptr || entry->slot < 0 ? 0 : Read(const_cast<DecoderCore*>(this)->CounterOf(*entry));
+  }
+
+  // Increments counter; when the counters are on, shows the new count in the
+  // decoder's column of the grid row labelled rowCode (none for kNoRow, and
+  // none for a code the grid has no row for).
+  void CountAndShow(Counter& counter, int rowCode);
+  void ReportChange(std::int32_t token, std::int32_t value);
+  // Only in CTCL mode while a Bridge is connected.
+  void BuildPacket(const std::uint8_t* work, int workLength, int packetLength);
+  bool Counters() const { return context_.options.pktCounters.load(std::memory_order_relaxed) == 1; }
+  bool Delta() const { return context_.options.bcastDelta.load(std::memory_order_relaxed) != 0; }
+
+  // Converts the record list in work (length bytes) in place, reports and
+  // shows its records as L says, and builds the packet from work.
+  template <const RecordList& L>
+  void HandleRecordList(std::uint8_t* work, int length) {
+    const int records = ConvertRecordList<L>(work, length);
+    const bool counters = Counters();
+    const bool delta = Delta();
+    if (L.tokenWidth != 0 && (counters || delta)) {
+      const std::uint8_t* r = work + records::kRecordsAt;
+      for (int i = 0; i < records; ++i, r += L.recordSize) {
+        const std::int32_t token = L.tokenWidth == 2 ? Load16(r) : Load32(r);
+        if (counters && token == setup_.watchedToken) Show(r, L.view);
+        if (delta && Passes<L>(r)) ReportChange(token, Load32(r + L.valueAt));
+      }
+    }
+    BuildPacket(work, length, L.packetLength);
+  }
+  // The same on a private copy of the first L.messageLength bytes, so the
+  // caller's buffer stays as it was.
+  template <const RecordList& L>
+  void HandleCopiedRecordList(std::uint8_t* work, int length) {
+    const int n = std::min(length, L.messageLength);
+    std::memcpy(copy_, work, static_cast<std::size_t>(n));
+    HandleRecordList<L>(copy_, n);
+  }
+
+  // The new-instrument item of a 7305 message for key (segment, token): made
+  // by format (token, token and the rest of args) and put into the
+  // subscribed-delta line, once per instrument the map did not hold yet.
+  template <class... Args>
+  void AnnounceInstrument(std::int32_t token, const char* format, Args... args);
+
+  // "FH : FO : <what> TrxCode EXG : Trx=%d Err=%d MsgLen=%d\n" into the log
+  // list and the segment's BPACK counter file, in the order given.
+  enum class Order { kLogFirst, kFileFirst };
+  void ReportCode(const char* what, int code, Order order);
+
+  FeedContext& context_;
+  InstrumentMap& instruments_;
+  BridgeOutput& out_;
+  const Setup setup_;
+  Counter total_{0};
+  MessageHead head_{};
+  // The largest private copy: the 1024-byte message copy of the derivative
+  // decoders, or a copied capital-market record list.
+  std::uint8_t copy_[forwarded::kBufferSize] = {};
+
+ private:
+  Counter& CounterOf(const auto& entry) {
+    if (entry.route.counter == code::kIndustryIndex && setup_.industryIndex != nullptr) {
+      return *setup_.industryIndex;
+    }
+    return counts_[entry.slot];
+  }
+  template <const RecordList& L>
+  static bool Passes(const std::uint8_t* r) {
+    return (L.testAt[0] < 0 || Load16(r + L.testAt[0]) == L.testEquals[0]) &&
+           (L.testAt[1] < 0 || Load16(r + L.testAt[1]) == L.testEquals[1]);
+  }
+  void Show(const std::uint8_t* record, std::span<const ViewCell> view);
+
+  Counter counts_[kMaxSlots] = {};
+  RecordCache records_;
+  DeltaLines lines_;
+  PacketStage packet_;
+};
+
+template <class... Args>
+void DecoderCore::AnnounceInstrument(std::int32_t token, const char* format, Args... args) {
+  char key[InstrumentMap::kKeySize];
+  const std::size_t keyLength = InstrumentMap::FormatKey(key, setup_.segment, token);
+  bool created = false;
+  instruments_.FindOrCreate(std::string_view(key, keyLength), token, std::string_view(""), &created);
+  if (!created) return;
+  char item[100];
+  const int n = std::snprintf(item, sizeof item, format, token, token, args...);
+  if (n > 0) lines_.AppendSubscribed(item, std::min<int>(n, sizeof item - 1));
+}
+
+// ---------------------------------------------------------------------------
+// The record-list layouts, from the offsets of layouts.h. The view shows the
+// watched instrument's market-0 prices and volumes (7201), its fills (7202)
+// and its best depth, last trade and volume (7208; in the capital market the
+// total quantities too).
+
+namespace lists {
+
+inline constexpr ViewCell kCmMwView[] = {{4, 1, cm::mw::kBuyPrice0}, {4, 2, cm::mw::kSellPrice0},
+    {5, 1, cm::mw::kBuyVolume0}, {5, 2, cm::mw::kSellVolume0}, {6, 1, cm::mw::kLastTradedPrice0}};
+inline constexpr ViewCell kFoMwView[] = {{4, 1, fo::mw::kBuyPrice0}, {4, 2, fo::mw::kSellPrice0},
+    {5, 1, fo::mw::kBuyVolume0}, {5, 2, fo::mw::kSellVolume0}, {6, 1, fo::mw::kLastTradedPrice0}};
+inline constexpr ViewCell kCmTickerView[] = {{6, 1, cm::ticker::kFillPrice}, {6, 2, cm::ticker::kFillVolume}};
+inline constexpr ViewCell kFoTickerView[] = {{6, 1, fo::ticker::kFillPrice}, {6, 2, fo::ticker::kFillVolume}};
+
+// Best buy and best sell depth entries, last trade, volume; the capital
+// market adds the total quantities.
+template <int kShift, int kCells>
+constexpr std::array<ViewCell, kCells> MarketByPriceView() {
+  constexpr int best = kShift + cm::mbp::kMbpInfoAt, sell = best + cm::mbp::kMbpSellAt * cm::mbp::kMbpInfoSize;
+  std::array<ViewCell, 10> v{{{4, 1, best + mbpinfo::kPrice}, {4, 2, sell + mbpinfo::kPrice},
+      {5, 1, best + mbpinfo::kQuantity}, {5, 2, sell + mbpinfo::kQuantity},
+      {6, 1, kShift + cm::mbp::kLastTradedPrice}, {6, 2, kShift + cm::mbp::kLastTradeQuantity},
+      {7, 1, kShift + cm::mbp::kVolumeTradedToday}, {7, 2, kShift + cm::mbp::kLastTradeTime},
+      {8, 1, cm::mbp::kTotalBuyQuantity, true}, {8, 2, cm::mbp::kTotalSellQuantity, true}}};
+  std::array<ViewCell, kCells> out{};
+  for (int i = 0; i < kCells; ++i) out[i] = v[i];
+  return out;
+}
+inline constexpr auto kCmMbpView = MarketByPriceView<0, 10>();
+inline constexpr auto kFoMbpView = MarketByPriceView<fo::mbp::kShift, 8>();
+
+// 7201: every record reports market 0's last traded price.
+inline constexpr RecordList kCmMw{cm::mw::kRecordSize, cm::mw::kCapacity, cm::mw::kMessageLength,
+    cm::mw::kPacketLength, cm::mw::kConverted, 2, cm::mw::kLastTradedPrice0, {-1, -1}, {0, 0}, kCmMwView};
+inline constexpr RecordList kFoMw{fo::mw::kRecordSize, fo::mw::kCapacity, fo::mw::kMessageLength,
+    fo::mw::kPacketLength, fo::mw::kConverted, 4, fo::mw::kLastTradedPrice0, {-1, -1}, {0, 0}, kFoMwView};
+// 7202: records of market type 1 report the fill price.
+inline constexpr RecordList kCmTicker{cm::ticker::kRecordSize, cm::ticker::kCapacity, cm::ticker::kMessageLength,
+    cm::ticker::kPacketLength, cm::ticker::kConverted, 2, cm::ticker::kFillPrice, {cm::ticker::kMarketType, -1},
+    {1, 0}, kCmTickerView};
+inline constexpr RecordList kFoTicker{fo::ticker::kRecordSize, fo::ticker::kCapacity, fo::ticker::kMessageLength,
+    fo::ticker::kPacketLength, fo::ticker::kConverted, 4, fo::ticker::kFillPrice, {fo::ticker::kMarketType, -1},
+    {1, 0}, kFoTickerView};
+// 7208: records with trading status 2 and book type 1 report the last traded price.
+inline constexpr RecordList kCmMbp{cm::mbp::kRecordSize, cm::mbp::kCapacity, cm::mbp::kMessageLength,
+    cm::mbp::kPacketLength, cm::mbp::kConverted, 2, cm::mbp::kLastTradedPrice,
+    {cm::mbp::kTradingStatus, cm::mbp::kBookType}, {2, 1}, kCmMbpView};
+inline constexpr RecordList kFoMbp{fo::mbp::kRecordSize, fo::mbp::kCapacity, fo::mbp::kMessageLength,
+    fo::mbp::kPacketLength, fo::mbp::kConverted, 4, fo::mbp::kLastTradedPrice,
+    {fo::mbp::kTradingStatus, fo::mbp::kBookType}, {2, 1}, kFoMbpView};
+// 7203 and 7207 report nothing: converted and forwarded only.
+inline constexpr RecordList kCmIndustry{cm::industry::kRecordSize, cm::industry::kCapacity,
+    cm::industry::kMessageLength, cm::industry::kPacketLength, cm::industry::kConverted};
+inline constexpr RecordList kFoIndustry{fo::industry::kRecordSize, fo::industry::kCapacity,
+    fo::industry::kMessageLength, fo::industry::kPacketLength, fo::industry::kConverted};
+inline constexpr RecordList kIndices{cm::indices::kRecordSize, cm::indices::kCapacity, cm::indices::kMessageLength,
+    cm::indices::kPacketLength, cm::indices::kConverted};
+
+}  // namespace lists
 
 }  // namespace fh::nse

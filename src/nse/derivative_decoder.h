@@ -1,8 +1,8 @@
 // What the F&O (segment 2) and currency-derivatives (segment 3) decoders have
-// in common: the private message copy, the per-call delta lines and packet,
-// the counters with their grid rows, and the handlers both segments run for
-// market watch (7201), ticker (7202), market by price (7208), spread (7211),
-// contract update (7305) and the 7130 pairs.
+// in common: the private message copy and the handlers both segments run for
+// spread (7211), contract update (7305), the 7130 pairs and the values of
+// single-value messages (7732, 7733, 7213). Market watch, ticker and market by
+// price are the shared record-list handler with the 4-byte-token layouts.
 //
 // Every call first copies the message (at most 1024 bytes, none when the
 // length is 0 or less) into a cleared private copy; handlers convert and read
@@ -15,66 +15,45 @@
 
 #include <cstdint>
 
-#include "distribution/bridge_output.h"
-#include "feedstate/feed_context.h"
-#include "instruments/instrument_map.h"
 #include "nse/decoder_support.h"
-#include "nse/record_cache.h"
 
 namespace fh::nse {
 
-class DerivativeDecoder {
+class DerivativeDecoder : public DecoderCore {
  public:
   static constexpr int kWatchedToken = 38665;
-  static constexpr int kCopySize = 1024;
-
-  DerivativeDecoder(const DerivativeDecoder&) = delete;
-  DerivativeDecoder& operator=(const DerivativeDecoder&) = delete;
-
-  // Messages handed to the decoder, whatever their code.
-  std::uint32_t MessageTotal() const { return Read(total_); }
+  static constexpr int kCopySize = forwarded::kBufferSize;
+  // Room for some 196,000 contracts in the cache before tokens go through
+  // the table each time.
+  static constexpr int kContractCacheSlotsLog2 = 18;
 
  protected:
-  DerivativeDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out, int segment,
-                    int segmentCode, int divisor, bool allDelta);
+  DerivativeDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out, const Setup& setup);
   ~DerivativeDecoder() = default;
 
-  // Step one of every call: clears the per-call state, takes the private
-  // copy, counts the message (shown in row 0, F&O column) and returns the
+  // Step one of every call: takes the private copy, clears the per-call
+  // state, counts the message (shown in row 0, F&O column) and returns the
   // transaction code.
   int Begin(const std::uint8_t* message, int length);
-  // The output step: the packet, then the delta lines.
-  void Finish();
 
-  static constexpr int kNoRow = -1;
+  // The handlers, on the private copy (work is copy_, length the bytes that
+  // arrived).
+  void Spread(std::uint8_t* work, int length);
+  void ContractUpdate(std::uint8_t* work, int length);
+  void Pairs7130(std::uint8_t* work, int length);
+  // Converts table and reports the 4-byte token at kTokenAt with the 4-byte
+  // value at kValueAt (when BCAST DELTA is on and the value arrived); builds
+  // the packet when kPacketLength is not 0.
+  template <const auto& kTable, int kTokenAt, int kValueAt, int kPacketLength>
+  void Value(std::uint8_t* work, int length) {
+    // The copy is 1024 bytes and cleared past what arrived, so the fixed
+    // layout converts safely; bytes that never arrived stay zero.
+    ConvertFields<kTable>(work);
+    if (Delta() && length >= kValueAt + 4) ReportChange(Load32(work + kTokenAt), Load32(work + kValueAt));
+    if (kPacketLength != 0) BuildPacket(work, length, kPacketLength);
+  }
 
-  // Increments counter and shows it in the F&O column of the grid row whose
-  // code is rowCode (none for kNoRow, and none for a code without a row).
-  void CountAndShow(Counter& counter, int rowCode);
-  void ReportChange(std::int32_t token, std::int32_t value);
-  void BuildPacket(int packetLength);
-  bool Counters() const;
-  bool Delta() const;
-
-  void MarketWatch();
-  void Ticker();
-  void MarketByPrice();
-  void Spread();
-  void ContractUpdate();
-  void Pairs7130();
-
-  FeedContext& context_;
-  InstrumentMap& instruments_;
-  BridgeOutput& out_;
-  const int segment_;
-
-  Counter total_{0};
-  RecordCache records_;
-  MessageHead head_{};
-  DeltaLines lines_;
-  PacketStage packet_;
   int available_ = 0;  // bytes of copy_ that arrived
-  std::uint8_t copy_[kCopySize] = {};
 };
 
 }  // namespace fh::nse

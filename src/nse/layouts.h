@@ -37,19 +37,12 @@ struct Field {
   int width;
 };
 
-// Transaction codes the decoders know by name.
+// Transaction codes the decoders know by name (7305 is the security update in
+// the capital market and the contract update in the derivatives segments).
 namespace code {
-inline constexpr int kMarketWatch = 7201;
-inline constexpr int kTicker = 7202;
-inline constexpr int kIndustryIndex = 7203;
-inline constexpr int kIndices = 7207;
-inline constexpr int kMarketByPrice = 7208;
-inline constexpr int kSpreadMarketByPrice = 7211;
-inline constexpr int kCd7213 = 7213;
-inline constexpr int kSecurityUpdate = 7305;  // capital market: security, derivatives: contract
-inline constexpr int kValue7732 = 7732;
-inline constexpr int kValue7733 = 7733;
-inline constexpr int kPairs7130 = 7130;
+inline constexpr int kMarketWatch = 7201, kTicker = 7202, kIndustryIndex = 7203, kIndices = 7207,
+                     kMarketByPrice = 7208, kSpreadMarketByPrice = 7211, kCd7213 = 7213, kSecurityUpdate = 7305,
+                     kValue7732 = 7732, kValue7733 = 7733, kPairs7130 = 7130;
 }  // namespace code
 
 // Record-list messages.

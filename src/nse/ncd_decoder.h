@@ -1,10 +1,10 @@
-// DecodeNcdMessage: the NSE currency-derivatives decoder (segment 3).
+// NcdDecoder: the NSE currency-derivatives decoder (segment 3).
 //
 // Built like the F&O decoder (private 1024-byte copy, the shared derivative
-// handlers), with a packet header of 22 and 0x9680, a 7213 handler of its own,
-// and an invalid-code report for every message outside its table (log list
-// and the segment's BPACK counter file). The all-delta broadcast does not
-// carry this segment, so only the subscribed-delta line leaves.
+// handlers), with a packet header of 22 and 0x9680, a 7213 value handler of
+// its own, and an invalid-code report for every message outside its table
+// (log list and the segment's BPACK counter file). The all-delta broadcast
+// does not carry this segment, so only the subscribed-delta line leaves.
 //
 // Thread safety: Decode is called by one thread at a time (the receiver that
 // frames CD datagrams). The counters may be read from any thread.
@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 #include "nse/derivative_decoder.h"
 
 namespace fh::nse {
@@ -31,25 +31,7 @@ class NcdDecoder final : public DerivativeDecoder {
   std::uint32_t Count(int code) const;
 
  private:
-  enum Slot : int {
-    k6501, kGroup6571, k6541, k7130, k7200, k7201, k7202, k7206, k7208, k7211, k7213, kGroup7320,
-    k7305, k7306, k7309, k7324, kGroup9011, kSlots,
-    kIgnored = kSlots,  // dropped without a trace
-    kNone
-  };
-  struct Route {
-    Slot slot;
-    int row;  // grid row shown, kNoRow for none
-  };
-  static Route RouteOf(int code);
-
-  void Value7213();
-  void Invalid(int code);
-
-  Counter counts_[kSlots] = {};
+  static const Routes<NcdDecoder, 26> kRoutes;
 };
-
-// The entry the CD framing calls.
-DecoderEntry MakeDecoderEntry(NcdDecoder& decoder);
 
 }  // namespace fh::nse

@@ -12,18 +12,15 @@
 #include <thread>
 
 #include "bse/bse_receiver.h"
-#include "bse_test_support.h"
+#include "bse_feed.h"
 #include "distribution/bridge_server.h"
 #include "distribution/bridge_transport.h"
 #include "distribution/forwarded_packet.h"
 
-namespace fh {
+namespace fh::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::BlockOfPayload;
-using testing::Bytes;
-using testing::Datagram;
 
 int FreePort(int type) {
   const int s = ::socket(AF_INET, type, 0);
@@ -43,16 +40,6 @@ sockaddr_in Loopback(int port) {
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = htons(static_cast<std::uint16_t>(port));
   return a;
-}
-
-template <class Predicate>
-bool WaitFor(Predicate done, std::chrono::milliseconds timeout = 5s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
 }
 
 // Reads whole forwarded packets off the Bridge's stream, each cut by the
@@ -79,12 +66,12 @@ std::vector<Bytes> ReadPackets(int socket, std::size_t count) {
 }
 
 TEST(BseToBridge, ABridgeReceivesTheThreeBlocksOfADatagramInOrder) {
-  testing::TestFeed feed;
+  BseFeed feed;
   feed.ports.instancePort = FreePort(SOCK_STREAM);
   feed.options.sendTcp = 1;
   BridgeTransport transport(feed.context);
   TcpBridgeServer server(feed.context, feed.instruments, transport);
-  BseDecoder decoder(feed.context, feed.instruments, transport);
+  bse::BseDecoder decoder(feed.context, feed.instruments, transport);
   ASSERT_TRUE(server.Start());
   ASSERT_TRUE(server.WaitUntilListening(5000ms));
 
@@ -128,4 +115,4 @@ TEST(BseToBridge, ABridgeReceivesTheThreeBlocksOfADatagramInOrder) {
 }
 
 }  // namespace
-}  // namespace fh
+}  // namespace fh::testing

@@ -4,90 +4,55 @@
 
 #include <string>
 
-#include "bse_test_support.h"
+#include "bse_feed.h"
+#include "support/test_dir.h"
 
-namespace fh {
+namespace fh::testing {
 namespace {
-
-using testing::BseBlock;
-using testing::Bytes;
-using testing::TestFeed;
 
 class BseDecoderTest : public ::testing::Test {
  protected:
-  void SetUp() override { feed.options.bcastDelta = 1; }
-
-  std::vector<std::string> DeltaTexts() const {
-    std::vector<std::string> out;
-    for (const auto& d : feed.output.Deltas()) out.push_back(d.text);
-    return out;
-  }
-
-  TestFeed feed;
+  BseDecoderTest() { feed.options.bcastDelta = 1; }
+  Strings Lines() const { return feed.out.SubscribedLines(); }
+  BseFeed feed;
 };
 
-// --- 2020: the selector filter --------------------------------------------
+// --- delta items ----------------------------------------------------------
 
 TEST_F(BseDecoderTest, MarketPictureReportsOnlySelectorAZeroWithSelectorBThreeToFive) {
   feed.Decode(BseBlock(2020)
+                  .Selected(1, 10, 0, 3)
+                  .Selected(2, 20, 0, 5)
                   .Selected(500112, 71000, 0, 4)
+                  .Selected(3, 30, 0, 6)
                   .Selected(500113, 72000, 0, 2)
+                  .Selected(4, 40, 1, 4)
+                  .Selected(5, 50, -1, 3)
                   .Build());
-  ASSERT_EQ(feed.output.Deltas().size(), 1u);
-  EXPECT_EQ(feed.output.Deltas()[0].segment, 4);
-  EXPECT_EQ(feed.output.Deltas()[0].text, ",500112|71000");
+  EXPECT_EQ(Lines(), Strings{"4,1|10,2|20,500112|71000"});
   EXPECT_EQ(feed.instruments.Find("4,500113"), nullptr);
   EXPECT_EQ(feed.decoder.Count(2020), 1u);
 }
 
-TEST_F(BseDecoderTest, MarketPictureSelectorEdges) {
-  feed.Decode(BseBlock(2020)
-                  .Selected(1, 10, 0, 3)
-                  .Selected(2, 20, 0, 5)
-                  .Selected(3, 30, 0, 6)
-                  .Selected(4, 40, 1, 4)
-                  .Selected(5, 50, -1, 3)
-                  .Build());
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",1|10,2|20"});
-}
-
-// --- 2014: token values ---------------------------------------------------
-
-TEST_F(BseDecoderTest, TokenValuesThatKeepTheirValuesSendNothing) {
-  const Bytes block = BseBlock(2014).TokenValue(532540, 345000).TokenValue(500325, -5).Build();
+TEST_F(BseDecoderTest, TokenValuesGoIntoTheOneLineSubscribedOrNotAndOnlyWhenChanged) {
+  feed.instruments.FindOrCreate("4,11", 11, "")->subscribed = 1;
+  const Bytes block = BseBlock(2014).TokenValue(11, 345000).TokenValue(500325, -5).Build();
   feed.Decode(block);
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",532540|345000,500325|-5"});
-  feed.output.Clear();
   feed.Decode(block);
-  EXPECT_TRUE(feed.output.Deltas().empty());
+  EXPECT_EQ(Lines(), Strings{"4,11|345000,500325|-5"});
+  EXPECT_TRUE(feed.out.AllLines().empty());
   EXPECT_EQ(feed.decoder.Count(2014), 2u);
 }
 
-TEST_F(BseDecoderTest, SubscribedAndUnsubscribedTokensShareTheOneLine) {
-  feed.instruments.FindOrCreate("4,11", 11, "")->subscribed = 1;
-  feed.Decode(BseBlock(2014).TokenValue(11, 1).TokenValue(12, 2).Build());
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",11|1,12|2"});
-  EXPECT_EQ(feed.output.DeltaAllCalls(), 0);
-}
-
-// --- 2011 and 2012: code values -------------------------------------------
-
 TEST_F(BseDecoderTest, CodeValueTrimsTrailingBlanksAndKeysOnAllSevenCharacters) {
   feed.Decode(BseBlock(2011).CodeValue("IDXA   ", 3510012).Build());
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",IDXA|3510012"});
+  feed.Decode(BseBlock(2012).CodeValue("IDXA   ", 3510012).Build());
+  feed.Decode(BseBlock(2011).CodeValue("       ", 9).CodeValue("A B    ", 8).CodeValue("SENSEXX", 7).Build());
+  EXPECT_EQ(Lines(), (Strings{"4,IDXA|3510012", "4,|9,A B|8,SENSEXX|7"}));
   ASSERT_NE(feed.instruments.Find("IDXA   "), nullptr);
   EXPECT_EQ(feed.instruments.Find("IDXA"), nullptr);
-
-  feed.output.Clear();
-  feed.Decode(BseBlock(2012).CodeValue("IDXA   ", 3510012).Build());
-  EXPECT_TRUE(feed.output.Deltas().empty());
-  EXPECT_EQ(feed.decoder.Count(2011), 2u);
-  EXPECT_EQ(feed.decoder.Count(2012), 2u);
-}
-
-TEST_F(BseDecoderTest, CodeOfSevenBlanksGivesAnEmptyName) {
-  feed.Decode(BseBlock(2011).CodeValue("       ", 9).CodeValue("A B    ", 8).CodeValue("SENSEXX", 7).Build());
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",|9,A B|8,SENSEXX|7"});
+  EXPECT_EQ(feed.decoder.Count(2011), 3u);
+  EXPECT_EQ(feed.decoder.Count(2012), 3u);
 }
 
 // --- the 512-character line -----------------------------------------------
@@ -96,10 +61,9 @@ TEST_F(BseDecoderTest, LineOfExactly512CharactersIsSentWhole) {
   BseBlock block(2014);
   for (int i = 0; i < 32; ++i) block.TokenValue(1000000 + i, 2000000 + i);  // 16 characters each
   feed.Decode(block.Build());
-  const auto lines = DeltaTexts();
+  const Strings lines = Lines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].size(), 512u);
-  EXPECT_GT(feed.output.Capacities()[0], 513u);  // room for the "4" prefix and the terminator
+  EXPECT_EQ(lines[0].size(), 513u);  // with the "4" in front
 }
 
 TEST_F(BseDecoderTest, ItemThatWouldPass512IsSentInTheNextLine) {
@@ -110,12 +74,12 @@ TEST_F(BseDecoderTest, ItemThatWouldPass512IsSentInTheNextLine) {
     all += "," + std::to_string(1000000 + i) + "|" + std::to_string(2000000 + i);
   }
   feed.Decode(block.Build());
-  const auto lines = DeltaTexts();
+  const Strings lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].size(), 512u);
-  EXPECT_EQ(lines[1].size(), 512u);
-  EXPECT_EQ(lines[2].size(), 11u * 16u);
-  EXPECT_EQ(lines[0] + lines[1] + lines[2], all);
+  EXPECT_EQ(lines[0].size(), 513u);
+  EXPECT_EQ(lines[1].size(), 513u);
+  EXPECT_EQ(lines[2].size(), 1u + 11u * 16u);
+  EXPECT_EQ(lines[0].substr(1) + lines[1].substr(1) + lines[2].substr(1), all);
 }
 
 // --- unhandled types ------------------------------------------------------
@@ -124,40 +88,31 @@ TEST_F(BseDecoderTest, UnhandledTypeIsLoggedOnceAndItsSubstringsNever) {
   feed.Decode(BseBlock(1910).Head(8).Build());
   feed.Decode(BseBlock(1910).Head(8).Build());
   feed.Decode(BseBlock(191).Head(8).Build());
-  const auto lines = feed.LinesContaining("Unhandedled");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "FH : BCM : Unhandedled TrxCode BCM : 1910\n");
-  EXPECT_EQ(feed.decoder.UnhandledBseTypes(), "BCM,1910,");
+  feed.Decode(BseBlock(-7).Build());
+  EXPECT_EQ(feed.LinesContaining("Unhandedled"), (Strings{"FH : BCM : Unhandedled TrxCode BCM : 1910\n",
+                                                          "FH : BCM : Unhandedled TrxCode BCM : -7\n"}));
+  EXPECT_EQ(feed.decoder.UnhandledBseTypes(), "BCM,1910,-7,");
   EXPECT_EQ(feed.decoder.Count(1910), 0u);
 }
 
 TEST_F(BseDecoderTest, UnhandledListStopsGrowingWhenFull) {
-  // Seven-digit types never occur inside one another: each takes 8 characters.
-  const int fit = static_cast<int>((BseDecoder::kUnhandledTypesLimit - 4) / 8);
-  for (int i = 0; i < fit + 40; ++i) feed.Decode(BseBlock(1000000 + i).Head(4).Build());
-  EXPECT_EQ(feed.LinesContaining("Unhandedled").size(), static_cast<std::size_t>(fit));
-  EXPECT_LE(feed.decoder.UnhandledBseTypes().size(), BseDecoder::kUnhandledTypesLimit);
-  EXPECT_EQ(feed.decoder.UnhandledBseTypes().size(), 4u + 8u * static_cast<std::size_t>(fit));
-  feed.Decode(BseBlock(1000000 + fit + 1).Head(4).Build());
-  EXPECT_EQ(feed.LinesContaining("Unhandedled").size(), static_cast<std::size_t>(fit));
-}
-
-TEST_F(BseDecoderTest, NegativeUnhandledTypeIsRecordedWithItsSign) {
-  feed.Decode(BseBlock(-7).Build());
-  EXPECT_EQ(feed.decoder.UnhandledBseTypes(), "BCM,-7,");
+  // Seven-digit types never occur inside one another: each takes 8 characters,
+  // so 511 fit behind "BCM," in 4,095 characters.
+  for (int i = 0; i < 551; ++i) feed.Decode(BseBlock(1000000 + i).Head(4).Build());
+  EXPECT_EQ(feed.LinesContaining("Unhandedled").size(), 511u);
+  EXPECT_EQ(feed.decoder.UnhandledBseTypes().size(), 4u + 8u * 511u);
 }
 
 // --- 2017 and the options -------------------------------------------------
 
 TEST_F(BseDecoderTest, Type2017LeavesNoTrace) {
-  feed.grid.LayOut();
   const auto version = feed.grid.Version();
   feed.options.pktCounters = 1;
   feed.Decode(BseBlock(2017).Head(40).Build());
   EXPECT_EQ(feed.decoder.Count(2017), 0u);
-  EXPECT_EQ(feed.log.Size(), 0u);
+  EXPECT_TRUE(feed.log.Lines().empty());
   EXPECT_EQ(feed.decoder.UnhandledBseTypes(), "BCM,");
-  EXPECT_TRUE(feed.output.Deltas().empty());
+  EXPECT_TRUE(feed.out.Events().empty());
   EXPECT_EQ(feed.grid.Version(), version);
 }
 
@@ -169,7 +124,7 @@ TEST_F(BseDecoderTest, WithBcastDeltaOffAMarketPictureOnlyCounts) {
   EXPECT_EQ(feed.decoder.Count(2020), 1u);
   EXPECT_EQ(feed.decoder.Count(2014), 1u);
   EXPECT_EQ(feed.decoder.Count(2011), 1u);
-  EXPECT_TRUE(feed.output.Deltas().empty());
+  EXPECT_TRUE(feed.out.Events().empty());
   EXPECT_EQ(feed.instruments.KeyCount(), 0u);
 }
 
@@ -194,14 +149,14 @@ TEST_F(BseDecoderTest, OpenInterestWritesDebugLogLinesWhateverBcastDelta) {
   block.AddRecord();
   block.AddRecord();
   feed.Decode(block.Build());
-  EXPECT_EQ(testing::ReadFile(feed.dir.File("FH_Debuglog_BCM.txt")),
+  EXPECT_EQ(ReadFile(feed.dir.File("FH_Debuglog_BCM.txt")),
             "MsgType:1904 NoOfRecs:2\nMsgType:1904 NoOfRecs:2 i:0\nMsgType:1904 NoOfRecs:2 i:1\n");
 }
 
 TEST_F(BseDecoderTest, DebugLogShowsTheDeclaredCountButWalksOnlyTheWorkArea) {
   feed.Decode(BseBlock(1903).DeclaredCount(-3).Build());
   feed.Decode(BseBlock(1903).DeclaredCount(32767).Build());
-  const std::string log = testing::ReadFile(feed.dir.File("FH_Debuglog_BCM.txt"));
+  const std::string log = ReadFile(feed.dir.File("FH_Debuglog_BCM.txt"));
   EXPECT_EQ(log.rfind("MsgType:1903 NoOfRecs:-3\nMsgType:1903 NoOfRecs:32767\n", 0), 0u);
   // (4096 - 4 - 4) / 8 records fit the work area.
   EXPECT_NE(log.find("i:510\n"), std::string::npos);
@@ -210,28 +165,23 @@ TEST_F(BseDecoderTest, DebugLogShowsTheDeclaredCountButWalksOnlyTheWorkArea) {
 
 // --- malformed blocks -----------------------------------------------------
 
-TEST_F(BseDecoderTest, PayloadLengthBelowOneSkipsTheBlock) {
+TEST_F(BseDecoderTest, BlocksWithoutAPayloadAreSkipped) {
   feed.Decode(BseBlock(2014).TokenValue(1, 1).Length(0).Build());
   feed.Decode(BseBlock(2014).TokenValue(1, 1).Length(-40).Build());
-  EXPECT_EQ(feed.decoder.Count(2014), 0u);
-  EXPECT_TRUE(feed.output.Deltas().empty());
-}
-
-TEST_F(BseDecoderTest, BlockShorterThanItsHeaderReadsNothingBeyondIt) {
   const Bytes block = BseBlock(2014).TokenValue(1, 1).Build();
-  feed.Decode(Bytes(block.begin(), block.begin() + 6));
+  feed.Decode(Bytes(block.begin(), block.begin() + 6));  // shorter than its header
   feed.decoder.DecodeBseBlock(nullptr, 0);
   EXPECT_EQ(feed.decoder.Count(2014), 0u);
+  EXPECT_TRUE(feed.out.Events().empty());
 }
 
 TEST_F(BseDecoderTest, PayloadShorterThanItsLengthReadsAsZeros) {
   // A first block leaves token 8 in the work area; the second claims two
   // records but carries one, so its second record must read as zeros.
   feed.Decode(BseBlock(2014).TokenValue(7, 70).TokenValue(8, 80).Build());
-  feed.output.Clear();
-  const Bytes shortBlock = BseBlock(2014).TokenValue(7, 71).TokenValue(8, 81).Length(28 + 24).CutPayload(28 + 12).Build();
-  feed.Decode(shortBlock);
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",7|71,0|0"});
+  feed.out.Clear();
+  feed.Decode(BseBlock(2014).TokenValue(7, 71).TokenValue(8, 81).Length(28 + 24).CutPayload(28 + 12).Build());
+  EXPECT_EQ(Lines(), Strings{"4,7|71,0|0"});
 }
 
 TEST_F(BseDecoderTest, CountPastTheWorkAreaReadsOnlyTheWorkArea) {
@@ -241,7 +191,7 @@ TEST_F(BseDecoderTest, CountPastTheWorkAreaReadsOnlyTheWorkArea) {
   EXPECT_EQ(feed.decoder.Count(2020), 1u);
   EXPECT_EQ(feed.decoder.Count(1916), 1u);
   EXPECT_EQ(feed.decoder.Count(4444), 1u);
-  EXPECT_EQ(DeltaTexts(), std::vector<std::string>{",1|1"});
+  EXPECT_EQ(Lines(), Strings{"4,1|1"});
 }
 
 TEST_F(BseDecoderTest, PayloadLargerThanTheWorkAreaIsCutToIt) {
@@ -249,23 +199,22 @@ TEST_F(BseDecoderTest, PayloadLargerThanTheWorkAreaIsCutToIt) {
   for (int i = 0; i < 400; ++i) block.TokenValue(i + 1, 5);  // 28 + 4800 bytes
   feed.Decode(block.Build());
   std::string all;
-  for (const auto& line : DeltaTexts()) all += line;
+  for (const std::string& line : Lines()) all += line.substr(1);
   // (4096 - 28) / 12 = 339 records fit.
   EXPECT_NE(all.find(",339|5"), std::string::npos);
   EXPECT_EQ(all.find(",340|5"), std::string::npos);
 }
 
-TEST_F(BseDecoderTest, EveryKnownTypeIsCountedOnItsOwnCounter) {
-  for (const auto& layout : bse::kKnownTypes) feed.Decode(BseBlock(layout.type).Build());
-  for (const auto& layout : bse::kKnownTypes) {
-    const std::uint32_t expected = layout.type == 2017 ? 0u : (layout.type == 2002 || layout.type == 2003 ||
-                                                               layout.type == 2011 || layout.type == 2012)
-                                                                  ? 2u
-                                                                  : 1u;
-    EXPECT_EQ(feed.decoder.Count(layout.type), expected) << layout.type;
+TEST_F(BseDecoderTest, KnownTypesAreCountedOnTheirOwnCountersAndPairsShareOne) {
+  const std::int32_t types[] = {1901, 1902, 1903, 1904, 1905, 1906, 1907, 1908, 1909, 1911, 1912, 1916, 1947,
+                                1948, 1949, 2001, 2002, 2003, 2007, 2011, 2012, 2014, 2016, 2020, 4141, 4444};
+  for (std::int32_t type : types) feed.Decode(BseBlock(type).Build());
+  for (std::int32_t type : types) {
+    const bool pair = type == 2002 || type == 2003 || type == 2011 || type == 2012;
+    EXPECT_EQ(feed.decoder.Count(type), pair ? 2u : 1u) << type;
   }
   EXPECT_EQ(feed.decoder.UnhandledBseTypes(), "BCM,");
 }
 
 }  // namespace
-}  // namespace fh
+}  // namespace fh::testing

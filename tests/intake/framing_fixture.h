@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "intake/decoder_entry.h"
+#include "nse/decoder_entry.h"
 #include "intake/framing.h"
 #include "nse/bcast_header.h"
 #include "nse/byteorder.h"

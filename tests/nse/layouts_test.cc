@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace fh::nse {
 namespace {
 
@@ -54,16 +52,6 @@ TEST(ConvertFields, SwapsEachWidthAndLeavesGapsAlone) {
   EXPECT_EQ(record[cm::mbp::kFiller], cm::mbp::kFiller);
   EXPECT_EQ(record[cm::mbp::kDepthIndicator], cm::mbp::kDepthIndicator);
   EXPECT_EQ(record[cm::mbp::kDepthIndicator + 1], cm::mbp::kDepthIndicator + 1);
-}
-
-TEST(DerivativeMarketByPrice, IsTheCashRecordWithAWideToken) {
-  EXPECT_EQ(fo::mbp::kConverted[0].offset, 0);
-  EXPECT_EQ(fo::mbp::kConverted[0].width, 4);
-  EXPECT_EQ(fo::mbp::kTradingStatus, 6);
-  EXPECT_EQ(fo::mbp::kLastTradedPrice, 12);
-  EXPECT_EQ(fo::mbp::kTotalBuyQuantity, 180);
-  EXPECT_EQ(fo::mbp::kLowPrice, 210);
-  EXPECT_EQ(fo::mw::kLastTradedPrice0, 22);
 }
 
 }  // namespace

@@ -1,56 +1,34 @@
 // Messages that lie: record counts beyond the layout, lengths shorter than
-// the layout, random bytes. Nothing may be read or written past the bytes
-// handed in (the buffers are exact heap blocks plus a marker byte), and
-// nothing may crash.
+// the layout, and the fuzz corpora. Nothing may be read or written past the
+// bytes handed in (exact heap blocks with a marker byte behind), and nothing
+// may crash.
 #include <gtest/gtest.h>
 
-#include <random>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "nse/ncd_decoder.h"
-#include "nse/ncm_decoder.h"
-#include "nse/nfo_decoder.h"
-#include "nse_messages.h"
-#include "nse_test_support.h"
+#include "feedstate/exg_seg.h"
+#include "intake/framing.h"
+#include "nse_feed.h"
 
-namespace fh::nse {
+namespace fh::testing {
 namespace {
-
-using testing::CmTick;
-using testing::Feed;
-using testing::MarkedBuffer;
-using testing::MessageBuilder;
-using Strings = std::vector<std::string>;
 
 class Malformed : public ::testing::Test {
  protected:
-  Malformed() {
-    feed.options.bcastDelta = 1;
-    feed.options.pktCounters = 1;
-  }
-
-  template <class Decoder>
-  std::vector<std::uint8_t> Decode(Decoder& decoder, const std::vector<std::uint8_t>& bytes) {
-    MarkedBuffer buffer(bytes);
-    decoder.Decode(buffer.data(), buffer.length());
-    EXPECT_TRUE(buffer.MarkerIntact());
-    return buffer.Content();
-  }
-
-  Feed feed;
-  NcmDecoder ncm{feed.context, feed.instruments, feed.out, feed.industryIndex};
-  NfoDecoder nfo{feed.context, feed.instruments, feed.out, feed.industryIndex};
-  NcdDecoder ncd{feed.context, feed.instruments, feed.out};
+  Malformed() { feed.options.pktCounters = 1; }
+  NseFeed feed;
 };
 
 TEST_F(Malformed, HugeRecordCountIsClampedToTheLayoutsCapacity) {
-  std::vector<CmTick> ticks;
+  std::vector<Tick> ticks;
   for (int i = 0; i < cm::ticker::kCapacity; ++i) ticks.push_back({100 + i, 1, 1000 + i});
-  const MessageBuilder m = testing::CmTickerMessage(ticks, 32000);
   // The caller's buffer is longer than the layout: the capacity still rules.
-  std::vector<std::uint8_t> wire = m.Wire(600);
-  const std::vector<std::uint8_t> after = Decode(ncm, wire);
+  const std::vector<std::uint8_t> after = feed.Decode(1, CmTickerMessage(ticks, 32000), 600);
   const Strings all = feed.out.AllLines();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(std::count(all[0].begin(), all[0].end(), '|'), cm::ticker::kCapacity);
@@ -63,22 +41,21 @@ TEST_F(Malformed, HugeRecordCountIsClampedToTheLayoutsCapacity) {
 }
 
 TEST_F(Malformed, NegativeRecordCountYieldsNoRecordsButIsStillForwarded) {
-  const MessageBuilder m = testing::CmTickerMessage({{1, 1, 1}}, 0);
-  MessageBuilder negative = m;
+  MessageBuilder negative = CmTickerMessage({{1, 1, 1}});
   negative.NoOfRecords(-3);
-  Decode(ncm, negative.Wire(cm::ticker::kMessageLength));
+  feed.Decode(1, negative, cm::ticker::kMessageLength);
   EXPECT_TRUE(feed.out.AllLines().empty());
   EXPECT_EQ(feed.out.Packets().size(), 1u);
-  EXPECT_EQ(ncm.Count(7202), 1u);
+  EXPECT_EQ(feed.ncm.Count(7202), 1u);
 }
 
 TEST_F(Malformed, AShortMessageYieldsTheRecordsThatFit) {
-  std::vector<CmTick> ticks;
+  std::vector<Tick> ticks;
   for (int i = 0; i < 5; ++i) ticks.push_back({200 + i, 1, 2000 + i});
-  const MessageBuilder m = testing::CmTickerMessage(ticks);
+  const MessageBuilder m = CmTickerMessage(ticks);
   // Three whole records and half of the fourth arrive.
   const int length = records::kRecordsAt + 3 * cm::ticker::kRecordSize + cm::ticker::kRecordSize / 2;
-  const std::vector<std::uint8_t> after = Decode(ncm, m.Wire(length));
+  const std::vector<std::uint8_t> after = feed.Decode(1, m, length);
   EXPECT_EQ(feed.out.AllLines(), Strings{",200|2000,201|2001,202|2002"});
   // The half record stays as it arrived.
   const std::vector<std::uint8_t> wire = m.Wire(length);
@@ -88,64 +65,86 @@ TEST_F(Malformed, AShortMessageYieldsTheRecordsThatFit) {
   const Strings packets = feed.out.Packets();
   ASSERT_EQ(packets.size(), 1u);
   ASSERT_EQ(packets[0].size(), 496u);
-  const int arrived = forwarded::kBodyAt + length - header::kBodyAt;
-  EXPECT_EQ(packets[0].find_first_not_of('\0', arrived), std::string::npos);
+  EXPECT_EQ(packets[0].find_first_not_of('\0', forwarded::kBodyAt + length - header::kBodyAt), std::string::npos);
 }
 
 TEST_F(Malformed, DerivativeRecordsPastTheLengthAreNotReported) {
-  const MessageBuilder m = testing::FoMarketWatchMessage({{1, 10}, {2, 20}, {3, 30}});
-  Decode(nfo, m.Wire(records::kRecordsAt + 2 * fo::mw::kRecordSize + 10));
+  const MessageBuilder m = FoMarketWatchMessage({{1, 10}, {2, 20}, {3, 30}});
+  feed.Decode(2, m, records::kRecordsAt + 2 * fo::mw::kRecordSize + 10);
   EXPECT_EQ(feed.out.AllLines(), Strings{",1|10,2|20"});
 }
 
 TEST_F(Malformed, ShortFixedLayoutsReportNothingTheyDidNotReceive) {
   feed.Subscribe(3, 5);
-  Decode(ncd, testing::Cd7213Message(5, 6).Wire(cd::v7213::kValue + 2));
-  Decode(nfo, testing::ContractMessage(7, "SHORT", 1, 2, "CE").Wire(fo::contract::kEnd - 1));
-  Decode(ncm, testing::CmSecurityMessage(8, "SHORT", "EQ").Wire(cm::security::kSeries + 1));
-  Decode(nfo, testing::ValueMessage<fo::v7732::kConverted>(7732, fo::v7732::kToken, fo::v7732::kValue, 9, 9)
-                  .Wire(fo::v7732::kValue + 3));
+  feed.Decode(3, Cd7213Message(5, 6), cd::v7213::kValue + 2);
+  feed.Decode(2, ContractMessage(7, "SHORT", 1, 2, "CE"), fo::contract::kEnd - 1);
+  feed.Decode(1, CmSecurityMessage(8, "SHORT", "EQ"), cm::security::kSeries + 1);
+  feed.Decode(2, ValueMessage<fo::v7732::kConverted>(7732, fo::v7732::kToken, fo::v7732::kValue, 9, 9),
+              fo::v7732::kValue + 3);
   EXPECT_TRUE(feed.out.AllLines().empty());
   EXPECT_TRUE(feed.out.SubscribedLines().empty());
   EXPECT_EQ(feed.instruments.Find("2,7"), nullptr);
   EXPECT_EQ(feed.instruments.Find("1,8"), nullptr);
-  EXPECT_EQ(ncd.Count(7213), 1u);
+  EXPECT_EQ(feed.ncd.Count(7213), 1u);
 }
 
 TEST_F(Malformed, ZeroAndNegativeLengthsCopyNothing) {
   for (int length : {0, -1, -1000}) {
     std::uint8_t guard[4] = {0xA5, 0xA5, 0xA5, 0xA5};
-    ncm.Decode(guard, length);
-    nfo.Decode(guard, length);
-    ncd.Decode(guard, length);
+    feed.ncm.Decode(guard, length);
+    feed.nfo.Decode(guard, length);
+    feed.ncd.Decode(guard, length);
     EXPECT_EQ(guard[0], 0xA5);
   }
-  EXPECT_TRUE(feed.out.events.empty());
-  EXPECT_EQ(ncm.MessageTotal(), 3u);
+  EXPECT_TRUE(feed.out.Events().empty());
+  EXPECT_EQ(feed.ncm.MessageTotal(), 3u);
 }
 
 TEST_F(Malformed, A7130PairCountBeyondTheMessageIsBounded) {
   MessageBuilder m(7130, 60);
   m.ErrorCode(32767);
-  Decode(nfo, m.Wire(60));
-  Decode(ncd, m.Wire(60));
-  EXPECT_EQ(nfo.Count(7130), 1u);
+  feed.Decode(2, m, 60);
+  feed.Decode(3, m, 60);
+  EXPECT_EQ(feed.nfo.Count(7130), 1u);
 }
 
-TEST_F(Malformed, RandomBytesNeverReachPastTheBuffer) {
-  std::mt19937 rng(20261206);
-  const int codes[] = {7201, 7202, 7203, 7207, 7208, 7211, 7213, 7305, 7130, 7732, 7733, 1, 9999};
-  for (int round = 0; round < 3000; ++round) {
-    const int length = static_cast<int>(rng() % 1100);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    if (length >= header::kBodyAt && rng() % 4 != 0) {
-      Store16(bytes.data() + header::kTransactionCode, static_cast<std::int16_t>(codes[rng() % std::size(codes)]));
+std::vector<std::vector<std::uint8_t>> Corpus(const std::string& name) {
+  std::vector<std::filesystem::path> paths;
+  for (const auto& e : std::filesystem::directory_iterator(std::string(FH_FUZZ_CORPUS) + "/" + name)) {
+    paths.push_back(e.path());
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<std::vector<std::uint8_t>> out;
+  for (const auto& p : paths) {
+    std::ifstream in(p, std::ios::binary);
+    out.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return out;
+}
+
+// Every corpus datagram through the framing and the three decoders, routed by
+// its net id as the receiver routes it, and every one of its tails handed to
+// each decoder as a message.
+TEST_F(Malformed, TheFuzzCorpusNeverReachesPastTheBuffer) {
+  Framing framing(feed.context);
+  framing.SetDecoder(kSegNcm, nse::MakeDecoderEntry(feed.ncm));
+  framing.SetDecoder(kSegNfo, nse::MakeDecoderEntry(feed.nfo));
+  framing.SetDecoder(kSegNcd, nse::MakeDecoderEntry(feed.ncd));
+  const auto corpus = Corpus("fuzz_nse_framing");
+  ASSERT_GT(corpus.size(), 100u);
+  for (const auto& datagram : corpus) {
+    MarkedBuffer buffer(datagram);
+    switch (datagram.empty() ? 0 : datagram[datagram::kNetId]) {
+      case kNetIdCm: framing.FrameCmDatagram(buffer.data(), buffer.length()); break;
+      case kNetIdFo: framing.FrameFoDatagram(buffer.data(), buffer.length()); break;
+      case kNetIdCd: framing.FrameCdDatagram(buffer.data(), buffer.length()); break;
+      default: framing.RecordUnknownDatagram(buffer.data(), buffer.length()); break;
     }
-    feed.out.connected = rng() % 2 == 0;
-    Decode(ncm, bytes);
-    Decode(nfo, bytes);
-    Decode(ncd, bytes);
+    EXPECT_TRUE(buffer.MarkerIntact());
+    for (std::size_t at = 0; at < datagram.size(); ++at) {
+      const std::vector<std::uint8_t> tail(datagram.begin() + static_cast<std::ptrdiff_t>(at), datagram.end());
+      for (int segment : {1, 2, 3}) feed.Decode(segment, tail);
+    }
   }
   for (const std::string& p : feed.out.Packets()) {
     ASSERT_GE(p.size(), static_cast<std::size_t>(forwarded::kHeaderSize));
@@ -156,4 +155,4 @@ TEST_F(Malformed, RandomBytesNeverReachPastTheBuffer) {
 }
 
 }  // namespace
-}  // namespace fh::nse
+}  // namespace fh::testing

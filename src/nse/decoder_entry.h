@@ -31,4 +31,15 @@ struct DecoderEntry {
   }
 };
 
+namespace nse {
+
+// The entry of an NSE decoder: its Decode(message, length) behind the plain
+// function the framing calls.
+template <class Decoder>
+DecoderEntry MakeDecoderEntry(Decoder& decoder) {
+  return DecoderEntry{[](void* d, std::uint8_t* message, int length) { static_cast<Decoder*>(d)->Decode(message, length); },
+                      &decoder};
+}
+
+}  // namespace nse
 }  // namespace fh
