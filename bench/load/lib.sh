@@ -8,6 +8,11 @@
 #   batch=1|0       0 starts the feed handler with FH_BATCH=0 (batched receives off)
 #   client_args=()  extra bridge-client options
 #   sim_args=()     extra exchange-sim options
+# Environment: FH_LOAD_NICE (default -10) is the niceness of the program under
+# test, its bridge-client and any busy process; the sender runs 5 below it, so
+# that on a shared machine neither the neighbours' load nor the program under
+# test slows the sender down. FH_LOAD_NICE=0 runs all at normal priority and
+# the sender at -5.
 
 load_setup() {
   local self=$1
@@ -28,6 +33,7 @@ load_setup() {
 }
 
 delta=1 batch=1 client_args=() sim_args=()
+prio=${FH_LOAD_NICE:--10}
 
 drops() { awk '/^Udp:/ { if (++n == 2) print $6 }' /proc/net/snmp; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
@@ -35,7 +41,7 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 # The sender: datagrams built up front (4000 per segment), handed to the
 # kernel by sendmmsg in batches, paced to the rate.
-sim() { "$bin/exchange-sim" --quiet --pool 4000 --batch 32 "${sim_args[@]}" "$@"; }
+sim() { nice -n $((prio - 5)) "$bin/exchange-sim" --quiet --pool 4000 --batch 32 "${sim_args[@]}" "$@"; }
 
 # Starts the program under test (feedhandler, floor or relay) and a reading
 # bridge-client; sets target_pid and client_pid.
@@ -47,18 +53,18 @@ start_target() {
       [ "$delta" = 1 ] && clicks=(--click "BCAST DELTA" "${clicks[@]}")
       local env=()
       [ "$batch" = 0 ] && env=(FH_BATCH=0)
-      (cd "$run" && exec env "${env[@]}" "$bin/feedhandler" --headless --workdir "$run" --system-drive "$run" \
+      (cd "$run" && exec nice -n "$prio" env "${env[@]}" "$bin/feedhandler" --headless --workdir "$run" --system-drive "$run" \
          "${clicks[@]}" </dev/null >"$run/fh.log" 2>&1) &
       target_pid=$!
       for _ in $(seq 100); do grep -q "TCP Server running" "$run/fh.log" 2>/dev/null && break; sleep 0.1; done
       ;;
     floor | relay)
-      "$bin/$what" >"$run/$what.log" 2>&1 &
+      nice -n "$prio" "$bin/$what" >"$run/$what.log" 2>&1 &
       target_pid=$!
       ;;
   esac
   sleep 0.5
-  "$bin/bridge-client" --quiet --seconds $((trial + 60)) --connect-timeout 5 "${client_args[@]}" >"$run/client.log" 2>&1 &
+  nice -n "$prio" "$bin/bridge-client" --quiet --seconds $((trial + 60)) --connect-timeout 5 "${client_args[@]}" >"$run/client.log" 2>&1 &
   client_pid=$!
   sleep 0.5
 }
