@@ -51,7 +51,7 @@ start_target() {
     feedhandler)
       local clicks=(--click NSE-CM --click NSE-FO --click NSE-CD --click BSE-CM-FO-CD --click TCP --click Server --click Start)
       [ "$delta" = 1 ] && clicks=(--click "BCAST DELTA" "${clicks[@]}")
-      local env=()
+      local env=(-u FH_BATCH)
       [ "$batch" = 0 ] && env=(FH_BATCH=0)
       (cd "$run" && exec nice -n "$prio" env "${env[@]}" "$bin/feedhandler" --headless --workdir "$run" --system-drive "$run" \
          "${clicks[@]}" </dev/null >"$run/fh.log" 2>&1) &
