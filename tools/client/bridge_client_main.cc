@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -40,6 +42,17 @@ constexpr char kUsage[] =
     "  --record FILE            write the received TCP byte stream to FILE\n"
     "  --ready FILE             create FILE once connected and listening\n"
     "  --print-every N          print one packet and one delta line in N (default 1)\n"
+    "  --latency FILE           tick-to-Bridge latency: receive time minus the stamp that\n"
+    "                           exchange-sim --stamp wrote (TimeStamp1, header offset 28);\n"
+    "                           prints count, p50, p99, p99.9 and max in microseconds and\n"
+    "                           writes \"COUNT P50 P99 P99.9 MAX\" to FILE\n"
+    "  --gaps                   print the largest gap between delta datagrams per port\n"
+    "                           (kernel arrival times)\n"
+    "  --pause-after S --pause-for P\n"
+    "                           stop reading the connection P seconds long, S seconds\n"
+    "                           after the first packet (the delta ports are still read)\n"
+    "  --flood BYTES            send the requests over and over until BYTES went out,\n"
+    "                           then go on as usual (--ready is created after the flood)\n"
     "  --quiet                  print only the summary\n"
     "  --allow-host-network     run outside scripts/netns-run (never used by scripts or tests)\n";
 
@@ -57,6 +70,10 @@ struct Args {
   bool quiet = false;
   long long printEvery = 1;
   bool allowHost = false;
+  std::string latencyFile;
+  bool gaps = false;
+  double pauseAfter = -1, pauseFor = 0;
+  long long flood = 0;
 };
 
 bool ParseArgs(int argc, char** argv, Args* a) {
@@ -83,10 +100,20 @@ bool ParseArgs(int argc, char** argv, Args* a) {
       Text("--record", &a->recordFile),
       Text("--ready", &a->readyFile),
       Integer("--print-every", &a->printEvery, 1),
+      Text("--latency", &a->latencyFile),
+      Flag("--gaps", &a->gaps),
+      Number("--pause-after", &a->pauseAfter, 0),
+      Number("--pause-for", &a->pauseFor, 0),
+      Integer("--flood", &a->flood, 1),
       Flag("--quiet", &a->quiet),
       Flag("--allow-host-network", &a->allowHost),
   };
-  return ParseOptions("bridge-client", kUsage, options, argc, argv);
+  if (!ParseOptions("bridge-client", kUsage, options, argc, argv)) return false;
+  if (a->flood > 0 && a->requests.empty()) {
+    std::fprintf(stderr, "bridge-client: --flood needs --requests or --subscribe\n");
+    return false;
+  }
+  return true;
 }
 
 bool SendAll(int fd, const std::string& text) {
@@ -97,6 +124,86 @@ bool SendAll(int fd, const std::string& text) {
     at += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Sends the requests over and over until `total` bytes went out or a stop is
+// requested; returns the bytes sent.
+long long Flood(int fd, const std::string& requests, long long total) {
+  // The stream is the requests repeated: a send that stops inside one resumes
+  // at the same place within the pattern.
+  constexpr long long kChunk = 64 << 10;
+  std::string pattern;
+  while (static_cast<long long>(pattern.size()) < kChunk + static_cast<long long>(requests.size())) pattern += requests;
+  const auto period = static_cast<long long>(requests.size());
+  long long sent = 0;
+  while (sent < total && !fh::tools::StopRequested()) {
+    const auto n = static_cast<std::size_t>(std::min(total - sent, kChunk));
+    const ssize_t k = send(fd, pattern.data() + sent % period, n, MSG_NOSIGNAL);
+    if (k <= 0) {
+      if (k < 0 && errno == EINTR) continue;
+      fh::PrintError("send");
+      break;
+    }
+    sent += k;
+  }
+  return sent;
+}
+
+// Stamped packets' latencies, reported as percentiles.
+struct LatencyProbe {
+  std::vector<std::int64_t> ns;
+  long long unstamped = 0;
+
+  void Add(const std::uint8_t* packet, int length, std::int64_t receivedNs) {
+    std::int64_t stamp = 0;
+    if (length >= fh::forwarded::kHeaderSize) std::memcpy(&stamp, packet + fh::forwarded::kTimeStamp1, sizeof stamp);
+    // Zero is an unstamped packet (BSE, compressed); anything not within a
+    // minute before now was not written by this machine's monotonic clock.
+    if (stamp <= 0 || receivedNs < stamp || receivedNs - stamp > 60'000'000'000) {
+      ++unstamped;
+      return;
+    }
+    ns.push_back(receivedNs - stamp);
+  }
+
+  // Microseconds at a quantile (nearest rank); sorts the samples.
+  double Quantile(double q) {
+    if (ns.empty()) return 0;
+    std::sort(ns.begin(), ns.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(ns.size())));
+    return static_cast<double>(ns[std::clamp<std::size_t>(rank, 1, ns.size()) - 1]) / 1e3;
+  }
+};
+
+// Delta datagrams' arrival gaps, from the kernel's receive time stamps.
+struct GapWatch {
+  std::int64_t last = 0, largest = 0;
+  void Add(std::int64_t arrivalNs) {
+    if (last != 0) largest = std::max(largest, arrivalNs - last);
+    last = arrivalNs;
+  }
+};
+
+// Receives one datagram with its kernel arrival time (SO_TIMESTAMPNS, wall
+// clock); *arrivalNs is 0 when the kernel gave none.
+ssize_t ReceiveStamped(int fd, char* data, std::size_t size, std::int64_t* arrivalNs) {
+  iovec iov{data, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr h{};
+  h.msg_iov = &iov;
+  h.msg_iovlen = 1;
+  h.msg_control = control;
+  h.msg_controllen = sizeof control;
+  const ssize_t n = recvmsg(fd, &h, 0);
+  *arrivalNs = 0;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&h); n > 0 && c != nullptr; c = CMSG_NXTHDR(&h, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      timespec ts;
+      std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+      *arrivalNs = static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+    }
+  }
+  return n;
 }
 
 }  // namespace
@@ -116,6 +223,11 @@ int main(int argc, char** argv) {
       int granted = 0;
       deltaFd[k] = fh::tools::OpenReceiveSocket(deltaPort[k], 8 << 20, &granted);
       if (deltaFd[k] < 0) return 1;
+      const int on = 1;
+      if (args.gaps && setsockopt(deltaFd[k], SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) {
+        fh::PrintError("setsockopt SO_TIMESTAMPNS");
+        return 1;
+      }
       if (!args.quiet) std::printf("bridge-client: listening on 0.0.0.0:%d (receive buffer %d bytes)\n", deltaPort[k], granted);
     }
   }
@@ -128,7 +240,12 @@ int main(int argc, char** argv) {
     std::printf("bridge-client: no connection; listening to the delta ports only\n");
   } else if (tcpFd >= 0) {
     if (!args.quiet) std::printf("bridge-client: connected to %s:%d\n", args.server.address.c_str(), args.server.port);
-    if (!args.requests.empty()) {
+    if (args.flood > 0) {
+      const std::int64_t floodStart = fh::tools::NowNs();
+      const long long flooded = Flood(tcpFd, args.requests, args.flood);
+      std::printf("bridge-client: flooded %lld bytes of requests in %.3f s\n", flooded,
+                  static_cast<double>(fh::tools::NowNs() - floodStart) / 1e9);
+    } else if (!args.requests.empty()) {
       if (!SendAll(tcpFd, args.requests)) {
         fh::PrintError("send");
         return 1;
@@ -154,6 +271,9 @@ int main(int argc, char** argv) {
   std::int64_t lastArrival = start;
   std::vector<std::uint8_t> buffer(1 << 16);
   bool tcpOpen = tcpFd >= 0;
+  LatencyProbe latency;
+  GapWatch gaps[2];
+  std::int64_t pauseFrom = -1;  // set by the first packet when a pause is asked for
 
   while (!fh::tools::StopRequested()) {
     const std::int64_t now = fh::tools::NowNs();
@@ -166,11 +286,15 @@ int main(int argc, char** argv) {
     if (args.count >= 0 && view.packets >= args.count) break;
 
     fds.clear();
-    if (tcpOpen) fds.push_back({tcpFd, POLLIN, 0});
+    // A paused Bridge leaves the connection unread: the feed handler's send
+    // buffer fills while the delta ports are still watched.
+    const bool paused =
+        pauseFrom >= 0 && now >= pauseFrom && now < pauseFrom + static_cast<std::int64_t>(args.pauseFor * 1e9);
+    if (tcpOpen && !paused) fds.push_back({tcpFd, POLLIN, 0});
     for (int k = 0; k < 2; ++k)
       if (deltaFd[k] >= 0) fds.push_back({deltaFd[k], POLLIN, 0});
     if (fds.empty()) break;
-    const int ready = poll(fds.data(), fds.size(), 100);
+    const int ready = poll(fds.data(), fds.size(), paused ? 10 : 100);
     if (ready < 0) {
       if (errno == EINTR) continue;
       fh::PrintError("poll");
@@ -187,10 +311,13 @@ int main(int argc, char** argv) {
           continue;
         }
         lastArrival = fh::tools::NowNs();
+        const std::int64_t received = lastArrival;
+        if (args.pauseAfter >= 0 && pauseFrom < 0) pauseFrom = received + static_cast<std::int64_t>(args.pauseAfter * 1e9);
         if (record != nullptr) std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), record);
         const bool ok = stream.Feed(buffer.data(), static_cast<std::size_t>(n), [&](const std::uint8_t* pkt, int len) {
           const auto info = fh::tools::DescribePacket(pkt, len);
           view.AddPacket(info);
+          if (!args.latencyFile.empty()) latency.Add(pkt, len, received);
           if (!args.quiet && view.packets % args.printEvery == 1 % args.printEvery)
             std::printf("%s\n", fh::tools::FormatPacket(info).c_str());
         });
@@ -201,8 +328,11 @@ int main(int argc, char** argv) {
       } else {
         const int k = p.fd == deltaFd[0] ? 0 : 1;
         char line[4097];
-        const ssize_t n = recv(p.fd, line, sizeof line - 1, 0);
+        std::int64_t arrival = 0;
+        const ssize_t n = args.gaps ? ReceiveStamped(p.fd, line, sizeof line - 1, &arrival)
+                                    : recv(p.fd, line, sizeof line - 1, 0);
         if (n <= 0) continue;
+        if (args.gaps) gaps[k].Add(arrival != 0 ? arrival : fh::tools::WallNs());
         lastArrival = fh::tools::NowNs();
         const std::string_view text(line, static_cast<std::size_t>(n));
         const bool ok = view.AddDeltaLine(deltaPort[k], text);
@@ -229,6 +359,22 @@ int main(int argc, char** argv) {
   if (!args.summaryFile.empty()) {
     std::ofstream out(args.summaryFile, std::ios::trunc);
     out << summary;
+  }
+  if (!args.latencyFile.empty()) {
+    const double q[] = {latency.Quantile(0.5), latency.Quantile(0.99), latency.Quantile(0.999), latency.Quantile(1)};
+    std::printf("bridge-client: latency of %zu stamped packets (%lld unstamped): p50 %.1f us, p99 %.1f us, "
+                "p99.9 %.1f us, max %.1f us\n", latency.ns.size(), latency.unstamped, q[0], q[1], q[2], q[3]);
+    std::FILE* out = std::fopen(args.latencyFile.c_str(), "w");
+    if (out == nullptr) {
+      fh::PrintError(args.latencyFile.c_str());
+      return 1;
+    }
+    std::fprintf(out, "%zu %.1f %.1f %.1f %.1f\n", latency.ns.size(), q[0], q[1], q[2], q[3]);
+    std::fclose(out);
+  }
+  if (args.gaps) {
+    std::printf("bridge-client: largest gap between delta datagrams: %.3f ms on 2007, %.3f ms on 2017\n",
+                static_cast<double>(gaps[0].largest) / 1e6, static_cast<double>(gaps[1].largest) / 1e6);
   }
   return 0;
 }

@@ -151,10 +151,15 @@ int ConnectTcp(const Endpoint& to, int timeoutMs) {
   }
 }
 
-std::int64_t NowNs() {
+namespace {
+std::int64_t ClockNs(clockid_t clock) {
   timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  clock_gettime(clock, &ts);
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
+}  // namespace
+
+std::int64_t NowNs() { return ClockNs(CLOCK_MONOTONIC); }
+std::int64_t WallNs() { return ClockNs(CLOCK_REALTIME); }
 
 }  // namespace fh::tools

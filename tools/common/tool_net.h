@@ -49,6 +49,8 @@ int ConnectTcp(const Endpoint& to, int timeoutMs);
 
 // Monotonic nanoseconds.
 std::int64_t NowNs();
+// Wall-clock nanoseconds (the clock of the kernel's receive time stamps).
+std::int64_t WallNs();
 
 // Parses a whole decimal or floating text; nothing on trailing junk.
 std::optional<long long> ParseInt(std::string_view text);

@@ -117,4 +117,28 @@ void DatagramBuilder::PadTo(int size) {
   size_ = std::max(size_, std::min(size, maxSize_));
 }
 
+std::vector<int> PlainStampOffsets(std::span<const std::uint8_t> datagram) {
+  std::vector<int> offsets;
+  const int size = static_cast<int>(datagram.size());
+  if (size < nse::datagram::kPacketsAt) return offsets;
+  const int packets = LoadBe16(datagram.data() + nse::datagram::kNoOfPackets);
+  constexpr int kStampAt = nse::packet::kMessageAt + nse::header::kTimeStamp1;
+  constexpr int kLengthAt = nse::packet::kMessageAt + nse::header::kMessageLength;
+  int at = nse::datagram::kPacketsAt;
+  for (int i = 0; i < packets && at + nse::datagram::kCompLenSize <= size; ++i) {
+    const int compLen = LoadBe16(datagram.data() + at);
+    at += nse::datagram::kCompLenSize;
+    if (compLen > 0) {
+      at += compLen;
+      continue;
+    }
+    if (at + kLengthAt + 2 > size) break;
+    const int length = nse::packet::kUncompressedExtra + LoadBe16(datagram.data() + at + kLengthAt);
+    if (length < kStampAt + 8 || at + length > size) break;
+    offsets.push_back(at + kStampAt);
+    at += length;
+  }
+  return offsets;
+}
+
 }  // namespace fh::sim

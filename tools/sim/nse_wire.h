@@ -101,4 +101,14 @@ class DatagramBuilder {
   int packets_ = 0;
 };
 
+// The send-time stamp of the latency probe: monotonic nanoseconds, host
+// order, in the 8 bytes of BcastHeader's TimeStamp1, which the feed handler
+// copies unconverted into each forwarded packet's header. Only uncompressed
+// packets can be stamped in a built datagram (a compressed packet would have
+// to be compressed again after stamping).
+//
+// Datagram offsets of TimeStamp1 in every uncompressed packet, in order. The
+// walk stops at a packet that runs past the datagram's end.
+std::vector<int> PlainStampOffsets(std::span<const std::uint8_t> datagram);
+
 }  // namespace fh::sim
