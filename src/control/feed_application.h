@@ -17,9 +17,15 @@
 
 namespace fh {
 
+// What the command line sets for a run beside its folders.
+struct RunSettings {
+  BridgeServerSettings bridge;           // --bridge-listen, --bridge-allow
+  int receiveBatch = kMaxReceiveBatch;   // --batch or FH_BATCH; 1 turns batching off
+};
+
 class FeedApplication {
  public:
-  FeedApplication(FilePlaces places, MessageBoxes& boxes, ProgramExit& exit);
+  FeedApplication(FilePlaces places, MessageBoxes& boxes, ProgramExit& exit, const RunSettings& settings = {});
   ~FeedApplication();
   FeedApplication(const FeedApplication&) = delete;
   FeedApplication& operator=(const FeedApplication&) = delete;

@@ -1,5 +1,6 @@
 #include "control/front_end.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -33,6 +34,12 @@ constexpr char kUsage[] =
     "  --system-drive DIR  folder that stands for the system drive C:\\ (masters,\n"
     "                      schema, state file, index file); default: the\n"
     "                      environment variable FH_SYSTEM_DRIVE, else the workdir\n"
+    "  --bridge-listen ADDR  address the Bridge server listens on (default: every\n"
+    "                      address, 0.0.0.0)\n"
+    "  --bridge-allow LIST Bridges allowed to connect, A.B.C.D[/N],... (default:\n"
+    "                      all); others are closed with one log line\n"
+    "  --batch N           datagrams a receiver takes per call, 1 to 64 (default\n"
+    "                      64; 1 turns batching off); also FH_BATCH (0 = off)\n"
     "\n"
     "actions, run in order after the dialog starts (headless only):\n"
     "  --click CONTROL     click a control, by caption without '&' (\"NSE-CM\",\n"
@@ -41,6 +48,14 @@ constexpr char kUsage[] =
     "\n"
     "standard input, one action a line: click CONTROL | set ID=TEXT | grid |\n"
     "state | title\n";
+
+bool ParseBatch(const char* text, int* out) {
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < 1 || n > kMaxReceiveBatch) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -157,7 +172,7 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
   HeadlessProgramExit exit(logLines);
   int status = 0;
   {
-    FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit);
+    FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit, command.settings);
     app.Context().log.SetObserver([&logLines](std::string_view line) { logLines.Push(line); });
     FeedHandlerDialog& dialog = app.Dialog();
     if (!EveryActionNamesAControl(dialog, command.actions)) {
@@ -229,6 +244,29 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
       const char* v = value(arg);
       if (v == nullptr) return false;
       out->systemDrive = v;
+    } else if (arg == "--bridge-listen") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      in_addr unused{};
+      if (::inet_pton(AF_INET, v, &unused) != 1) {
+        *error = "--bridge-listen needs a dotted IPv4 address, got: " + std::string(v);
+        return false;
+      }
+      out->settings.bridge.listenAddress = v;
+    } else if (arg == "--bridge-allow") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      if (!BridgeAllowList::Parse(v, &out->settings.bridge.allow, error)) {
+        *error = "--bridge-allow: " + *error;
+        return false;
+      }
+    } else if (arg == "--batch") {
+      const char* v = value(arg);
+      if (v == nullptr || !ParseBatch(v, &out->settings.receiveBatch)) {
+        if (v != nullptr) *error = "--batch needs a number from 1 to " + std::to_string(kMaxReceiveBatch);
+        return false;
+      }
+      out->batchGiven = true;
     } else if (arg == "--click") {
       const char* v = value(arg);
       if (v == nullptr) return false;
@@ -333,6 +371,15 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (const char* env = std::getenv("FH_BATCH"); !command.batchGiven && env != nullptr && *env != '\0') {
+    // FH_BATCH=0 (or 1) turns batching off, as --batch 1 does.
+    if (std::strcmp(env, "0") == 0) {
+      command.settings.receiveBatch = 1;
+    } else if (!ParseBatch(env, &command.settings.receiveBatch)) {
+      std::fprintf(stderr, "feedhandler: FH_BATCH needs a number from 0 to %d\n", kMaxReceiveBatch);
+      return 2;
+    }
+  }
   std::string workDir;
   std::string systemDrive;
   if (!ResolvePlaces(command, &workDir, &systemDrive, &error)) {
@@ -354,7 +401,7 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
       std::fprintf(stderr, "feedhandler: --click and --set need --headless\n");
       return 2;
     }
-    return window(workDir, systemDrive, argc, argv);
+    return window(workDir, systemDrive, command.settings, argc, argv);
   }
   return RunHeadless(command, workDir, systemDrive);
 }

@@ -26,6 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "control/feed_application.h"
+
 namespace fh {
 
 class FeedHandlerDialog;
@@ -43,6 +45,8 @@ struct CommandLine {
   std::string workDir;      // "" = the current directory
   std::string systemDrive;  // "" = FH_SYSTEM_DRIVE, else the working directory
   std::vector<FrontEndAction> actions;
+  RunSettings settings;
+  bool batchGiven = false;  // --batch given (else FH_BATCH may set it)
 };
 
 // Parses argv. False with a message in *error for an unknown option or a
@@ -67,7 +71,8 @@ bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string
 // The desktop window, when one is built: it composes a FeedApplication with
 // its own message boxes (places as resolved here), initialises the dialog and
 // runs it until it closes; it returns the exit code.
-using WindowMain = int (*)(const std::string& workDir, const std::string& systemDrive, int argc, char** argv);
+using WindowMain = int (*)(const std::string& workDir, const std::string& systemDrive, const RunSettings& settings,
+                           int argc, char** argv);
 
 // The whole program. window may be null (no window built: without --headless
 // the program says so and returns 2).

@@ -23,7 +23,7 @@ class NseReceiver final : public RunningReceiver {
 
 }  // namespace
 
-LiveFeed::LiveFeed(const FeedContext& context)
+LiveFeed::LiveFeed(const FeedContext& context, BridgeServerSettings bridge)
     : context_(context),
       transport_(context_),
       ncm_(context_, instruments_, transport_, industryIndex_),
@@ -31,7 +31,7 @@ LiveFeed::LiveFeed(const FeedContext& context)
       ncd_(context_, instruments_, transport_),
       framing_(context_),
       bse_(context_, instruments_, transport_),
-      server_(context_, instruments_, transport_) {
+      server_(context_, instruments_, transport_, std::move(bridge)) {
   framing_.SetDecoder(kSegNcm, nse::MakeDecoderEntry(ncm_));
   framing_.SetDecoder(kSegNfo, nse::MakeDecoderEntry(nfo_));
   framing_.SetDecoder(kSegNcd, nse::MakeDecoderEntry(ncd_));

@@ -31,7 +31,7 @@ namespace fh {
 
 class LiveFeed final : public FeedServices {
  public:
-  explicit LiveFeed(const FeedContext& context);
+  explicit LiveFeed(const FeedContext& context, BridgeServerSettings bridge = {});
   ~LiveFeed() override;
   LiveFeed(const LiveFeed&) = delete;
   LiveFeed& operator=(const LiveFeed&) = delete;

@@ -70,7 +70,8 @@ class StopSignals {
 
 }  // namespace
 
-int RunWindow(const std::string& workDir, const std::string& systemDrive, int argc, char** argv) {
+int RunWindow(const std::string& workDir, const std::string& systemDrive, const RunSettings& settings, int argc,
+              char** argv) {
   if (!HasDisplay()) {
     std::fprintf(stderr,
                  "feedhandler: no display to show the window on (DISPLAY is not set); use --headless, or set "
@@ -89,7 +90,7 @@ int RunWindow(const std::string& workDir, const std::string& systemDrive, int ar
   {
     // The window goes first, then the application, whose teardown stops every
     // receiver, the bridge server and its clients.
-    FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit);
+    FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit, settings);
     FeedWindow window(app.Dialog());
     boxes.SetParent(&window);
     app.Dialog().Initialise();

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "control/feed_application.h"
+
 namespace fh {
 
 // Composes one FeedApplication with Qt message boxes and a program exit that
@@ -14,6 +16,7 @@ namespace fh {
 // it too). Every thread of the run is stopped before it returns. Returns the
 // exit code: 0 when the window closed, the code given to ProgramExit
 // otherwise, 2 when there is no display.
-int RunWindow(const std::string& workDir, const std::string& systemDrive, int argc, char** argv);
+int RunWindow(const std::string& workDir, const std::string& systemDrive, const RunSettings& settings, int argc,
+              char** argv);
 
 }  // namespace fh
