@@ -42,19 +42,24 @@ class Rig {
   // the body), every integer big-endian as on the wire. Like the framing, the
   // rig turns LogTime (header offset 4), TransactionCode (10), ErrorCode (12)
   // and MessageLength (38) to host order and hands the segment's decoder the
-  // address 2 bytes into the header with MessageLength as the length.
-  void Nse(int segment, std::vector<std::uint8_t> packet) {
-    Swap(packet, 4, 4);
-    Swap(packet, 10, 2);
-    Swap(packet, 12, 2);
-    Swap(packet, 38, 2);
-    std::int16_t length = 0;
-    std::memcpy(&length, packet.data() + 38, 2);
-    packet.resize(2 + static_cast<std::size_t>(length));  // nothing past the message is readable
-    std::uint8_t* message = packet.data() + 2;
-    if (segment == 1) ncm_.Decode(message, length);
-    if (segment == 2) nfo_.Decode(message, length);
-    if (segment == 3) ncd_.Decode(message, length);
+  // address 2 bytes into the header with MessageLength as the length; nothing
+  // past the message is readable.
+  void Ncm(std::vector<std::uint8_t> packet) {
+    const int length = Frame(packet);
+    ncm_.Decode(packet.data() + 2, length);
+  }
+  void Nfo(std::vector<std::uint8_t> packet) {
+    const int length = Frame(packet);
+    nfo_.Decode(packet.data() + 2, length);
+  }
+  void Ncd(std::vector<std::uint8_t> packet) {
+    const int length = Frame(packet);
+    ncd_.Decode(packet.data() + 2, length);
+  }
+  void Nse(int segment, const std::vector<std::uint8_t>& packet) {
+    if (segment == 1) Ncm(packet);
+    if (segment == 2) Nfo(packet);
+    if (segment == 3) Ncd(packet);
   }
 
   // One BSE datagram, as the BSE receiver hands it on: every block decoded
@@ -85,6 +90,19 @@ class Rig {
   static void Swap(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t width) {
     std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                  bytes.begin() + static_cast<std::ptrdiff_t>(at + width));
+  }
+  // Converts the four header fields; returns MessageLength, to which the
+  // packet is cut (2 header bytes lie before the message address; the
+  // 40-byte header always stays readable).
+  static int Frame(std::vector<std::uint8_t>& packet) {
+    Swap(packet, 4, 4);
+    Swap(packet, 10, 2);
+    Swap(packet, 12, 2);
+    Swap(packet, 38, 2);
+    std::int16_t length = 0;
+    std::memcpy(&length, packet.data() + 38, 2);
+    packet.resize(std::max<std::size_t>(40, 2 + static_cast<std::size_t>(std::max<std::int16_t>(length, 0))));
+    return length;
   }
 
   nse::IndustryIndexCounters industryIndex_;
