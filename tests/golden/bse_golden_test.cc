@@ -14,7 +14,8 @@ namespace fh::golden {
 namespace {
 
 // A literal value, little-endian, at an offset of record rec; a text is
-// blank-padded to width.
+// blank-padded to width. Keys of the record just past the count fill a record
+// that must never be read.
 struct Key {
   int rec;
   int at;
@@ -68,16 +69,16 @@ const std::vector<Case>& Cases() {
       // Code-value records: value at 20, a 7-character code at 24.
       {2011, 24, 22, 40, 3,
        {{0, 20, 4, 3510012}, {0, 24, 7, 0, "IDXA"}, {1, 20, 4, 6100023}, {1, 24, 7, 0, "SENSEX"},
-        {2, 20, 4, 4200034}, {2, 24, 7, 0, "BANKEX"}},
+        {2, 20, 4, 4200034}, {2, 24, 7, 0, "BANKEX"}, {3, 20, 4, 999001}, {3, 24, 7, 0, "BEYOND"}},
        "4,IDXA|3510012,SENSEX|6100023,BANKEX|4200034", ""},
       {2012, 24, 22, 40, 3,
        {{0, 20, 4, 1110001}, {0, 24, 7, 0, "TECK"}, {1, 20, 4, 2220002}, {1, 24, 7, 0, "AUTO50"},
-        {2, 20, 4, 3330003}, {2, 24, 7, 0, "METAL"}},
+        {2, 20, 4, 3330003}, {2, 24, 7, 0, "METAL"}, {3, 20, 4, 999002}, {3, 24, 7, 0, "BEYOND"}},
        "4,TECK|1110001,AUTO50|2220002,METAL|3330003", ""},
       // Token-value records: token at 0, value at 4.
       {2014, 24, 22, 12, 3,
        {{0, 0, 4, 500112}, {0, 4, 4, 71000}, {1, 0, 4, 500113}, {1, 4, 4, 72000}, {2, 0, 4, 500114},
-        {2, 4, 4, 73000}},
+        {2, 4, 4, 73000}, {3, 0, 4, 500199}, {3, 4, 4, 99900}},
        "4,500112|71000,500113|72000,500114|73000", ""},
       {2016, 24, 22, 24, 2, {}, "", ""},
       {2017, 0, -1, 0, 0, {}, "", "", 0},  // neither counted nor reported
@@ -88,7 +89,8 @@ const std::vector<Case>& Cases() {
         {1, 0, 4, 532002}, {1, 36, 4, 82000}, {1, 88, 2, 0}, {1, 90, 2, 2},
         {2, 0, 4, 532003}, {2, 36, 4, 83000}, {2, 88, 2, 1}, {2, 90, 2, 4},
         {3, 0, 4, 532004}, {3, 36, 4, 84000}, {3, 88, 2, 0}, {3, 90, 2, 4},
-        {4, 0, 4, 532005}, {4, 36, 4, 85000}, {4, 88, 2, 0}, {4, 90, 2, 5}},
+        {4, 0, 4, 532005}, {4, 36, 4, 85000}, {4, 88, 2, 0}, {4, 90, 2, 5},
+        {5, 0, 4, 532099}, {5, 36, 4, 89900}, {5, 88, 2, 0}, {5, 90, 2, 4}},
        "4,532001|81000,532004|84000,532005|85000", ""},
       {4141, 20, 4, 72, 2, {}, "", ""},
       {4444, 4, 2, 12, 2, {}, "", ""},
@@ -99,11 +101,12 @@ const std::vector<Case>& Cases() {
 TEST(BseGolden, EveryMessageTypeGivesItsDeltaLineLogCountAndPacket) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE("MsgType " + std::to_string(c.type));
-    // Payload: MsgType, the head (pattern, the count at N), the records that
-    // fit a datagram (pattern, then the literal values).
+    // Payload: MsgType, the head (pattern, the count at N), a few records
+    // (pattern, then the literal values).
     Bytes payload;
     payload.Le32(0, c.type).Fill(4, 4 + static_cast<std::size_t>(c.head), c.type);
-    const int written = c.countAt < 0 ? 0 : std::min(c.count, 8);
+    int written = c.countAt < 0 ? 0 : std::min(c.count, 8);
+    for (const Key& k : c.keys) written = std::max(written, k.rec + 1);
     if (c.countAt >= 0) payload.Le16(4 + static_cast<std::size_t>(c.countAt), c.count);
     const std::size_t recordsAt = 4 + static_cast<std::size_t>(c.head);
     payload.Fill(recordsAt, recordsAt + static_cast<std::size_t>(written * c.recordSize), c.type + 1);
