@@ -64,8 +64,9 @@ void SegmentFiles::Append(int seg, Slot slot, const void* data, std::size_t len,
   std::FILE* f = e.files[slot];
   if (f == nullptr) return;
   errno = 0;
-  const bool ok = std::fwrite(data, 1, len, f) == len;
-  Report(e, slot, ok, errno, log);
+  // Bytes taken into the stream's buffer prove nothing yet: only a failure
+  // counts here, and the flush tells whether writing works.
+  if (std::fwrite(data, 1, len, f) != len) Report(e, slot, false, errno, log);
 }
 
 void SegmentFiles::Flush(int seg, Slot slot, LogList& log) {

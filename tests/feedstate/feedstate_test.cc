@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <thread>
 #include <vector>
@@ -141,6 +143,43 @@ TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
   EXPECT_FALSE(files.Open(1, SegmentFiles::kBinFile, dir.File("no/such/dir"), "ab+"));
   EXPECT_FALSE(files.IsOpen(1, SegmentFiles::kBinFile));
   EXPECT_FALSE(files.Open(10, SegmentFiles::kBinFile, dir.File("c.bin"), "ab+"));
+}
+
+// A recording that hits the file size limit (as a full disk would refuse it)
+// says so once with the system's error, stays quiet while it keeps failing,
+// and says once that it works again.
+TEST(SegmentFiles, AFailingRecordingIsLoggedOnceAndOnceWhenItRecovers) {
+  testing::TempDir dir;
+  SegmentFiles files;
+  LogList log;
+  const std::string path = dir.File("rec.bin");
+  ASSERT_TRUE(files.Open(2, SegmentFiles::kBinFile, path, "ab+"));
+  files.Append(2, SegmentFiles::kBinFile, "first", 5, log);
+  files.Flush(2, SegmentFiles::kBinFile, log);
+  EXPECT_EQ(testing::ReadFile(path), "first");
+
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 5;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 0; i < 3; ++i) {
+    files.Append(2, SegmentFiles::kBinFile, "more", 4, log);
+    files.Flush(2, SegmentFiles::kBinFile, log);
+  }
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+  ::signal(SIGXFSZ, oldHandler);
+  files.Append(2, SegmentFiles::kBinFile, "again", 5, log);
+  files.Flush(2, SegmentFiles::kBinFile, log);
+  files.Append(2, SegmentFiles::kBinFile, "!", 1, log);
+  files.Flush(2, SegmentFiles::kBinFile, log);
+
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Writing " + path + " works again",
+                                                   "Writing " + path + " failed: File too large"}));
+  const std::string content = testing::ReadFile(path);
+  EXPECT_EQ(content.substr(0, 5), "first");
+  EXPECT_EQ(content.substr(content.size() - 6), "again!");
 }
 
 TEST(SegmentSuffix, FollowsTheInstancePortTable) {
