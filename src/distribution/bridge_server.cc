@@ -28,8 +28,6 @@ void LogMarked(LogList& log, const char* text) {
 
 }  // namespace
 
-int InitSockets() { return 1; }
-
 bool RequestRecordBudget::Take() {
   if (used_.fetch_add(1, std::memory_order_relaxed) < limit_) return true;
   used_.fetch_sub(1, std::memory_order_relaxed);
@@ -209,10 +207,6 @@ void TcpBridgeServer::Run(std::stop_token stop, std::string listenAddress, int p
     ~EndState() { server->SetState(State::kEnded); }
   } endState{this};
 
-  if (InitSockets() == 0) {
-    log.LogLine("WSAStartup failed.");
-    return;
-  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -44,9 +44,6 @@
 
 namespace fh {
 
-// Sockets need no start-up on this platform: always 1 (success).
-int InitSockets();
-
 // How many instrument records Bridge requests may create, over all
 // connections of a run.
 inline constexpr std::size_t kMaxRequestCreatedRecords = 1000000;
