@@ -1,14 +1,10 @@
 // The block walk of one BSE datagram: recording, decoding, forwarding.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "bse/bse_receiver.h"
 #include "bse_feed.h"
 #include "distribution/forwarded_packet.h"
+#include "support/fuzz_corpus.h"
 #include "support/test_dir.h"
 
 namespace fh::testing {
@@ -32,31 +28,8 @@ class BseDatagramTest : public ::testing::Test {
   BseDatagramHandler handler{feed.context, feed.decoder, feed.out};
 };
 
-Bytes AsBytes(const std::string& packet) { return Bytes(packet.begin(), packet.end()); }
 std::int16_t Field16(const std::string& packet, int at) {
   return bse::LoadLe16(reinterpret_cast<const std::uint8_t*>(packet.data()) + at);
-}
-
-TEST_F(BseDatagramTest, OneBlockGivesOnePacketWithTheBseHeader) {
-  const Bytes block = BlockOfPayload(1902, 100);
-  ASSERT_EQ(Handle(block), 1);
-  const auto packets = feed.out.Packets();
-  ASSERT_EQ(packets.size(), 1u);
-  const Bytes p = AsBytes(packets[0]);
-  ASSERT_EQ(p.size(), 146u);
-  EXPECT_EQ(feed.out.Events()[0].segment, 4);
-  EXPECT_EQ(Field16(packets[0], forwarded::kExchangeCode), 11);
-  EXPECT_EQ(Field16(packets[0], forwarded::kSegmentCode), 20);
-  EXPECT_EQ(Field16(packets[0], forwarded::kPriceDivisor), 100);
-  EXPECT_EQ(Field16(packets[0], forwarded::kTransactionCode), 1902);
-  EXPECT_EQ(Field16(packets[0], forwarded::kPacketLength), 146);
-  for (int i = forwarded::kMessageHead; i < forwarded::kPacketLength; ++i) {
-    if (i == forwarded::kTransactionCode || i == forwarded::kTransactionCode + 1) continue;
-    EXPECT_EQ(p[static_cast<std::size_t>(i)], 0) << "header byte " << i;
-  }
-  EXPECT_TRUE(std::equal(p.begin() + forwarded::kBodyAt, p.end(), block.begin() + bse::block::kPayloadAt));
-  EXPECT_TRUE(feed.LinesContaining("Udp Received").empty());
-  EXPECT_EQ(feed.decoder.Count(1902), 1u);
 }
 
 TEST_F(BseDatagramTest, TransactionCodeKeepsTheLowSixteenBitsOfTheType) {
@@ -151,12 +124,9 @@ TEST_F(BseDatagramTest, PayloadLongerThanTheWorkAreaIsRefused) {
 // decoded without a read or write outside it.
 TEST_F(BseDatagramTest, TheFuzzCorpusNeverReachesPastTheDatagram) {
   feed.options.bcastDelta = 1;
-  std::vector<std::filesystem::path> paths;
-  for (const auto& e : std::filesystem::directory_iterator(FH_FUZZ_CORPUS "/fuzz_bse_walk")) paths.push_back(e.path());
-  ASSERT_GT(paths.size(), 10u);
-  for (const auto& path : paths) {
-    std::ifstream in(path, std::ios::binary);
-    const Bytes d{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const auto corpus = ReadCorpus("fuzz_bse_walk");
+  ASSERT_GT(corpus.size(), 10u);
+  for (const auto& [name, d] : corpus) {
     for (std::size_t at = 0; at < d.size(); ++at) Handle(Bytes(d.begin() + static_cast<std::ptrdiff_t>(at), d.end()));
   }
   for (const std::string& p : feed.out.Packets()) {

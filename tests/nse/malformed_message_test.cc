@@ -5,15 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 #include "feedstate/exg_seg.h"
 #include "intake/framing.h"
 #include "nse_feed.h"
+#include "support/fuzz_corpus.h"
 
 namespace fh::testing {
 namespace {
@@ -108,20 +105,6 @@ TEST_F(Malformed, A7130PairCountBeyondTheMessageIsBounded) {
   EXPECT_EQ(feed.nfo.Count(7130), 1u);
 }
 
-std::vector<std::vector<std::uint8_t>> Corpus(const std::string& name) {
-  std::vector<std::filesystem::path> paths;
-  for (const auto& e : std::filesystem::directory_iterator(std::string(FH_FUZZ_CORPUS) + "/" + name)) {
-    paths.push_back(e.path());
-  }
-  std::sort(paths.begin(), paths.end());
-  std::vector<std::vector<std::uint8_t>> out;
-  for (const auto& p : paths) {
-    std::ifstream in(p, std::ios::binary);
-    out.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  return out;
-}
-
 // Every corpus datagram through the framing and the three decoders, routed by
 // its net id as the receiver routes it, and every one of its tails handed to
 // each decoder as a message.
@@ -130,9 +113,9 @@ TEST_F(Malformed, TheFuzzCorpusNeverReachesPastTheBuffer) {
   framing.SetDecoder(kSegNcm, nse::MakeDecoderEntry(feed.ncm));
   framing.SetDecoder(kSegNfo, nse::MakeDecoderEntry(feed.nfo));
   framing.SetDecoder(kSegNcd, nse::MakeDecoderEntry(feed.ncd));
-  const auto corpus = Corpus("fuzz_nse_framing");
+  const auto corpus = ReadCorpus("fuzz_nse_framing");
   ASSERT_GT(corpus.size(), 100u);
-  for (const auto& datagram : corpus) {
+  for (const auto& [name, datagram] : corpus) {
     MarkedBuffer buffer(datagram);
     switch (datagram.empty() ? 0 : datagram[datagram::kNetId]) {
       case kNetIdCm: framing.FrameCmDatagram(buffer.data(), buffer.length()); break;

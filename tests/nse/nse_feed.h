@@ -53,6 +53,9 @@ struct NseFeed : FeedState {
   std::vector<std::uint8_t> Decode(int segment, const MessageBuilder& m, int length) {
     return Decode(segment, m.Wire(length));
   }
+  // All of m: as many bytes as its MessageLength says.
+  std::vector<std::uint8_t> Decode(int segment, const MessageBuilder& m) { return Decode(segment, m, Length(m)); }
+  static int Length(const MessageBuilder& m) { return Load16(m.HostBytes() + header::kMessageLength); }
 };
 
 }  // namespace fh::testing
