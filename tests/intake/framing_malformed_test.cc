@@ -4,7 +4,6 @@
 // copy so AddressSanitizer sees any access past its end.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -40,12 +39,14 @@ Bytes Resized(Bytes bytes, std::size_t size) {
   return bytes;
 }
 
+// Each datagram is recorded whole and counted whatever it holds.
 TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
   struct Case {
     const char* what;
     Bytes datagram;
-    std::size_t decoded;  // all of them the ticker, and each counted
+    std::size_t decoded;  // all of them TransactionCode 7202, and each counted
     std::string line;     // empty: none
+    int length = -1;      // handed to the last decoder call, unless -1
   };
   const std::uint8_t id = NetId();
   const Bytes ticker = PlainPacket{7202, 100}.Build();  // 108 bytes, 110 with its compLen field
@@ -88,9 +89,17 @@ TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
       {"compLen 194 ending a 200-byte datagram", DatagramBuilder(id).Raw(packed).Build(), 1, ""},
       {"compLen 195 in a 200-byte datagram", DatagramBuilder(id).Raw(packed, 195).Build(), 0,
        Line("FH : %s : packet 1 of 1 runs past the datagram (200 bytes), rest dropped")},
-      {"108-byte plain packet ending a 114-byte datagram", one, 1, ""},
+      {"108-byte plain packet ending a 114-byte datagram", one, 1, "", 114 - 16},
       {"108-byte plain packet in a 113-byte datagram", Resized(one, 113), 0,
        Line("FH : %s : packet 1 of 1 runs past the datagram (113 bytes), rest dropped")},
+      // MessageLength is clamped to the bytes the framing owns after the
+      // message address: the rest of the output buffer, or none.
+      {"MessageLength 30000 of 100 bytes", DatagramBuilder(id).Compressed(PlainPacket{7202, 30000, 1, 0, 1, 60}.Build()).Build(),
+       1, "", GetParam().outputSize - 10},
+      {"MessageLength -4", DatagramBuilder(id).Compressed(PlainPacket{7202, -4, 1, 0, 1, 20}.Build()).Build(), 1, "", 0},
+      // 1508 plain bytes: too many for the 1024-byte FO and CD output buffers.
+      {"1508 plain bytes", DatagramBuilder(id).Raw(PackedTo(PlainPacket{7202, 1500}.Build(), 400)).Build(), cm ? 1u : 0u,
+       cm ? "" : Line("FH : %s : packet 1 of 1 did not decompress into a message (icomlen=400 out=-1), skipped"), cm ? 1500 : -1},
       // FO and CD frame at most their 1024-byte copy: 4 + 4 x 210 < 1024 < 4 + 5 x 210.
       {"1264 bytes", big.Build(), cm ? 6u : 4u,
        cm ? "" : Line("FH : %s : packet 5 of 6 runs past the datagram (1024 bytes), rest dropped")},
@@ -98,49 +107,34 @@ TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FeedState fresh;
+    fresh.options.writeBin = 1;
+    ASSERT_TRUE(fresh.files.Open(Seg(), SegmentFiles::kBinFile, fresh.dir.File("bin"), "ab+"));
     Framing framing(fresh.context);
     testing::RecordingDecoder decoder;
     framing.SetDecoder(Seg(), decoder.Entry());
     testing::FrameAs(framing, Seg(), c.datagram);
+    EXPECT_EQ(testing::ReadFile(fresh.dir.File("bin")), std::string(c.datagram.begin(), c.datagram.end()));
     EXPECT_EQ(decoder.Count(), c.decoded);
     for (const auto& call : decoder.Calls()) EXPECT_EQ(call.transactionCode, 7202);
     EXPECT_EQ(fresh.log.Lines(), c.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.line});
     EXPECT_EQ(framing.Counters().Datagrams(Seg()), 1u);
     EXPECT_EQ(framing.Counters().Compressed(Seg()) + framing.Counters().Uncompressed(Seg()), c.decoded);
+    if (c.length >= 0) { EXPECT_EQ(decoder.Calls().back().length, c.length); }
   }
 }
 
-TEST_P(FramingMalformed, DecompressionIsBoundedByTheLanesOutputBuffer) {
-  // 1508 plain bytes: too many for the 1024-byte FO and CD buffers, room
-  // enough in the 5120-byte capital-market one.
-  Frame(DatagramBuilder(NetId()).Raw(PackedTo(PlainPacket{7208, 1500}.Build(), 400)).Build());
-  if (GetParam().outputSize > 1508) {
-    ASSERT_EQ(decoder.Count(), 1u);
-    EXPECT_EQ(decoder.Calls()[0].length, 1500);
-    EXPECT_EQ(feed.log.Size(), 0u);
-  } else {
-    EXPECT_EQ(decoder.Count(), 0u);
-    EXPECT_EQ(feed.log.Lines(),
-              std::vector<std::string>{Line("FH : %s : packet 1 of 1 did not decompress into a message (icomlen=400 "
-                                            "out=-1), skipped")});
-  }
-}
-
+// Room for 1507 bytes is too little, for 1508 enough; never a byte more.
 TEST(DecompressPacket, RestoresThePacketWithinItsCapacityAndNeverWritesPastIt) {
   const Bytes plain = PlainPacket{7208, 1500}.Build();  // 1508 bytes
   const Bytes packed = testing::Compress(plain);
-  Bytes out(1025, 0);
-  out[1024] = 0xc3;  // marker just past the capacity
-  EXPECT_EQ(DecompressPacket(out.data(), 1024, packed.data(), static_cast<int>(packed.size())), -1);
-  EXPECT_EQ(out[1024], 0xc3);
-
-  Bytes exact(plain.size() + 1, 0);
-  exact.back() = 0xc3;
-  EXPECT_EQ(DecompressPacket(exact.data(), static_cast<int>(plain.size()), packed.data(),
-                             static_cast<int>(packed.size())),
-            static_cast<int>(plain.size()));
-  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), exact.begin()));
-  EXPECT_EQ(exact.back(), 0xc3);
+  for (const int capacity : {1507, 1508}) {
+    Bytes out(static_cast<std::size_t>(capacity) + 1, 0);
+    out.back() = 0xc3;
+    EXPECT_EQ(DecompressPacket(out.data(), capacity, packed.data(), static_cast<int>(packed.size())),
+              capacity == 1508 ? 1508 : -1);
+    EXPECT_EQ(out.back(), 0xc3);
+    EXPECT_TRUE(capacity < 1508 || std::equal(plain.begin(), plain.end(), out.begin()));
+  }
 }
 
 TEST(DecompressPacket, BrokenOrUnusableInputGivesMinusOne) {
@@ -183,13 +177,10 @@ struct BoundsCheckingDecoder {
   void Frame(std::uint8_t* data, int n) {
     datagram = data;
     len = n;
-    Framing& f = *framing;
-    switch (n > 0 ? data[0] : 0) {
-      case 4: f.FrameCmDatagram(data, n); break;
-      case 2: f.FrameFoDatagram(data, n); break;
-      case 6: f.FrameCdDatagram(data, n); break;
-      default: f.RecordUnknownDatagram(data, n); break;
-    }
+    const int netId = n > 0 ? data[0] : 0;
+    if (netId == 4) framing->FrameCmDatagram(data, n);
+    if (netId == 2) framing->FrameFoDatagram(data, n);
+    if (netId == 6) framing->FrameCdDatagram(data, n);
   }
 };
 

@@ -19,7 +19,6 @@ using testing::FeedState;
 using testing::FrameAs;
 using testing::PlainPacket;
 using testing::ReadFile;
-using testing::RecordingDecoder;
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -34,13 +33,8 @@ TEST_P(FramingEachLane, DecodesCompressedAndUncompressedPacketsInOrderWithTheHea
   const Bytes datagram = DatagramBuilder(NetId()).Compressed(plain[0]).Uncompressed(plain[1]).Compressed(plain[2]).Build();
 
   const Bytes after = Frame(datagram);
-  // CM frames the caller's bytes in place (noOfPackets is left in host order);
-  // FO and CD frame their own copy.
-  if (Seg() == kSegNcm) {
-    EXPECT_EQ(Load16(after.data() + 2), 3);
-  } else {
-    EXPECT_EQ(after, datagram);
-  }
+  // CM frames the caller's bytes in place.
+  if (Seg() == kSegNcm) { EXPECT_EQ(Load16(after.data() + 2), 3) << "noOfPackets left in host order"; }
 
   const auto calls = decoder.Calls();
   ASSERT_EQ(calls.size(), 3u);
@@ -65,19 +59,6 @@ TEST_P(FramingEachLane, DecodesCompressedAndUncompressedPacketsInOrderWithTheHea
   EXPECT_EQ(c.Compressed(Seg()), 2u);
   EXPECT_EQ(c.Uncompressed(Seg()), 1u);
   EXPECT_EQ(feed.log.Size(), 0u);
-}
-
-// Recorded whole (FO and CD frame at most their 1024-byte copy), only while
-// writeBin is 1, flushed at once: readable while the file is open.
-TEST_P(FramingEachLane, RecordsDatagramsAsReceivedWhileWriteBinIsOne) {
-  ASSERT_TRUE(feed.files.Open(Seg(), SegmentFiles::kBinFile, feed.dir.File("bin"), "ab+"));
-  DatagramBuilder big(NetId());
-  for (int i = 0; i < 6; ++i) big.Uncompressed(PlainPacket{7202, 200, i}.Build());  // 1264 bytes
-  const Bytes sent[] = {big.Build(), DatagramBuilder(GetParam().otherNetId).Compressed(PlainPacket{}.Build()).Build()};
-  Frame(sent[1]);  // writeBin 0
-  feed.options.writeBin = 1;
-  for (const Bytes& d : sent) Frame(d);
-  EXPECT_EQ(ReadFile(feed.dir.File("bin")), Text(sent[0]) + Text(sent[1]));
 }
 
 // A packet whose compressed form is exactly `target` bytes: its body is
@@ -122,29 +103,6 @@ TEST_P(FramingEachLane, CompLenOf513DumpsTheDatagramFromThePacketOnAnd512DumpsNo
   EXPECT_NE(dump.find("ffffff"), std::string::npos);  // random bytes include some of 0x80 and above
 }
 
-TEST_P(FramingEachLane, MessageLengthBeyondTheFramingsMemoryIsClampedForTheDecoder) {
-  // Compressed: a header that claims 30000 bytes of a 100-byte message.
-  PlainPacket liar{7208, 30000, 1, 0, 1};
-  liar.bodyBytes = 60;
-  Frame(DatagramBuilder(NetId()).Compressed(liar.Build()).Build());
-  // Uncompressed, last in the datagram: the message ends with the datagram,
-  // 4 + 2 + 10 bytes after its start.
-  const Bytes datagram = DatagramBuilder(NetId()).Uncompressed(PlainPacket{7202, 100, 2, 0, 2}.Build()).Build();
-  Frame(datagram);
-  // Negative: no bytes at all.
-  PlainPacket odd{7208, -4, 1, 0, 1};
-  odd.bodyBytes = 20;
-  Frame(DatagramBuilder(NetId()).Compressed(odd.Build()).Build());
-
-  const auto calls = decoder.Calls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].messageLength, 30000);
-  EXPECT_EQ(calls[0].length, GetParam().outputSize - 10);
-  EXPECT_EQ(calls[1].length, static_cast<int>(datagram.size()) - 16);
-  EXPECT_EQ(calls[2].messageLength, -4);
-  EXPECT_EQ(calls[2].length, 0);
-}
-
 TEST_P(FramingEachLane, FoAndCdDecodersSeeTheOutputBufferClearedBehindEachPacket) {
   if (Seg() == kSegNcm) GTEST_SKIP() << "CM's output buffer is not cleared";
   Frame(DatagramBuilder(NetId()).Compressed(PlainPacket{7208, 900, 1, 0, 200}.Build()).Build());
@@ -166,6 +124,7 @@ TEST(FramingCounters, FoAndCdShowTheirCountsInTheGridWhenPktCountersIsOne) {
   Framing framing(feed.context);
   const Bytes plain = PlainPacket{7202, 100}.Build();
   const std::uint64_t before = feed.grid.Version();
+  feed.options.writeBin = 1;  // no decoders and no recording file: framing goes on
   FrameAs(framing, kSegNfo, DatagramBuilder(2).Compressed(plain).Build());
   feed.options.pktCounters = 1;
   FrameAs(framing, kSegNcm, DatagramBuilder(4).Compressed(plain).Build());
@@ -179,7 +138,9 @@ TEST(FramingCounters, FoAndCdShowTheirCountsInTheGridWhenPktCountersIsOne) {
   EXPECT_EQ(feed.grid.CellText(1, 1), "1");  // the CD datagram count, in the same cell
 }
 
-// Flushed at once, or by the caller at the end of its batch.
+// Every datagram is recorded (in its lane's file, see the malformed table)
+// only while writeBin is 1, flushed at once or by the caller at the end of its
+// batch.
 TEST(FramingRecording, UnknownDatagramsGoToSegmentZerosRecording) {
   FeedState feed;
   Framing framing(feed.context);
@@ -195,20 +156,6 @@ TEST(FramingRecording, UnknownDatagramsGoToSegmentZerosRecording) {
   framing.FlushRecording(kSegUnknown);
   EXPECT_EQ(ReadFile(unknown), Text(odd) + std::string("\0\1\2", 3));
   EXPECT_EQ(feed.log.Size(), 0u);
-}
-
-TEST(FramingDecoders, EmptyEntryFramesAndCountsAndAnEntrySetLaterIsUsed) {
-  FeedState feed;
-  Framing framing(feed.context);
-  feed.options.writeBin = 1;  // and no recording file open: framing goes on
-  const Bytes datagram = DatagramBuilder(6).Compressed(PlainPacket{}.Build()).Build();
-  FrameAs(framing, kSegNcd, datagram);
-  RecordingDecoder decoder;
-  framing.SetDecoder(kSegNcd, decoder.Entry());
-  framing.SetDecoder(kSegBcm, decoder.Entry());  // no lane of its own: ignored
-  FrameAs(framing, kSegNcd, datagram);
-  EXPECT_EQ(decoder.Count(), 1u);
-  EXPECT_EQ(framing.Counters().Compressed(kSegNcd), 2u);
 }
 
 }  // namespace

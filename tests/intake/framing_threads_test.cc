@@ -69,7 +69,6 @@ TEST(FramingThreads, ReceiversSharingASegmentAndACounterReaderStayConsistent) {
   b.join();
   done = true;
   reader.join();
-  feed.files.Close(kSegNfo, SegmentFiles::kBinFile);
 
   EXPECT_EQ(fo.overlaps + cm.overlaps, 0);
   EXPECT_EQ(fo.calls, 2 * kRounds * 2);
