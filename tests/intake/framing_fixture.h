@@ -1,20 +1,24 @@
 // What the framing tests share: the three lanes as the exchange's tables give
-// them, a decoder that records what it was handed, and framing from an
-// exact-size heap copy so AddressSanitizer sees any access past the end.
+// them, a decoder that records what it was handed, framing from an exact-size
+// heap copy so AddressSanitizer sees any access past the end, and a fixture
+// with one fresh feed per lane.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "nse/decoder_entry.h"
 #include "intake/framing.h"
 #include "nse/bcast_header.h"
 #include "nse/byteorder.h"
+#include "nse/decoder_entry.h"
+#include "support/feed_state.h"
 #include "support/nse_datagram.h"
 
 namespace fh::testing {
@@ -34,23 +38,18 @@ struct Lane {
 inline const Lane kCmLane{"CM", 1, 4, 2, "FH : CM : Not Expected FO in CM mcast cnet=", 5120, 1};
 inline const Lane kFoLane{"FO", 2, 2, 4, "FH : FO : Not Expected CM in FO mcast cnet=", 1024, 2};
 inline const Lane kCdLane{"CD", 3, 6, 4, "FH : CD : Not Expected CM in CD mcast cnet=", 1024, 2};
-
+inline const auto kLanes = ::testing::Values(kCmLane, kFoLane, kCdLane);
 inline std::string LaneName(const ::testing::TestParamInfo<Lane>& info) { return info.param.name; }
 
 // Frames an exact-size heap copy of datagram through seg's framing; returns
 // the copy as the framing left it (CM converts in place).
 inline Bytes FrameAs(Framing& framing, int seg, const Bytes& datagram) {
-  const std::size_t n = datagram.size();
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[n == 0 ? 1 : n]);
+  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[std::max<std::size_t>(datagram.size(), 1)]);
   std::copy(datagram.begin(), datagram.end(), copy.get());
-  const int len = static_cast<int>(n);
-  int rc = -1;
-  switch (seg) {
-    case 1: rc = framing.FrameCmDatagram(copy.get(), len); break;
-    case 2: rc = framing.FrameFoDatagram(copy.get(), len); break;
-    case 3: rc = framing.FrameCdDatagram(copy.get(), len); break;
-  }
-  EXPECT_EQ(rc, 0);
+  const int n = static_cast<int>(datagram.size());
+  EXPECT_EQ(seg == 1 ? framing.FrameCmDatagram(copy.get(), n)
+                     : seg == 2 ? framing.FrameFoDatagram(copy.get(), n) : framing.FrameCdDatagram(copy.get(), n),
+            0);
   return Bytes(copy.get(), copy.get() + n);
 }
 
@@ -74,10 +73,7 @@ class RecordingDecoder {
     std::lock_guard lock(mutex_);
     return calls_;
   }
-  std::size_t Count() const {
-    std::lock_guard lock(mutex_);
-    return calls_.size();
-  }
+  std::size_t Count() const { return Calls().size(); }
 
  private:
   static void Decode(void* self, std::uint8_t* message, int length) {
@@ -95,6 +91,26 @@ class RecordingDecoder {
 
   mutable std::mutex mutex_;
   std::vector<DecodedMessage> calls_;
+};
+
+// One lane's framing over a fresh feed, its decoder recording.
+class FramingLaneTest : public ::testing::TestWithParam<Lane> {
+ protected:
+  FramingLaneTest() { framing.SetDecoder(Seg(), decoder.Entry()); }
+  Bytes Frame(const Bytes& datagram) { return FrameAs(framing, Seg(), datagram); }
+  int Seg() const { return GetParam().seg; }
+  std::uint8_t NetId() const { return GetParam().netId; }
+  // format's first conversion is a %s for the lane name.
+  template <typename... More>
+  std::string Line(const char* format, More... more) const {
+    char text[256];
+    std::snprintf(text, sizeof text, format, GetParam().name, more...);
+    return text;
+  }
+
+  FeedState feed;
+  Framing framing{feed.context};
+  RecordingDecoder decoder;
 };
 
 }  // namespace fh::testing

@@ -1,14 +1,13 @@
 // Datagrams that lie about their packets, lengths and contents: the framing
-// stops or skips with one log line and never reaches outside its memory. Every
-// datagram is framed from an exact-size heap copy so AddressSanitizer sees any
-// access past its end.
+// stops or skips with one log line and never reaches outside its memory, nor
+// does the decompression. Every datagram is framed from an exact-size heap
+// copy so AddressSanitizer sees any access past its end.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "intake/decompress.h"
 #include "intake/framing.h"
 #include "feedstate/exg_seg.h"
 #include "intake/framing_fixture.h"
@@ -21,31 +20,10 @@ namespace {
 using testing::Bytes;
 using testing::DatagramBuilder;
 using testing::FeedState;
-using testing::FrameAs;
-using testing::Lane;
 using testing::PlainPacket;
-using testing::RecordingDecoder;
 
-class FramingMalformed : public ::testing::TestWithParam<Lane> {
- protected:
-  FramingMalformed() { framing.SetDecoder(GetParam().seg, decoder.Entry()); }
-  void Frame(const Bytes& datagram) { FrameAs(framing, GetParam().seg, datagram); }
-  // format with one %s for the lane name.
-  std::string Line(const char* format) const {
-    char text[256];
-    std::snprintf(text, sizeof text, format, GetParam().name);
-    return text;
-  }
-
-  FeedState feed;
-  Framing framing{feed.context};
-  RecordingDecoder decoder;
-};
-
-INSTANTIATE_TEST_SUITE_P(Lanes, FramingMalformed, ::testing::Values(testing::kCmLane, testing::kFoLane, testing::kCdLane),
-                         testing::LaneName);
-
-Bytes Ticker() { return PlainPacket{7202, 100}.Build(); }  // 108 bytes, 110 with its compLen field
+class FramingMalformed : public testing::FramingLaneTest {};
+INSTANTIATE_TEST_SUITE_P(Lanes, FramingMalformed, testing::kLanes, testing::LaneName);
 
 // Compressed bytes padded with zeros to size; the decompressor ignores what
 // follows a complete stream, so the padding only moves the packet's end.
@@ -56,137 +34,118 @@ Bytes PackedTo(const Bytes& plain, std::size_t size) {
   return packed;
 }
 
-struct MalformedCase {
-  const char* what;
-  std::function<Bytes(std::uint8_t netId)> datagram;
-  std::size_t decoded;
-  const char* line;  // %s: the lane name
-};
+Bytes Resized(Bytes bytes, std::size_t size) {
+  bytes.resize(size, 0);
+  return bytes;
+}
 
-const MalformedCase kMalformed[] = {
-    {"noOfPackets claims more than the datagram holds",
-     [](std::uint8_t id) { return DatagramBuilder(id).Uncompressed(Ticker()).Uncompressed(Ticker()).Packets(5).Build(); },
-     2, "FH : %s : packet 3 of 5 runs past the datagram (224 bytes), rest dropped"},
-    {"compLen field cut by the end",
-     [](std::uint8_t id) {
-       Bytes d = DatagramBuilder(id).Uncompressed(Ticker()).Packets(2).Build();
-       d.push_back(0);
-       return d;
-     },
-     1, "FH : %s : packet 2 of 2 runs past the datagram (115 bytes), rest dropped"},
-    {"compLen far past the end",
-     [](std::uint8_t id) {
-       return DatagramBuilder(id).Uncompressed(Ticker()).Raw(Bytes(10, 0x55), 400).Uncompressed(Ticker()).Build();
-     },
-     1, "FH : %s : packet 2 of 3 runs past the datagram (236 bytes), rest dropped"},
-    {"uncompressed header cut by the end",
-     [](std::uint8_t id) {
-       Bytes d = DatagramBuilder(id).Uncompressed(Ticker()).Build();
-       d.resize(4 + 2 + 30);
-       return d;
-     },
-     0, "FH : %s : packet 1 of 1 runs past the datagram (36 bytes), rest dropped"},
-    {"uncompressed MessageLength below the header",
-     [](std::uint8_t id) {
-       PlainPacket shortOne{7202, 20};
-       shortOne.bodyBytes = 0;
-       return DatagramBuilder(id).Uncompressed(shortOne.Build()).Uncompressed(Ticker()).Build();
-     },
-     0, "FH : %s : packet 1 of 2 has msglen=20, shorter than its header, rest dropped"},
-    {"compressed bytes that are no LZO1Z stream",
-     [](std::uint8_t id) {
-       return DatagramBuilder(id).Raw(Bytes{0xff, 0xff, 0xff, 0xff, 0x00, 0x01}).Uncompressed(Ticker()).Build();
-     },
-     1, "FH : %s : packet 1 of 2 did not decompress into a message (icomlen=6 out=-1), skipped"},
-    {"compressed packet shorter than a plain head",
-     [](std::uint8_t id) { return DatagramBuilder(id).Raw(PackedTo(Bytes(30, 0x41), 20)).Uncompressed(Ticker()).Build(); },
-     1, "FH : %s : packet 1 of 2 did not decompress into a message (icomlen=20 out=30), skipped"},
-};
-
+// Each datagram is recorded whole and counted whatever it holds.
 TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
-  for (const MalformedCase& c : kMalformed) {
+  struct Case {
+    const char* what;
+    Bytes datagram;
+    std::size_t decoded;  // all of them TransactionCode 7202, and each counted
+    std::string line;     // empty: none
+    int length = -1;      // handed to the last decoder call, unless -1
+  };
+  const std::uint8_t id = NetId();
+  const Bytes ticker = PlainPacket{7202, 100}.Build();  // 108 bytes, 110 with its compLen field
+  const Bytes one = DatagramBuilder(id).Uncompressed(ticker).Build();  // 114 bytes
+  const Bytes packed = PackedTo(PlainPacket{7202, 466}.Build(), 194);
+  const Bytes trxZero = testing::Compress(PlainPacket{0, 100, 1, 0, 1}.Build());
+  DatagramBuilder big(id);
+  for (int i = 0; i < 6; ++i) big.Uncompressed(PlainPacket{7202, 200}.Build());  // 6 x 210 bytes
+  const bool cm = Seg() == kSegNcm;
+  const Case cases[] = {
+      {"noOfPackets zero", DatagramBuilder(id).Uncompressed(ticker).Packets(0).Build(), 0, ""},
+      {"noOfPackets negative", DatagramBuilder(id).Uncompressed(ticker).Packets(-3).Build(), 0, ""},
+      {"another segment's net id", DatagramBuilder(GetParam().otherNetId).Uncompressed(ticker).Build(), 0,
+       GetParam().notExpected + std::string(1, static_cast<char>(GetParam().otherNetId))},
+      {"TransactionCode zero, then a good packet", DatagramBuilder(id).Raw(trxZero).Uncompressed(ticker).Build(), 1,
+       Line("FH : %s : cnet=%c pkts=2 icomlen=%d msglen=100 trx=0", id, static_cast<int>(trxZero.size()))},
+      {"noOfPackets claims more than the datagram holds",
+       DatagramBuilder(id).Uncompressed(ticker).Uncompressed(ticker).Packets(5).Build(), 2,
+       Line("FH : %s : packet 3 of 5 runs past the datagram (224 bytes), rest dropped")},
+      {"compLen field cut by the end", Resized(DatagramBuilder(id).Uncompressed(ticker).Packets(2).Build(), 115), 1,
+       Line("FH : %s : packet 2 of 2 runs past the datagram (115 bytes), rest dropped")},
+      {"compLen far past the end",
+       DatagramBuilder(id).Uncompressed(ticker).Raw(Bytes(10, 0x55), 400).Uncompressed(ticker).Build(), 1,
+       Line("FH : %s : packet 2 of 3 runs past the datagram (236 bytes), rest dropped")},
+      {"uncompressed header cut by the end", Resized(one, 36), 0,
+       Line("FH : %s : packet 1 of 1 runs past the datagram (36 bytes), rest dropped")},
+      {"uncompressed MessageLength below the header",
+       DatagramBuilder(id).Uncompressed(PlainPacket{7202, 20, 0, 0, 1, 0}.Build()).Uncompressed(ticker).Build(), 0,
+       Line("FH : %s : packet 1 of 2 has msglen=20, shorter than its header, rest dropped")},
+      {"compressed bytes that are no LZO1Z stream",
+       DatagramBuilder(id).Raw(Bytes{0xff, 0xff, 0xff, 0xff, 0x00, 0x01}).Uncompressed(ticker).Build(), 1,
+       Line("FH : %s : packet 1 of 2 did not decompress into a message (icomlen=6 out=-1), skipped")},
+      {"compressed packet shorter than a plain head",
+       DatagramBuilder(id).Raw(PackedTo(Bytes(30, 0x41), 20)).Uncompressed(ticker).Build(), 1,
+       Line("FH : %s : packet 1 of 2 did not decompress into a message (icomlen=20 out=30), skipped")},
+      {"no head at all", Bytes{}, 0, Line("FH : %s : datagram of 0 bytes is too short, dropped")},
+      {"three bytes of a head", Resized(one, 3), 0, Line("FH : %s : datagram of 3 bytes is too short, dropped")},
+      // A packet that ends exactly at the datagram's end is framed; one byte
+      // more and it runs past.
+      {"compLen 194 ending a 200-byte datagram", DatagramBuilder(id).Raw(packed).Build(), 1, ""},
+      {"compLen 195 in a 200-byte datagram", DatagramBuilder(id).Raw(packed, 195).Build(), 0,
+       Line("FH : %s : packet 1 of 1 runs past the datagram (200 bytes), rest dropped")},
+      {"108-byte plain packet ending a 114-byte datagram", one, 1, "", 114 - 16},
+      {"108-byte plain packet in a 113-byte datagram", Resized(one, 113), 0,
+       Line("FH : %s : packet 1 of 1 runs past the datagram (113 bytes), rest dropped")},
+      // MessageLength is clamped to the bytes the framing owns after the
+      // message address: the rest of the output buffer, or none.
+      {"MessageLength 30000 of 100 bytes", DatagramBuilder(id).Compressed(PlainPacket{7202, 30000, 1, 0, 1, 60}.Build()).Build(),
+       1, "", GetParam().outputSize - 10},
+      {"MessageLength -4", DatagramBuilder(id).Compressed(PlainPacket{7202, -4, 1, 0, 1, 20}.Build()).Build(), 1, "", 0},
+      // 1508 plain bytes: too many for the 1024-byte FO and CD output buffers.
+      {"1508 plain bytes", DatagramBuilder(id).Raw(PackedTo(PlainPacket{7202, 1500}.Build(), 400)).Build(), cm ? 1u : 0u,
+       cm ? "" : Line("FH : %s : packet 1 of 1 did not decompress into a message (icomlen=400 out=-1), skipped"), cm ? 1500 : -1},
+      // FO and CD frame at most their 1024-byte copy: 4 + 4 x 210 < 1024 < 4 + 5 x 210.
+      {"1264 bytes", big.Build(), cm ? 6u : 4u,
+       cm ? "" : Line("FH : %s : packet 5 of 6 runs past the datagram (1024 bytes), rest dropped")},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FeedState fresh;
+    fresh.options.writeBin = 1;
+    ASSERT_TRUE(fresh.files.Open(Seg(), SegmentFiles::kBinFile, fresh.dir.File("bin"), "ab+"));
     Framing framing(fresh.context);
-    RecordingDecoder decoder;
-    framing.SetDecoder(GetParam().seg, decoder.Entry());
-    FrameAs(framing, GetParam().seg, c.datagram(GetParam().netId));
+    testing::RecordingDecoder decoder;
+    framing.SetDecoder(Seg(), decoder.Entry());
+    testing::FrameAs(framing, Seg(), c.datagram);
+    EXPECT_EQ(testing::ReadFile(fresh.dir.File("bin")), std::string(c.datagram.begin(), c.datagram.end()));
     EXPECT_EQ(decoder.Count(), c.decoded);
     for (const auto& call : decoder.Calls()) EXPECT_EQ(call.transactionCode, 7202);
-    EXPECT_EQ(fresh.log.Lines(), std::vector<std::string>{Line(c.line)});
+    EXPECT_EQ(fresh.log.Lines(), c.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.line});
+    EXPECT_EQ(framing.Counters().Datagrams(Seg()), 1u);
+    EXPECT_EQ(framing.Counters().Compressed(Seg()) + framing.Counters().Uncompressed(Seg()), c.decoded);
+    if (c.length >= 0) { EXPECT_EQ(decoder.Calls().back().length, c.length); }
   }
 }
 
-TEST_P(FramingMalformed, DecompressionIsBoundedByTheLanesOutputBuffer) {
-  // 1508 plain bytes: too many for the 1024-byte FO and CD buffers, room
-  // enough in the 5120-byte capital-market one.
-  Frame(DatagramBuilder(GetParam().netId).Raw(PackedTo(PlainPacket{7208, 1500}.Build(), 400)).Build());
-  if (GetParam().outputSize > 1508) {
-    ASSERT_EQ(decoder.Count(), 1u);
-    EXPECT_EQ(decoder.Calls()[0].length, 1500);
-    EXPECT_EQ(feed.log.Size(), 0u);
-  } else {
-    EXPECT_EQ(decoder.Count(), 0u);
-    EXPECT_EQ(feed.log.Lines(),
-              std::vector<std::string>{Line("FH : %s : packet 1 of 1 did not decompress into a message (icomlen=400 "
-                                            "out=-1), skipped")});
+// Room for 1507 bytes is too little, for 1508 enough; never a byte more.
+TEST(DecompressPacket, RestoresThePacketWithinItsCapacityAndNeverWritesPastIt) {
+  const Bytes plain = PlainPacket{7208, 1500}.Build();  // 1508 bytes
+  const Bytes packed = testing::Compress(plain);
+  for (const int capacity : {1507, 1508}) {
+    Bytes out(static_cast<std::size_t>(capacity) + 1, 0);
+    out.back() = 0xc3;
+    EXPECT_EQ(DecompressPacket(out.data(), capacity, packed.data(), static_cast<int>(packed.size())),
+              capacity == 1508 ? 1508 : -1);
+    EXPECT_EQ(out.back(), 0xc3);
+    EXPECT_TRUE(capacity < 1508 || std::equal(plain.begin(), plain.end(), out.begin()));
   }
 }
 
-TEST_P(FramingMalformed, DatagramsTooShortForTheirHeadAreCountedAndDropped) {
-  const Bytes full = DatagramBuilder(GetParam().netId).Uncompressed(Ticker()).Build();
-  for (int len = 0; len < 4; ++len) {
-    Frame(Bytes(full.begin(), full.begin() + len));
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "datagram of %d bytes is too short, dropped", len);
-    EXPECT_EQ(feed.log.Line(0), Line("FH : %s : ") + expected);
-  }
-  EXPECT_EQ(framing.Counters().Datagrams(GetParam().seg), 4u);
-  EXPECT_EQ(decoder.Count(), 0u);
-}
-
-// A packet that ends exactly at the datagram's end is framed; one byte more
-// and it runs past.
-TEST(FramingBoundary, PacketEndingOneBytePastTheDatagramIsDroppedAndOneEndingAtItIsDecoded) {
-  struct Case {
-    Lane lane;
-    const char* compressedPast;    // compLen 195 in a 200-byte datagram
-    const char* uncompressedPast;  // 108-byte plain packet in a 113-byte datagram
-  };
-  const Case cases[] = {
-      {testing::kCmLane, "FH : CM : packet 1 of 1 runs past the datagram (200 bytes), rest dropped",
-       "FH : CM : packet 1 of 1 runs past the datagram (113 bytes), rest dropped"},
-      {testing::kFoLane, "FH : FO : packet 1 of 1 runs past the datagram (200 bytes), rest dropped",
-       "FH : FO : packet 1 of 1 runs past the datagram (113 bytes), rest dropped"},
-      {testing::kCdLane, "FH : CD : packet 1 of 1 runs past the datagram (200 bytes), rest dropped",
-       "FH : CD : packet 1 of 1 runs past the datagram (113 bytes), rest dropped"},
-  };
-  const Bytes packed = PackedTo(PlainPacket{7208, 466}.Build(), 194);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.lane.name);
-    FeedState feed;
-    Framing framing(feed.context);
-    RecordingDecoder decoder;
-    framing.SetDecoder(c.lane.seg, decoder.Entry());
-
-    FrameAs(framing, c.lane.seg, DatagramBuilder(c.lane.netId).Raw(packed, 194).Build());
-    ASSERT_EQ(decoder.Count(), 1u);
-    EXPECT_EQ(decoder.Calls()[0].transactionCode, 7208);
-    EXPECT_EQ(feed.log.Size(), 0u);
-    FrameAs(framing, c.lane.seg, DatagramBuilder(c.lane.netId).Raw(packed, 195).Build());
-    EXPECT_EQ(decoder.Count(), 1u);
-    EXPECT_EQ(feed.log.Lines(), std::vector<std::string>{c.compressedPast});
-
-    const Bytes whole = DatagramBuilder(c.lane.netId).Uncompressed(Ticker()).Build();
-    FrameAs(framing, c.lane.seg, whole);
-    ASSERT_EQ(decoder.Count(), 2u);
-    EXPECT_EQ(decoder.Calls()[1].transactionCode, 7202);
-    EXPECT_EQ(decoder.Calls()[1].length, 98);  // the message address is 10 bytes into the 108
-    FrameAs(framing, c.lane.seg, Bytes(whole.begin(), whole.end() - 1));
-    EXPECT_EQ(decoder.Count(), 2u);
-    EXPECT_EQ(feed.log.Line(0), c.uncompressedPast);
-    EXPECT_EQ(feed.log.Size(), 2u);
-  }
+TEST(DecompressPacket, BrokenOrUnusableInputGivesMinusOne) {
+  const Bytes packed = testing::Compress(PlainPacket{7208, 466}.Build());
+  Bytes out(5120);
+  const int cut = static_cast<int>(packed.size()) - 3;
+  EXPECT_EQ(DecompressPacket(out.data(), 5120, packed.data(), cut), -1);
+  EXPECT_EQ(DecompressPacket(out.data(), 5120, packed.data(), 0), -1);
+  EXPECT_EQ(DecompressPacket(out.data(), -1, packed.data(), static_cast<int>(packed.size())), -1);
+  EXPECT_EQ(DecompressPacket(nullptr, 5120, packed.data(), static_cast<int>(packed.size())), -1);
+  EXPECT_EQ(DecompressPacket(out.data(), 5120, nullptr, 10), -1);
 }
 
 // A decoder that checks every message lies within memory the framing may hand
@@ -218,13 +177,10 @@ struct BoundsCheckingDecoder {
   void Frame(std::uint8_t* data, int n) {
     datagram = data;
     len = n;
-    Framing& f = *framing;
-    switch (n > 0 ? data[0] : 0) {
-      case 4: f.FrameCmDatagram(data, n); break;
-      case 2: f.FrameFoDatagram(data, n); break;
-      case 6: f.FrameCdDatagram(data, n); break;
-      default: f.RecordUnknownDatagram(data, n); break;
-    }
+    const int netId = n > 0 ? data[0] : 0;
+    if (netId == 4) framing->FrameCmDatagram(data, n);
+    if (netId == 2) framing->FrameFoDatagram(data, n);
+    if (netId == 6) framing->FrameCdDatagram(data, n);
   }
 };
 
@@ -237,7 +193,6 @@ TEST(FramingCorpus, EveryPrefixOfEveryFuzzSeedStaysInsideTheFramingsMemory) {
   BoundsCheckingDecoder check{&framing};
   for (int seg : {kSegNcm, kSegNfo, kSegNcd}) framing.SetDecoder(seg, DecoderEntry{&BoundsCheckingDecoder::Decode, &check});
 
-  std::uint32_t routed = 0;
   for (const auto& input : corpus) {
     SCOPED_TRACE(input.name);
     for (std::size_t n = 0; n <= input.bytes.size(); ++n) {
@@ -251,14 +206,10 @@ TEST(FramingCorpus, EveryPrefixOfEveryFuzzSeedStaysInsideTheFramingsMemory) {
       marked[n] = 0xc3;
       check.Frame(marked.get(), static_cast<int>(n));
       ASSERT_EQ(marked[n], 0xc3) << "prefix of " << n << " bytes";
-      if (n > 0 && (input.bytes[0] == 2 || input.bytes[0] == 4 || input.bytes[0] == 6)) routed += 2;
     }
   }
   EXPECT_EQ(check.violations, 0);
   EXPECT_GT(check.calls, 1000);
-  EXPECT_EQ(framing.Counters().Datagrams(kSegNcm) + framing.Counters().Datagrams(kSegNfo) +
-                framing.Counters().Datagrams(kSegNcd),
-            routed);
 }
 
 }  // namespace
