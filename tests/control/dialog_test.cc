@@ -212,7 +212,7 @@ void ExpectRunning(const FeedHandlerDialog& d, bool running) {
   EXPECT_EQ(d.Control(ctl::kReadBin).enabled, !running);
 }
 
-TEST(Start, WithServerUncheckedStartsNothingThenFoAndCmUseTheDefaultsFoFirst) {
+TEST(Start, WithServerUncheckedStartsNothingThenFoAndCmUseTheDefaultsFoFirstAndStartAgainReplaces) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   for (int id : {ctl::kNseCm, ctl::kNseFo}) d.Click(id);
@@ -229,10 +229,16 @@ TEST(Start, WithServerUncheckedStartsNothingThenFoAndCmUseTheDefaultsFoFirst) {
                                 "box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_CASH.TXT",
                                 "nse:1 233.1.2.5 35610"}));
   EXPECT_EQ(rig.log.Lines(), (Strings{"NSE CM 233.1.2.5|35610", "NSE FO 233.1.2.5|34330"}));  // newest on top
-  EXPECT_TRUE(d.ReceiverRunning(1));
-  EXPECT_TRUE(d.ReceiverRunning(2));
+  EXPECT_TRUE(d.ReceiverRunning(1) && d.ReceiverRunning(2));
   EXPECT_FALSE(d.ReceiverRunning(3));
   EXPECT_FALSE(d.Click(ctl::kStart));  // disabled while running
+  // Called again all the same, each receiver is stopped before its replacement starts.
+  rig.events.clear();
+  d.OnStart();
+  EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_FO.TXT", "stop:2",
+                                "nse:2 233.1.2.5 34330", "box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_CASH.TXT",
+                                "stop:1", "nse:1 233.1.2.5 35610"}));
+  EXPECT_TRUE(d.ReceiverRunning(1) && d.ReceiverRunning(2));
 }
 
 TEST(Start, AddressFilesOverrideGroupAndPortAndEndStopsTheNseReceivers) {
@@ -258,18 +264,6 @@ TEST(Start, AddressFilesOverrideGroupAndPortAndEndStopsTheNseReceivers) {
   rig.events.clear();
   d.Click(ctl::kStart);
   EXPECT_EQ(rig.events, started);
-}
-
-TEST(Start, CalledAgainWithoutEndStopsTheReceiverItReplaces) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  for (int id : {ctl::kNseCd, ctl::kServer}) d.Click(id);
-  d.OnStart();
-  rig.events.clear();
-  d.OnStart();  // not reachable by a click: Start is disabled while running
-  EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_NCD.TXT", "stop:3",
-                                "nse:3 233.1.2.5 34567"}));
-  EXPECT_TRUE(d.ReceiverRunning(3));
 }
 
 // --- Raw recording and replay --------------------------------------------------------
