@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "support/child_process.h"
 #include "support/test_dir.h"
@@ -56,19 +57,14 @@ TEST(Headless, RunsActionsThenStandardInputShowsBoxesOnStandardErrorAndEndsOnlyO
 }
 
 TEST(Headless, AnUnknownControlOrLoadWithoutSaveEndsBeforeTheLaterActions) {
-  struct Case {
-    std::vector<std::string> actions;
-    int code;
-    std::string lastError;
-  };
-  const Case cases[] = {{{"--click", "Save", "--click", "No Such Box"}, 2, "feedhandler: unknown control: No Such Box"},
-                        {{"--click", "Load", "--click", "Save"}, 0, "Cant open file :fhc"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.lastError);
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {  // actions, exit code, last error line
+      {{"--click", "Save", "--click", "No Such Box"}, 2, "feedhandler: unknown control: No Such Box"},
+      {{"--click", "Load", "--click", "Save"}, 0, "Cant open file :fhc"}};
+  for (const auto& [actions, code, lastError] : cases) {
     TempDir work, drive;
-    ChildProcess child(Command(work, drive, c.actions));
-    EXPECT_EQ(child.Wait(), c.code);
-    EXPECT_EQ(child.ErrLines().empty() ? "" : child.ErrLines().back(), c.lastError);
+    ChildProcess child(Command(work, drive, actions));
+    EXPECT_EQ(child.Wait(), code);
+    EXPECT_EQ(child.ErrLines().empty() ? "" : child.ErrLines().back(), lastError);
     EXPECT_FALSE(std::filesystem::exists(drive.File("fhc.fhc")));
   }
 }

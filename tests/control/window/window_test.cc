@@ -65,10 +65,9 @@ class WindowTest : public QObject {
 
  private slots:
   void clicksReachTheModelAndTheWidgetsFollowIt();
-  void pktCountersShowsTheGridWithItsCounters();
+  void pktCountersShowsTheGridWithItsCountersInTheScreenshot();
   void logListShowsNewestFirstOnlyNewLinesAndDoesNotFreeze();
   void escapeAndEnterDoNotCloseOrStartAndAboutIsInTheMenu();
-  void screenshotOfTheWindow();
   void messageBoxesAreModalHereAndQueuedFromOtherThreads();
   void programExitEndsTheEventLoopWithTheFirstCode();
 };
@@ -93,7 +92,6 @@ void WindowTest::clicksReachTheModelAndTheWidgetsFollowIt() {
   w.ExpectMirrorsTheModel();
 
   w.Click(ctl::kStart);
-  w.ExpectMirrorsTheModel();
 
   // Hidden controls keep their place, so the others do not move.
   const QPoint tcpAt = w.W(ctl::kTcp)->pos();
@@ -113,7 +111,7 @@ void WindowTest::clicksReachTheModelAndTheWidgetsFollowIt() {
   QCOMPARE(edit->text(), QString("16000"));
 }
 
-void WindowTest::pktCountersShowsTheGridWithItsCounters() {
+void WindowTest::pktCountersShowsTheGridWithItsCountersInTheScreenshot() {
   WindowRig w;
   w.Click(ctl::kNseCm);
   w.Click(ctl::kPktCounters);
@@ -138,6 +136,15 @@ void WindowTest::pktCountersShowsTheGridWithItsCounters() {
   });
   writer.join();
   QTRY_COMPARE_WITH_TIMEOUT(grid->item(row, 2)->text(), QString("5000"), 5000);
+
+  // The screenshot of the window, kept as a build artefact.
+  w.rig.log.LogLine("NSE CM 233.1.2.5|35610");
+  w.window->Refresh();
+  const QString path = QStringLiteral(FH_WINDOW_SCREENSHOT);
+  QFile::remove(path);
+  QVERIFY(w.window->grab().save(path));
+  QCOMPARE(QImage(path).size(), w.window->size() * w.window->devicePixelRatio());
+
   w.Click(ctl::kPktCounters);
   QVERIFY(grid->isHidden());
 }
@@ -204,18 +211,6 @@ void WindowTest::escapeAndEnterDoNotCloseOrStartAndAboutIsInTheMenu() {
   // The title bar's close ends the window.
   QVERIFY(w.window->close());
   QVERIFY(!w.window->isVisible());
-}
-
-void WindowTest::screenshotOfTheWindow() {
-  WindowRig w;
-  w.Click(ctl::kNseCm);
-  w.Click(ctl::kPktCounters);
-  w.rig.log.LogLine("NSE CM 233.1.2.5|35610");
-  QApplication::processEvents();
-  const QString path = QStringLiteral(FH_WINDOW_SCREENSHOT);
-  QFile::remove(path);
-  QVERIFY(w.window->grab().save(path));
-  QCOMPARE(QImage(path).size(), w.window->size() * w.window->devicePixelRatio());
 }
 
 void WindowTest::messageBoxesAreModalHereAndQueuedFromOtherThreads() {
