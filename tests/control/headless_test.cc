@@ -43,9 +43,10 @@ TEST(Headless, RunsActionsThenStandardInputShowsBoxesOnStandardErrorAndEndsOnlyO
   for (const std::string& file : {drive.File("fhc.fhc"), work.File("BPACK_NCM.TXT"), work.File("BPACK_Counter_NCM.TXT")})
     EXPECT_TRUE(std::filesystem::exists(file)) << file;
 
-  child.Write("click Start\nstate\n");
-  ASSERT_TRUE(child.WaitForErrLine("Cant open file for Ip/Port Read: BCASTOUT_TEXT_CASH.TXT"));
-  ASSERT_TRUE(child.WaitForLine("NSE CM 233.1.2.5|35610"));
+  testing::WriteFile(work.File("BCASTOUT_TEXT_CASH.TXT"), "239.7.7.7 36000");
+  child.Write("click About\nclick Start\nstate\n");
+  ASSERT_TRUE(child.WaitForErrLine("FeedHandler, NSE and BSE broadcast feed handler"));
+  ASSERT_TRUE(child.WaitForLine("NSE CM 239.7.7.7|36000"));
   ASSERT_TRUE(child.WaitForLine("1020\tStart\t0\t0\t1\t"));
   child.Write("click End\nstate\nclick Quit\n");
   ASSERT_TRUE(child.WaitForLine("1021\tEnd\t0\t0\t1\t"));
