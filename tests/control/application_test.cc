@@ -7,40 +7,32 @@
 namespace fh {
 namespace {
 
-struct AppRig {
-  testing::TempDir work;
-  testing::TempDir drive;
+TEST(FeedApplication, InitialisationLoadsTheMastersFromTheSystemDriveOrLogsTheirAbsence) {
+  testing::TempDir work, drive;
   testing::RecordingBoxes boxes;
   testing::RecordingExit exit;
-  std::unique_ptr<FeedApplication> app;
-  FeedApplication& Open() {
-    app = std::make_unique<FeedApplication>(FilePlaces(work.path(), drive.path()), boxes, exit);
+  auto open = [&] {
+    auto app = std::make_unique<FeedApplication>(FilePlaces(work.path(), drive.path()), boxes, exit);
     app->Dialog().Initialise();
-    return *app;
-  }
-};
+    return app;
+  };
+  auto missing = open();
+  EXPECT_EQ(missing->Context().log.Lines(),
+            (std::vector<std::string>{"Cant Open contract.txt file!!!", "Cant Open security.txt file!!!"}));
+  EXPECT_TRUE(exit.Codes().empty());
+  EXPECT_EQ(missing->Dialog().Title(), "FH BCM");
+  std::filesystem::remove(drive.File("Schema.ini"));
 
-TEST(FeedApplication, InitialisationLoadsTheMastersFromTheSystemDrive) {
-  AppRig rig;
-  testing::WriteFile(rig.drive.File("security.txt"), "Token|Symbol|Series\n2885|RELIANCE|EQ\n22|ACC|BE\n");
-  testing::WriteFile(rig.drive.File("contract.txt"), "h\n");
-  FeedApplication& app = rig.Open();
-  InstrumentRecord* r = app.Feed().Instruments().Find("1,2885");
+  testing::WriteFile(drive.File("security.txt"), "Token|Symbol|Series\n2885|RELIANCE|EQ\n22|ACC|BE\n");
+  testing::WriteFile(drive.File("contract.txt"), "h\n");
+  auto app = open();
+  InstrumentRecord* r = app->Feed().Instruments().Find("1,2885");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->token, 2885);
-  EXPECT_EQ(app.Feed().Instruments().Find("1,22"), nullptr);
-  EXPECT_TRUE(std::filesystem::exists(rig.drive.File("Schema.ini")));
-  EXPECT_EQ(app.Context().ports.instancePort.load(), 30001);
-  EXPECT_EQ(app.Context().grid.Rows(), CounterGrid::kRows);
-}
-
-TEST(FeedApplication, MissingMastersAreLoggedAndInitialisationGoesOn) {
-  AppRig rig;
-  FeedApplication& app = rig.Open();
-  EXPECT_EQ(app.Context().log.Lines(),
-            (std::vector<std::string>{"Cant Open contract.txt file!!!", "Cant Open security.txt file!!!"}));
-  EXPECT_TRUE(rig.exit.Codes().empty());
-  EXPECT_EQ(app.Dialog().Title(), "FH BCM");
+  EXPECT_EQ(app->Feed().Instruments().Find("1,22"), nullptr);
+  EXPECT_TRUE(std::filesystem::exists(drive.File("Schema.ini")));
+  EXPECT_EQ(app->Context().ports.instancePort.load(), 30001);
+  EXPECT_EQ(app->Context().grid.Rows(), CounterGrid::kRows);
 }
 
 }  // namespace

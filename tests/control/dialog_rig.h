@@ -82,16 +82,16 @@ struct DialogRig : FeedState {
     dialog->Initialise();
     return *dialog;
   }
-  std::string WorkFile(const std::string& name) const { return dir.File(name); }
-  bool HasEvent(std::string_view e) const {
-    for (const auto& x : events)
-      if (x == e) return true;
-    return false;
+  // Opened, with the masters' load already taken off the events.
+  FeedHandlerDialog& Ready() {
+    Open();
+    events.clear();
+    return *dialog;
   }
-  int CountPrefix(std::string_view prefix) const {
+  // The events that start with prefix.
+  int Count(std::string_view prefix) const {
     int n = 0;
-    for (const auto& x : events)
-      if (x.rfind(prefix, 0) == 0) ++n;
+    for (const auto& x : events) n += x.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
   }
   // The message boxes among the events, in order.

@@ -30,7 +30,6 @@ TEST(DialogInitialisation, ControlsStartAsTheDialogTemplateAndTheOptionsSay) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   EXPECT_EQ(d.Title(), "FH BCM");
-  EXPECT_EQ(rig.events.size(), 1u) << "only the masters were loaded";
   EXPECT_EQ(d.Control(ctl::kStart).caption, "&Start");
   EXPECT_EQ(d.Control(ctl::kBse).caption, "BSE-CM-FO-CD");
   EXPECT_EQ(d.Control(ctl::kServer).kind, ControlKind::kRadio);
@@ -49,7 +48,7 @@ TEST(DialogInitialisation, ControlsStartAsTheDialogTemplateAndTheOptionsSay) {
   EXPECT_FALSE(d.Control(ctl::kGrid).visible);
 }
 
-TEST(DialogControls, EveryCheckBoxClickLandsInItsOwnOption) {
+TEST(DialogControls, EveryCheckBoxClickLandsInItsOwnOptionAndNamesFindTheirControl) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
   FeedHandlerOptions& o = rig.options;
@@ -73,35 +72,34 @@ TEST(DialogControls, EveryCheckBoxClickLandsInItsOwnOption) {
   EXPECT_TRUE(d.SetText(ctl::kTimer, "09:15"));
   d.Click(ctl::kTcp);
   EXPECT_EQ(o.timerText, "09:15");
-}
-
-TEST(DialogControls, FindsControlsByCaptionWithoutMarksOrById) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  const std::pair<const char*, int> cases[] = {{"NSE-CM", 1261}, {"bcast delta", 1260}, {"Start", 1020},
+  // By caption without the marks, or by id.
+  const std::pair<const char*, int> names[] = {{"NSE-CM", 1261}, {"bcast delta", 1260}, {"Start", 1020},
                                                {"&End", 1021},   {"1191", 1191},        {"About", ctl::kAbout},
                                                {"9999", 0},      {"Nothing", 0}};
-  for (const auto& [name, id] : cases) EXPECT_EQ(d.FindControl(name), id) << name;
+  for (const auto& [name, id] : names) EXPECT_EQ(d.FindControl(name), id) << name;
 }
 
 TEST(DialogControls, DisabledHiddenAndUnclickableControlsRefuseTheOperator) {
   DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
+  FeedHandlerDialog& d = rig.Ready();
   for (int id : std::initializer_list<int>{ctl::kEnd, ctl::kQuit, ctl::kBridgePort, ctl::kGrid, ctl::kLogList, 4242})
     EXPECT_FALSE(d.Click(id)) << id;
   for (int id : {ctl::kFoStatus, ctl::kStart, ctl::kNseCm}) EXPECT_FALSE(d.SetText(id, "x")) << id;
-  d.Click(ctl::kCtcl);  // hides the server controls
-  EXPECT_FALSE(d.Click(ctl::kServer));
-  EXPECT_FALSE(d.SetText(ctl::kBridgePort, "15000"));
-  EXPECT_EQ(rig.events.size(), 1u);  // nothing ran
+  for (bool shown : {false, true}) {  // CTCL hides and shows the server address controls
+    d.Click(ctl::kCtcl);
+    for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_EQ(d.Control(id).visible, shown) << id;
+    EXPECT_TRUE(d.Control(ctl::kUdpPort).visible);
+    EXPECT_EQ(d.SetText(ctl::kBridgePort, "15000"), shown);
+    EXPECT_TRUE(shown || !d.Click(ctl::kServer));
+  }
+  EXPECT_TRUE(rig.events.empty());
 }
 
 // --- Data exchange --------------------------------------------------------------
 
 TEST(DialogDataExchange, BridgePortOutsideRangeStopsTheRefreshButNotTheHandler) {
   DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  rig.events.clear();
+  FeedHandlerDialog& d = rig.Ready();
   d.SetText(ctl::kBridgePort, "80");
   d.SetCheck(ctl::kNseCm, true);     // read after the bridge port: never reaches the options
   d.SetCheck(ctl::kWriteBin, true);  // read before it: taken
@@ -117,39 +115,28 @@ TEST(DialogDataExchange, BridgePortOutsideRangeStopsTheRefreshButNotTheHandler) 
 }
 
 TEST(DialogDataExchange, PortEditsTakeIntegersAndTheBridgePortItsRange) {
-  struct Case {
-    int id;
-    const char* text;
-    const char* box;  // null: accepted
-  };
-  const Case cases[] = {
-      {ctl::kBridgePort, " 1024 ", nullptr},
-      {ctl::kBridgePort, "+50000", nullptr},
-      {ctl::kBridgePort, "50001", "Please enter an integer between 1024 and 50000."},
-      {ctl::kBridgePort, "1023", "Please enter an integer between 1024 and 50000."},
-      {ctl::kBridgePort, "", "Please enter an integer."},
-      {ctl::kUdpPort, "-5", nullptr},
-      {ctl::kUdpPort, "12ab", "Please enter an integer."},
-      {ctl::kMcastPort, "99999999999999", "Please enter an integer."},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.text));
+  const char* range = "Please enter an integer between 1024 and 50000.";
+  const char* integer = "Please enter an integer.";
+  const std::tuple<int, const char*, const char*> cases[] = {  // control, text, box (null: accepted)
+      {ctl::kBridgePort, " 1024 ", nullptr}, {ctl::kBridgePort, "+50000", nullptr},
+      {ctl::kBridgePort, "50001", range},    {ctl::kBridgePort, "1023", range},
+      {ctl::kBridgePort, "", integer},       {ctl::kUdpPort, "-5", nullptr},
+      {ctl::kUdpPort, "12ab", integer},      {ctl::kMcastPort, "99999999999999", integer}};
+  for (const auto& [id, text, box] : cases) {
+    SCOPED_TRACE(std::string(text));
     DialogRig rig;
-    FeedHandlerDialog& d = rig.Open();
-    rig.events.clear();
-    d.SetText(c.id, c.text);
-    EXPECT_EQ(d.UpdateOptions(), c.box == nullptr);
-    EXPECT_EQ(rig.Boxes(), c.box == nullptr ? Strings{} : Strings{c.box});
+    rig.Ready().SetText(id, text);
+    EXPECT_EQ(rig.dialog->UpdateOptions(), box == nullptr);
+    EXPECT_EQ(rig.Boxes(), box == nullptr ? Strings{} : Strings{box});
   }
 }
 
-// --- Counters, CTCL, Server, segments, outputs -------------------------------------
+// --- Counters, Server, segments, outputs -------------------------------------------
 
 TEST(DialogPktCounters, ShowsTheGridAndWritesTheCashCountersOnlyWithNseCm) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseFo);
-  d.Click(ctl::kPktCounters);
+  for (int id : {ctl::kNseFo, ctl::kPktCounters}) d.Click(id);
   EXPECT_TRUE(d.Control(ctl::kGrid).visible);
   EXPECT_TRUE(rig.grid.Visible());
   EXPECT_EQ(rig.services.counterReads, 0);
@@ -157,8 +144,7 @@ TEST(DialogPktCounters, ShowsTheGridAndWritesTheCashCountersOnlyWithNseCm) {
   EXPECT_FALSE(d.Control(ctl::kGrid).visible);
   EXPECT_FALSE(rig.grid.Visible());
 
-  d.Click(ctl::kNseCm);
-  d.Click(ctl::kPktCounters);
+  for (int id : {ctl::kNseCm, ctl::kPktCounters}) d.Click(id);
   // The fake counters read 100000 * (kind + 1) + code: kinds are messages to
   // the decoder, datagrams, compressed, uncompressed, by code.
   const std::tuple<int, int, const char*> cells[] = {
@@ -167,54 +153,41 @@ TEST(DialogPktCounters, ShowsTheGridAndWritesTheCashCountersOnlyWithNseCm) {
   for (const auto& [code, col, text] : cells) EXPECT_EQ(rig.CounterCell(code, col), text) << code << "/" << col;
 }
 
-TEST(DialogCtcl, HidesAndShowsTheServerAddressControls) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  for (bool shown : {false, true}) {
-    d.Click(ctl::kCtcl);
-    for (int id : {ctl::kServerIp, ctl::kServer, ctl::kBridgePort}) EXPECT_EQ(d.Control(id).visible, shown) << id;
-    EXPECT_TRUE(d.Control(ctl::kUdpPort).visible);
-  }
-}
-
 TEST(DialogServer, WithoutFeedHandlerDisablesTheControlsOnly) {
   DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
+  FeedHandlerDialog& d = rig.Ready();
   rig.options.feedHandlerRadio = -1;
   d.UpdateControls();
   EXPECT_TRUE(d.Click(ctl::kServer));
   EXPECT_FALSE(d.Control(ctl::kServerIp).enabled);
   EXPECT_FALSE(d.Control(ctl::kServer).enabled);
   EXPECT_EQ(rig.options.serverRadio.load(), 0);
-  EXPECT_FALSE(rig.HasEvent("server"));
-  EXPECT_FALSE(std::filesystem::exists(rig.WorkFile("FH_Config_NCM.TXT")));
+  EXPECT_TRUE(rig.events.empty());
+  EXPECT_FALSE(std::filesystem::exists(rig.dir.File("FH_Config_NCM.TXT")));
 }
 
 TEST(DialogServer, StartsTheBridgeServerOnceAndWritesTheFiveFieldsBack) {
   DialogRig rig;
-  WriteFile(rig.WorkFile("FH_Config_NCM.TXT"), "10.0.0.5 15000 1.2.3.4 15001 15002\n\nrest");
+  WriteFile(rig.dir.File("FH_Config_NCM.TXT"), "10.0.0.5 15000 1.2.3.4 15001 15002\n\nrest");
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseCm);
-  d.Click(ctl::kFeedHandler);
+  for (int id : {ctl::kNseCm, ctl::kFeedHandler}) d.Click(id);
   EXPECT_TRUE(d.Click(ctl::kServer));
   EXPECT_FALSE(d.Click(ctl::kServer));  // disabled by its first press
-  EXPECT_EQ(rig.CountPrefix("server"), 1);
-  EXPECT_EQ(ReadFile(rig.WorkFile("FH_Config_NCM.TXT")), "10.0.0.5 15000 127.0.0.1 15001 15002");
+  EXPECT_EQ(rig.Count("server"), 1);
+  EXPECT_EQ(ReadFile(rig.dir.File("FH_Config_NCM.TXT")), "10.0.0.5 15000 127.0.0.1 15001 15002");
 }
 
 TEST(DialogSegments, TitleNamesTheLastCheckedSegmentAndPacketFilesOpenInOrder) {
   DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseFo);
-  EXPECT_EQ(d.Title(), "FH NFO");
-  d.Click(ctl::kNseCd);
-  EXPECT_EQ(d.Title(), "FH NCD");
-  rig.events.clear();
-  d.Click(ctl::kNseCm);
-  EXPECT_EQ(d.Title(), "FH NCD");
-  EXPECT_EQ(rig.events, (Events{"bpack:1", "bpack:2", "bpack:3"}));
-  d.Click(ctl::kBse);
-  EXPECT_EQ(d.Title(), "FH BCM");
+  FeedHandlerDialog& d = rig.Ready();
+  const std::pair<int, const char*> titles[] = {
+      {ctl::kNseFo, "FH NFO"}, {ctl::kNseCd, "FH NCD"}, {ctl::kNseCm, "FH NCD"}, {ctl::kBse, "FH BCM"}};
+  for (const auto& [id, title] : titles) {
+    d.Click(id);
+    EXPECT_EQ(d.Title(), title) << id;
+  }
+  EXPECT_EQ(rig.events, (Events{"bpack:2", "bpack:2", "bpack:3", "bpack:1", "bpack:2", "bpack:3", "bpack:1", "bpack:2",
+                                "bpack:3", "bpack:4"}));
   rig.events.clear();
   for (int id : {ctl::kNseCm, ctl::kNseFo, ctl::kNseCd, ctl::kBse}) d.Click(id);
   EXPECT_EQ(d.Title(), "FH BCM");  // nothing checked: the title stays
@@ -223,18 +196,10 @@ TEST(DialogSegments, TitleNamesTheLastCheckedSegmentAndPacketFilesOpenInOrder) {
 
 TEST(DialogOutputs, OutputBoxesRefreshTheOptionsThenCallTheirOutputAndAboutShowsItsBox) {
   DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  rig.events.clear();
-  const std::pair<int, const char*> outputs[] = {
-      {ctl::kUdp, "udp"}, {ctl::kMcast, "mcast"}, {ctl::kBcastDelta, "delta"}};
-  for (const auto& [id, event] : outputs) {
-    SCOPED_TRACE(event);
-    d.Click(id);
-    EXPECT_EQ(rig.events.back(), event);
-  }
+  FeedHandlerDialog& d = rig.Ready();
+  for (int id : {ctl::kUdp, ctl::kMcast, ctl::kBcastDelta, ctl::kAbout}) d.Click(id);
+  EXPECT_EQ(rig.events, (Events{"udp", "mcast", "delta", std::string("box:") + kAboutText}));
   EXPECT_EQ(rig.options.sendMcast.load(), 1);
-  d.Click(ctl::kAbout);
-  EXPECT_EQ(rig.events.back(), std::string("box:") + kAboutText);
 }
 
 // --- Start and End ----------------------------------------------------------------
@@ -247,108 +212,79 @@ void ExpectRunning(const FeedHandlerDialog& d, bool running) {
   EXPECT_EQ(d.Control(ctl::kReadBin).enabled, !running);
 }
 
-TEST(Start, WithServerUncheckedMovesTheButtonsAndStartsNothing) {
+TEST(Start, WithServerUncheckedStartsNothingThenFoAndCmUseTheDefaultsFoFirstAndStartAgainReplaces) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseCm);
-  d.Click(ctl::kNseFo);
+  for (int id : {ctl::kNseCm, ctl::kNseFo}) d.Click(id);
   rig.events.clear();
   EXPECT_TRUE(d.Click(ctl::kStart));
   ExpectRunning(d, true);
   EXPECT_TRUE(rig.events.empty());
   EXPECT_EQ(rig.log.Size(), 0u);
   EXPECT_FALSE(d.ReceiverRunning(1));
-}
-
-TEST(Start, FoAndCmWithoutAddressFilesUseTheDefaultsFoFirst) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseCm);
-  d.Click(ctl::kNseFo);
-  d.Click(ctl::kServer);
+  for (int id : {ctl::kEnd, ctl::kServer}) d.Click(id);
   rig.events.clear();
   d.Click(ctl::kStart);
   EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_FO.TXT", "nse:2 233.1.2.5 34330",
                                 "box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_CASH.TXT",
                                 "nse:1 233.1.2.5 35610"}));
   EXPECT_EQ(rig.log.Lines(), (Strings{"NSE CM 233.1.2.5|35610", "NSE FO 233.1.2.5|34330"}));  // newest on top
-  EXPECT_TRUE(d.ReceiverRunning(1));
-  EXPECT_TRUE(d.ReceiverRunning(2));
+  EXPECT_TRUE(d.ReceiverRunning(1) && d.ReceiverRunning(2));
   EXPECT_FALSE(d.ReceiverRunning(3));
   EXPECT_FALSE(d.Click(ctl::kStart));  // disabled while running
+  // Called again all the same, each receiver is stopped before its replacement starts.
+  rig.events.clear();
+  d.OnStart();
+  EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_FO.TXT", "stop:2",
+                                "nse:2 233.1.2.5 34330", "box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_CASH.TXT",
+                                "stop:1", "nse:1 233.1.2.5 35610"}));
+  EXPECT_TRUE(d.ReceiverRunning(1) && d.ReceiverRunning(2));
 }
 
-TEST(Start, AddressFilesOverrideGroupAndPort) {
+TEST(Start, AddressFilesOverrideGroupAndPortAndEndStopsTheNseReceivers) {
   DialogRig rig;
-  WriteFile(rig.WorkFile("BCASTOUT_TEXT_CASH.TXT"), "239.9.9.9 40000\n");
-  WriteFile(rig.WorkFile("BCASTOUT_TEXT_NCD.TXT"), "  239.1.1.1\n\n 41000");
-  WriteFile(rig.WorkFile("BCASTOUT_TEXT_CASH_BSE.TXT"), "10.0.0.1 6000");
+  WriteFile(rig.dir.File("BCASTOUT_TEXT_CASH.TXT"), "239.9.9.9 40000\n");
+  WriteFile(rig.dir.File("BCASTOUT_TEXT_NCD.TXT"), "  239.1.1.1\n\n 41000");
+  WriteFile(rig.dir.File("BCASTOUT_TEXT_CASH_BSE.TXT"), "10.0.0.1 6000");
   FeedHandlerDialog& d = rig.Open();
   for (int id : {ctl::kNseCm, ctl::kNseCd, ctl::kBse, ctl::kServer}) d.Click(id);
+  const Events started{"nse:1 239.9.9.9 40000", "nse:3 239.1.1.1 41000", "bse:10.0.0.1 6000"};
   rig.events.clear();
   d.Click(ctl::kStart);
-  EXPECT_EQ(rig.events, (Events{"nse:1 239.9.9.9 40000", "nse:3 239.1.1.1 41000", "bse:10.0.0.1 6000"}));
+  EXPECT_EQ(rig.events, started);
   EXPECT_EQ(rig.log.Lines(),
             (Strings{"BSE CM 10.0.0.1|6000", "NSE CD 239.1.1.1|41000", "NSE CM 239.9.9.9|40000"}));
-}
-
-TEST(End, StopsTheNseReceiversLeavesBseAndReturnsToIdle) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  for (int id : {ctl::kNseCm, ctl::kNseFo, ctl::kNseCd, ctl::kBse, ctl::kServer}) d.Click(id);
-  d.Click(ctl::kStart);
+  // End stops the NSE receivers only (BSE has no stop) and returns to idle.
   rig.events.clear();
   EXPECT_TRUE(d.Click(ctl::kEnd));
-  EXPECT_EQ(rig.events, (Events{"stop:1", "stop:2", "stop:3"}));
-  for (int seg : {1, 2, 3}) EXPECT_FALSE(d.ReceiverRunning(seg));
+  EXPECT_EQ(rig.events, (Events{"stop:1", "stop:3"}));
+  for (int seg : {1, 3}) EXPECT_FALSE(d.ReceiverRunning(seg));
   ExpectRunning(d, false);
   // A second run starts fresh receivers.
   rig.events.clear();
   d.Click(ctl::kStart);
-  EXPECT_EQ(rig.CountPrefix("nse:"), 3);
-  EXPECT_EQ(rig.CountPrefix("bse:"), 1);
-}
-
-TEST(Start, CalledAgainWithoutEndStopsTheReceiverItReplaces) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseCd);
-  d.Click(ctl::kServer);
-  d.OnStart();
-  rig.events.clear();
-  d.OnStart();  // not reachable by a click: Start is disabled while running
-  EXPECT_EQ(rig.events, (Events{"box:Cant open file for Ip/Port Read: BCASTOUT_TEXT_NCD.TXT", "stop:3",
-                                "nse:3 233.1.2.5 34567"}));
-  EXPECT_TRUE(d.ReceiverRunning(3));
+  EXPECT_EQ(rig.events, started);
 }
 
 // --- Raw recording and replay --------------------------------------------------------
 
-TEST(WriteBin, OpensTheCheckedSegmentsAndTheUnknownRecordingAndClearingKeepsThemOpen) {
+TEST(WriteBin, OpensTheCheckedSegmentsAndTheUnknownRecordingAndConcatenatesRecordings) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseCm);
-  d.Click(ctl::kBse);
-  for (int writeBin : {1, 0}) {
+  for (int id : {ctl::kNseCm, ctl::kBse}) d.Click(id);
+  for (int writeBin : {1, 0}) {  // clearing keeps the files open
     d.Click(ctl::kWriteBin);
     EXPECT_EQ(rig.options.writeBin.load(), writeBin);
-    EXPECT_EQ(rig.files.Path(0, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_Unknown.TXT"));
-    EXPECT_EQ(rig.files.Path(1, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
-    EXPECT_EQ(rig.files.Path(4, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_BCM.TXT"));
+    EXPECT_EQ(rig.files.Path(0, SegmentFiles::kBinFile), rig.dir.File("BCASTOUT_BIN_Unknown.TXT"));
+    EXPECT_EQ(rig.files.Path(1, SegmentFiles::kBinFile), rig.dir.File("BCASTOUT_BIN_CASH.TXT"));
+    EXPECT_EQ(rig.files.Path(4, SegmentFiles::kBinFile), rig.dir.File("BCASTOUT_BIN_BCM.TXT"));
     for (int seg : {2, 3}) EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kBinFile)) << seg;
   }
-}
-
-TEST(WriteBin, TwoRecordingsIntoTheSameFileAreConcatenated) {
-  DialogRig rig;
-  FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseFo);
-  d.Click(ctl::kWriteBin);
-  rig.files.WriteAndFlush(2, SegmentFiles::kBinFile, "\x02" "first", 6);
-  d.Click(ctl::kWriteBin);
+  // Two recordings into the same file are concatenated.
+  rig.files.WriteAndFlush(1, SegmentFiles::kBinFile, "\x02" "first", 6);
   d.Click(ctl::kWriteBin);  // reopened: appends
-  rig.files.WriteAndFlush(2, SegmentFiles::kBinFile, "\x02" "second", 7);
-  EXPECT_EQ(ReadFile(rig.WorkFile("BCASTOUT_BIN_FO.TXT")), std::string("\x02" "first" "\x02" "second", 13));
+  rig.files.WriteAndFlush(1, SegmentFiles::kBinFile, "\x02" "second", 7);
+  EXPECT_EQ(ReadFile(rig.dir.File("BCASTOUT_BIN_CASH.TXT")), std::string("\x02" "first" "\x02" "second", 13));
 }
 
 TEST(RecordingFiles, AFileThatCannotBeOpenedEndsTheProgramAtOnce) {
@@ -357,7 +293,7 @@ TEST(RecordingFiles, AFileThatCannotBeOpenedEndsTheProgramAtOnce) {
   for (const int box : {ctl::kWriteBin, ctl::kReadBin}) {
     SCOPED_TRACE(box);
     DialogRig rig;
-    std::filesystem::create_directory(rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
+    std::filesystem::create_directory(rig.dir.File("BCASTOUT_BIN_CASH.TXT"));
     FeedHandlerDialog& d = rig.Open();
     d.Click(box == ctl::kWriteBin ? ctl::kNseCm : ctl::kNseFo);
     rig.events.clear();
@@ -370,24 +306,21 @@ TEST(RecordingFiles, AFileThatCannotBeOpenedEndsTheProgramAtOnce) {
 TEST(ReadBin, WithTwoSegmentsShowsTheBoxAndOpensNothing) {
   DialogRig rig;
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseCm);
-  d.Click(ctl::kNseFo);
+  for (int id : {ctl::kNseCm, ctl::kNseFo}) d.Click(id);
   rig.events.clear();
   d.Click(ctl::kReadBin);
   EXPECT_EQ(rig.events, Events{"box:Only One Exchange-Segment Allowed in this Mode"});
-  for (int seg = 0; seg <= 4; ++seg) {
-    EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kReplayFile));
-    EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kBinFile));
-  }
+  for (int seg = 0; seg <= 4; ++seg)
+    EXPECT_FALSE(rig.files.IsOpen(seg, SegmentFiles::kReplayFile) || rig.files.IsOpen(seg, SegmentFiles::kBinFile));
   EXPECT_TRUE(d.Control(ctl::kFoStatus).visible);
 }
 
 TEST(ReadBin, WithNoSegmentOpensTheCashFileAndClearingHidesTheStatus) {
   DialogRig rig;
-  WriteFile(rig.WorkFile("BCASTOUT_BIN_CASH.TXT"), "recorded");
+  WriteFile(rig.dir.File("BCASTOUT_BIN_CASH.TXT"), "recorded");
   FeedHandlerDialog& d = rig.Open();
   d.Click(ctl::kReadBin);
-  EXPECT_EQ(rig.files.Path(1, SegmentFiles::kReplayFile), rig.WorkFile("BCASTOUT_BIN_CASH.TXT"));
+  EXPECT_EQ(rig.files.Path(1, SegmentFiles::kReplayFile), rig.dir.File("BCASTOUT_BIN_CASH.TXT"));
   for (bool shown : {true, false}) {
     EXPECT_EQ(d.Control(ctl::kFoStatus).visible, shown);
     EXPECT_EQ(d.Control(ctl::kEqStatus).visible, shown);
@@ -397,20 +330,17 @@ TEST(ReadBin, WithNoSegmentOpensTheCashFileAndClearingHidesTheStatus) {
 
 TEST(RecordingAndReplay, NeverShareAFile) {
   DialogRig rig;
-  WriteFile(rig.WorkFile("BCASTOUT_BIN_FO_20122011.TXT"), "replay input");
+  WriteFile(rig.dir.File("BCASTOUT_BIN_FO_20122011.TXT"), "replay input");
   FeedHandlerDialog& d = rig.Open();
-  d.Click(ctl::kNseFo);
-  d.Click(ctl::kReadBin);
-  d.Click(ctl::kWriteBin);
+  for (int id : {ctl::kNseFo, ctl::kReadBin, ctl::kWriteBin}) d.Click(id);
   ASSERT_TRUE(rig.files.IsOpen(2, SegmentFiles::kReplayFile));
   ASSERT_TRUE(rig.files.IsOpen(2, SegmentFiles::kBinFile));
   rig.files.WriteAndFlush(2, SegmentFiles::kBinFile, "datagram", 8);
-  EXPECT_EQ(ReadFile(rig.WorkFile("BCASTOUT_BIN_FO_20122011.TXT")), "replay input");
-  EXPECT_EQ(ReadFile(rig.WorkFile("BCASTOUT_BIN_FO.TXT")), "datagram");
+  EXPECT_EQ(ReadFile(rig.dir.File("BCASTOUT_BIN_FO_20122011.TXT")), "replay input");
+  EXPECT_EQ(ReadFile(rig.dir.File("BCASTOUT_BIN_FO.TXT")), "datagram");
   // A later Read BIN click leaves the recording handle alone.
-  d.Click(ctl::kReadBin);
-  d.Click(ctl::kReadBin);
-  EXPECT_EQ(rig.files.Path(2, SegmentFiles::kBinFile), rig.WorkFile("BCASTOUT_BIN_FO.TXT"));
+  for (int id : {ctl::kReadBin, ctl::kReadBin}) d.Click(id);
+  EXPECT_EQ(rig.files.Path(2, SegmentFiles::kBinFile), rig.dir.File("BCASTOUT_BIN_FO.TXT"));
 }
 
 }  // namespace

@@ -1,38 +1,34 @@
+#include "control/front_end.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "control/front_end.h"
 #include "dialog_rig.h"
 
 namespace fh {
 namespace {
 
 using Kind = FrontEndAction::Kind;
+using Strings = std::vector<std::string>;
 
-TEST(CommandLine, KeepsActionsInOrder) {
+// An action as one text: its kind's number, the control and the text.
+std::string Show(const FrontEndAction& a) {
+  return std::to_string(static_cast<int>(a.kind)) + "|" + a.control + "|" + a.text;
+}
+
+TEST(CommandLine, KeepsActionsInOrderAndRefusesUnknownOptionsAndMissingValues) {
   const char* argv[] = {"feedhandler", "--headless", "--workdir", "/w", "--system-drive", "/c",
                         "--click", "BCAST DELTA", "--set", "1191=15000", "--click", "1020", "--set", "Timer >>=a=b"};
   CommandLine c;
   std::string error;
   ASSERT_TRUE(ParseCommandLine(std::size(argv), argv, &c, &error)) << error;
   EXPECT_TRUE(c.headless);
-  EXPECT_EQ(c.workDir, "/w");
-  EXPECT_EQ(c.systemDrive, "/c");
-  ASSERT_EQ(c.actions.size(), 4u);
-  EXPECT_EQ(c.actions[0].kind, Kind::kClick);
-  EXPECT_EQ(c.actions[0].control, "BCAST DELTA");
-  EXPECT_EQ(c.actions[1].kind, Kind::kSet);
-  EXPECT_EQ(c.actions[1].control, "1191");
-  EXPECT_EQ(c.actions[1].text, "15000");
-  EXPECT_EQ(c.actions[2].control, "1020");
-  EXPECT_EQ(c.actions[3].control, "Timer >>");
-  EXPECT_EQ(c.actions[3].text, "a=b");
-}
+  EXPECT_EQ(c.workDir + " " + c.systemDrive, "/w /c");
+  Strings actions;
+  for (const FrontEndAction& a : c.actions) actions.push_back(Show(a));
+  EXPECT_EQ(actions, (Strings{"0|BCAST DELTA|", "1|1191|15000", "0|1020|", "1|Timer >>|a=b"}));
 
-TEST(CommandLine, RefusesUnknownOptionsAndMissingValues) {
-  CommandLine c;
-  std::string error;
   const char* unknown[] = {"feedhandler", "--frobnicate"};
   EXPECT_FALSE(ParseCommandLine(2, unknown, &c, &error));
   EXPECT_EQ(error, "unknown option: --frobnicate");
@@ -45,15 +41,14 @@ TEST(CommandLine, RefusesUnknownOptionsAndMissingValues) {
 TEST(CommandLine, ProgramWithoutWindowOrWithBadArgumentsReturnsTwo) {
   testing::TempDir dir;
   const std::string work = dir.path().string();
-  char prog[] = "feedhandler", wd[] = "--workdir", help[] = "--help", bad[] = "--bad", nowhere[] = "/no/such/dir";
-  char* noWindow[] = {prog, wd, const_cast<char*>(work.c_str()), nullptr};
-  EXPECT_EQ(RunFeedHandler(3, noWindow, nullptr), 2);
-  char* helpArgs[] = {prog, help, nullptr};
-  EXPECT_EQ(RunFeedHandler(2, helpArgs, nullptr), 0);
-  char* badArgs[] = {prog, bad, nullptr};
-  EXPECT_EQ(RunFeedHandler(2, badArgs, nullptr), 2);
-  char* missingDir[] = {prog, wd, nowhere, nullptr};
-  EXPECT_EQ(RunFeedHandler(3, missingDir, nullptr), 2);
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"--workdir", work}, 2}, {{"--help"}, 0}, {{"--bad"}, 2}, {{"--workdir", "/no/such/dir"}, 2}};
+  for (const auto& [args, code] : cases) {
+    std::vector<char*> argv{const_cast<char*>("feedhandler")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    EXPECT_EQ(RunFeedHandler(static_cast<int>(argv.size()) - 1, argv.data(), nullptr), code) << args[0];
+  }
 }
 
 TEST(CommandLine, SystemDriveDefaultsToEnvironmentThenWorkDir) {
@@ -71,30 +66,18 @@ TEST(CommandLine, SystemDriveDefaultsToEnvironmentThenWorkDir) {
 }
 
 TEST(ActionLines, ParseTheFiveCommandsAndRefuseTheRest) {
+  const std::pair<const char*, const char*> good[] = {{"  click   BCAST DELTA \r", "0|BCAST DELTA|"},
+                                                      {"set 1188=10.0.0.5", "1|1188|10.0.0.5"},
+                                                      {"grid", "2||"}, {"state", "3||"}, {"title", "4||"}};
   FrontEndAction a;
   std::string error;
-  ASSERT_TRUE(ParseActionLine("  click   BCAST DELTA \r", &a, &error));
-  EXPECT_EQ(a.kind, Kind::kClick);
-  EXPECT_EQ(a.control, "BCAST DELTA");
-  ASSERT_TRUE(ParseActionLine("set 1188=10.0.0.5", &a, &error));
-  EXPECT_EQ(a.kind, Kind::kSet);
-  EXPECT_EQ(a.text, "10.0.0.5");
-  const std::pair<const char*, Kind> bare[] = {{"grid", Kind::kGrid}, {"state", Kind::kState}, {"title", Kind::kTitle}};
-  for (const auto& [line, kind] : bare) {
-    ASSERT_TRUE(ParseActionLine(line, &a, &error));
-    EXPECT_EQ(a.kind, kind);
+  for (const auto& [line, shown] : good) {
+    a = {};
+    ASSERT_TRUE(ParseActionLine(line, &a, &error)) << line;
+    EXPECT_EQ(Show(a), shown);
   }
   for (const char* line : {"click", "grid 3", "set 1188", "launch"}) EXPECT_FALSE(ParseActionLine(line, &a, &error));
   EXPECT_EQ(error, "unknown command: launch");
-}
-
-std::string Contents(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  return s;
 }
 
 // Clicks, the state and the message texts are run end to end by the headless
@@ -104,17 +87,20 @@ TEST(ActionLines, RunActionReportsRefusedEditsAndPrintsTitleAndGrid) {
   FeedHandlerDialog& d = rig.Open();
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  RunAction(d, {Kind::kSet, "1191", "15000"}, out, err);
-  RunAction(d, {Kind::kSet, "1210", "x"}, out, err);
-  RunAction(d, {Kind::kClick, "nse-fo", {}}, out, err);
-  RunAction(d, {Kind::kTitle, {}, {}}, out, err);
-  RunAction(d, {Kind::kGrid, {}, {}}, out, err);
-  EXPECT_EQ(Contents(err), "feedhandler: set 1210 ignored: not an enabled, visible edit\n");
-  const std::string printed = Contents(out);
-  EXPECT_EQ(printed.substr(0, 36), "FH NFO\nPacket\tNSE-CASH\tNSE-FO\n0\t0\t0\n");
+  for (const FrontEndAction& a : std::initializer_list<FrontEndAction>{
+           {Kind::kSet, "1191", "15000"}, {Kind::kSet, "1210", "x"}, {Kind::kClick, "nse-fo", {}},
+           {Kind::kTitle, {}, {}}, {Kind::kGrid, {}, {}}})
+    RunAction(d, a, out, err);
+  auto contents = [](std::FILE* f) {
+    std::string s(static_cast<std::size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    s.resize(std::fread(s.data(), 1, s.size(), f));
+    std::fclose(f);
+    return s;
+  };
+  EXPECT_EQ(contents(err), "feedhandler: set 1210 ignored: not an enabled, visible edit\n");
+  EXPECT_EQ(contents(out).substr(0, 36), "FH NFO\nPacket\tNSE-CASH\tNSE-FO\n0\t0\t0\n");
   EXPECT_EQ(rig.options.bridgePort.load(), 15000);
-  std::fclose(out);
-  std::fclose(err);
 }
 
 }  // namespace

@@ -32,22 +32,21 @@ bool Blocks(pid_t pid, int sig) {
   return false;
 }
 
-void ClosesCleanlyOn(int sig) {
-  testing::TempDir work;
-  ChildProcess child({FH_FEEDHANDLER_PATH, "--workdir", work.path().string()});
-  ASSERT_TRUE(child.Started());
-  const auto end = std::chrono::steady_clock::now() + 30s;
-  while (!Blocks(child.Pid(), sig) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
-  ASSERT_TRUE(Blocks(child.Pid(), sig));
-  // Give the window time to come up, so the signal finds it running (a
-  // signal that comes earlier ends the program just the same).
-  std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(child.Terminate(sig, 30s), std::optional<int>(0));
+TEST(WindowProgram, SigtermAndSigintCloseTheWindowAndEndWithZero) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    testing::TempDir work;
+    ChildProcess child({FH_FEEDHANDLER_PATH, "--workdir", work.path().string()});
+    ASSERT_TRUE(child.Started());
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (!Blocks(child.Pid(), sig) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(Blocks(child.Pid(), sig));
+    // Give the window time to come up, so the signal finds it running (a
+    // signal that comes earlier ends the program just the same).
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(child.Terminate(sig, 30s), std::optional<int>(0));
+  }
 }
-
-TEST(WindowProgram, SigtermClosesTheWindowAndEndsWithZero) { ClosesCleanlyOn(SIGTERM); }
-
-TEST(WindowProgram, SigintClosesTheWindowAndEndsWithZero) { ClosesCleanlyOn(SIGINT); }
 
 TEST(WindowProgram, WithoutADisplaySaysSoAndEndsWithTwo) {
   testing::TempDir work;
