@@ -62,26 +62,12 @@ class MessageBuilder {
   void Text(int at, const std::string& text, int width) {
     for (int i = 0; i < width; ++i) Raw8(at + i, i < static_cast<int>(text.size()) ? text[i] : ' ');
   }
-  // Bytes set on the wire only (for malformed input).
-  void WireByte(int at, std::uint8_t v) { wire_[at] = v; }
 
   void NoOfRecords(int n) { C16(records::kNoOfRecords, static_cast<std::int16_t>(n)); }
   static int RecordAt(int i, int recordSize) { return records::kRecordsAt + i * recordSize; }
 
   std::vector<std::uint8_t> Wire(int length) const { return std::vector<std::uint8_t>(wire_, wire_ + length); }
   const std::uint8_t* HostBytes() const { return host_; }
-  std::uint8_t* WireBytes() { return wire_; }
-
-  // The ForwardedPacket a decoder should build from this message.
-  std::string ExpectedPacket(int segmentCode, int divisor, int packetLength) const {
-    std::uint8_t packet[forwarded::kBufferSize] = {};
-    const int n = BuildForwardedHeader(packet, host_, segmentCode, divisor,
-                                       packetLength - forwarded::kHeaderSize);
-    EXPECT_EQ(n, packetLength);
-    std::memcpy(packet + forwarded::kBodyAt, host_ + header::kBodyAt,
-                static_cast<std::size_t>(packetLength - forwarded::kHeaderSize));
-    return std::string(reinterpret_cast<const char*>(packet), packetLength);
-  }
 
  private:
   std::uint8_t wire_[kSize] = {};
