@@ -23,33 +23,28 @@ std::vector<std::uint8_t> Packet(int code, int length) {
   return p;
 }
 
-TEST(PacketStream, CutsPacketsThatArriveInPiecesAndTogether) {
-  auto a = Packet(7202, nse::cm::ticker::kPacketLength);
-  auto b = Packet(7208, nse::cm::mbp::kPacketLength);
-  std::vector<std::uint8_t> bytes = a;
+TEST(PacketStream, CutsPacketsThatArriveInPiecesAndBreaksOnALengthBelowTheHeader) {
+  auto bytes = Packet(7202, nse::cm::ticker::kPacketLength);
+  const auto b = Packet(7208, nse::cm::mbp::kPacketLength);
   bytes.insert(bytes.end(), b.begin(), b.end());
   PacketStream stream;
   std::vector<int> lengths;
   auto collect = [&](const std::uint8_t*, int len) { lengths.push_back(len); };
   // Byte by byte up to the middle of the header of the second, then the rest.
-  const std::size_t split = a.size() + 20;
+  const std::size_t split = bytes.size() - b.size() + 20;
   for (std::size_t i = 0; i < split; ++i) ASSERT_TRUE(stream.Feed(&bytes[i], 1, collect));
   EXPECT_EQ(lengths, std::vector<int>{496});
   ASSERT_TRUE(stream.Feed(bytes.data() + split, bytes.size() - split, collect));
   EXPECT_EQ(lengths, (std::vector<int>{496, 472}));
   EXPECT_EQ(stream.pending(), 0u);
-}
-
-TEST(PacketStream, ALengthBelowTheHeaderBreaksTheStream) {
   auto bad = Packet(7202, 46);
   Store16(bad.data() + forwarded::kPacketLength, 45);
-  PacketStream stream;
-  int seen = 0;
-  EXPECT_FALSE(stream.Feed(bad.data(), bad.size(), [&](const std::uint8_t*, int) { ++seen; }));
+  EXPECT_FALSE(stream.Feed(bad.data(), bad.size(), collect));
   EXPECT_TRUE(stream.broken());
-  EXPECT_EQ(seen, 0);
+  EXPECT_EQ(lengths.size(), 2u);
 }
 
+// The best bid and ask of a market-by-price packet, never read past a short one.
 TEST(DescribePacket, ReadsTheBestBidAndAskOfAMarketByPricePacket) {
   auto p = Packet(nse::cm::mbp::kCode, nse::cm::mbp::kPacketLength);
   // The body is the converted message from offset 38: NoOfRecords, then records.
@@ -60,47 +55,39 @@ TEST(DescribePacket, ReadsTheBestBidAndAskOfAMarketByPricePacket) {
   Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kPrice, 123400);
   Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kQuantity, 50);
   Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::cm::mbp::kMbpSellAt * nse::cm::mbp::kMbpInfoSize + nse::mbpinfo::kPrice, 123500);
-  const PacketInfo info = DescribePacket(p.data(), static_cast<int>(p.size()));
-  ASSERT_TRUE(info.hasBook);
-  EXPECT_EQ(info.token, 2885);
-  EXPECT_EQ(info.bidPrice, 123400);
-  EXPECT_EQ(info.bidQuantity, 50);
-  EXPECT_EQ(info.askPrice, 123500);
-  EXPECT_EQ(FormatPacket(info), "pkt NSE seg=20 code=7208 len=472 token=2885 bid=123400x50 ask=123500x0");
-}
-
-TEST(DescribePacket, NeverReadsPastAShortPacket) {
-  auto p = Packet(nse::fo::mbp::kCode, forwarded::kHeaderSize + 4);
-  Store16(p.data() + forwarded::kSegmentCode, forwarded::kSegmentFo);
-  const PacketInfo info = DescribePacket(p.data(), static_cast<int>(p.size()));
+  EXPECT_EQ(FormatPacket(DescribePacket(p.data(), static_cast<int>(p.size()))),
+            "pkt NSE seg=20 code=7208 len=472 token=2885 bid=123400x50 ask=123500x0");
+  auto shortPacket = Packet(nse::fo::mbp::kCode, forwarded::kHeaderSize + 4);
+  const PacketInfo info = DescribePacket(shortPacket.data(), static_cast<int>(shortPacket.size()));
   EXPECT_FALSE(info.hasBook);
   EXPECT_EQ(info.code, 7208);
 }
 
-TEST(DeltaLines, SplitsPrefixedAndUnprefixedLines) {
+TEST(DeltaLines, SplitsPrefixedAndUnprefixedLinesAndRejectsOthers) {
+  struct Case {
+    const char* line;
+    bool prefixed;
+    int segment;
+    const char* firstKey;
+    bool isChange;
+    long long number;  // of the last item
+  };
+  const Case cases[] = {
+      {"1,2885|123450,1594|51000", true, 1, "2885", true, 51000}, {",43521|-1", false, 0, "43521", true, -1},
+      {"1,22|1:22:ABC       :0:0:EQ", true, 1, "22", false, 0},   {"4,IDXA|3510012", true, 4, "IDXA", true, 3510012},
+  };
   int segment = 0;
   std::vector<DeltaItem> items;
-  ASSERT_TRUE(ParseDeltaLine("1,2885|123450,1594|51000", true, &segment, &items));
-  EXPECT_EQ(segment, 1);
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0].key, "2885");
-  EXPECT_EQ(items[1].number, 51000);
-  ASSERT_TRUE(ParseDeltaLine(",43521|-1", false, &segment, &items));
-  EXPECT_EQ(items[0].number, -1);
-  ASSERT_TRUE(ParseDeltaLine("1,22|1:22:ABC       :0:0:EQ", true, &segment, &items));
-  EXPECT_FALSE(items[0].isChange);
-  ASSERT_TRUE(ParseDeltaLine("4,IDXA|3510012", true, &segment, &items));
-  EXPECT_EQ(items[0].key, "IDXA");
-  EXPECT_EQ(items[0].number, 3510012);
-}
-
-TEST(DeltaLines, RejectsLinesOutsideTheGrammar) {
-  int segment = 0;
-  std::vector<DeltaItem> items;
-  EXPECT_FALSE(ParseDeltaLine("", true, &segment, &items));
-  EXPECT_FALSE(ParseDeltaLine("2885|1", false, &segment, &items));
-  EXPECT_FALSE(ParseDeltaLine("x,2885|1", true, &segment, &items));
-  EXPECT_FALSE(ParseDeltaLine(",2885", false, &segment, &items));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(ParseDeltaLine(c.line, c.prefixed, &segment, &items));
+    EXPECT_TRUE(!c.prefixed || segment == c.segment) << segment;
+    EXPECT_EQ(items.front().key, c.firstKey);
+    EXPECT_EQ(items.back().isChange, c.isChange);
+    EXPECT_TRUE(!c.isChange || items.back().number == c.number) << items.back().number;
+  }
+  const std::pair<const char*, bool> kRejected[] = {{"", true}, {"2885|1", false}, {"x,2885|1", true}, {",2885", false}};
+  for (const auto& [line, prefixed] : kRejected) EXPECT_FALSE(ParseDeltaLine(line, prefixed, &segment, &items)) << line;
 }
 
 TEST(BinRecords, CutsAtTheRecordSizeWithAShorterLastRecord) {
