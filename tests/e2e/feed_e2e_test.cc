@@ -70,6 +70,14 @@ long long Fact(const Facts& facts, const std::string& key, std::size_t i = 0) {
   return it == facts.end() || it->second.size() <= i ? 0 : it->second[i];
 }
 
+// Every "last SEG TOKEN" sent (there are some) arrived under the key of the
+// port it is due on, `to` + TOKEN, with the same value.
+void ExpectLastValues(const Facts& sent, const Facts& got, const std::string& from, const std::string& to) {
+  const auto last = WithPrefix(sent, from);
+  EXPECT_FALSE(last.empty()) << from;
+  for (const auto& [token, value] : last) EXPECT_EQ(Fact(got, to + token), value[0]) << from << token;
+}
+
 // A feedhandler program in a fresh working folder and a Bridge client that
 // records the stream and stops once the feed has been quiet for a while.
 class EndToEnd : public ::testing::Test {
@@ -154,12 +162,8 @@ class EndToEnd : public ::testing::Test {
 // One segment's run: what the feed handler listens to, what the Bridge
 // subscribes, where the changes go and which grid cells count the messages.
 struct SegmentRun {
-  const char* name;
-  const char* click;
-  const char* listening;
-  const char* simSegment;
-  int segment;
-  int exchange, segmentCode;
+  const char *name, *click, *listening, *simSegment;
+  int segment, exchange, segmentCode;
   std::vector<int> subscribed;  // tokens
   bool allDeltaPort;            // every change also on port 2007
   bool everyChangeOnSubscribedPort;
@@ -232,15 +236,8 @@ TEST_P(SegmentEndToEnd, MessagesAreCountedForwardedAndReported) {
 
   // Each change reaches the ports it is due on, with the last value sent.
   const auto last = WithPrefix(*sent, "last " + seg + " ");
-  ASSERT_FALSE(last.empty());
-  for (const auto& [token, value] : last) {
-    if (run.allDeltaPort) {
-      EXPECT_EQ(Fact(*got, "last 2007 " + token), value[0]) << "token " << token;
-    }
-    if (run.everyChangeOnSubscribedPort) {
-      EXPECT_EQ(Fact(*got, "last 2017 " + seg + " " + token), value[0]) << "token " << token;
-    }
-  }
+  if (run.allDeltaPort) ExpectLastValues(*sent, *got, "last " + seg + " ", "last 2007 ");
+  if (run.everyChangeOnSubscribedPort) ExpectLastValues(*sent, *got, "last " + seg + " ", "last 2017 " + seg + " ");
   EXPECT_TRUE(run.allDeltaPort || WithPrefix(*got, "last 2007 ").empty());
   int subscribedChanged = 0;
   for (int token : run.subscribed) {
@@ -299,14 +296,9 @@ TEST_F(EndToEnd, AFloodOfMalformedDatagramsLeavesTheFeedHandlerDecoding) {
   const auto got = FinishClient();
   ASSERT_TRUE(got);
   ASSERT_TRUE(fh_->Running());
-  // Sent "last SEG TOKEN" -> the Bridge's key of the port it is due on.
-  const std::pair<const char*, const char*> kRoutes[] = {
-      {"last 1 ", "last 2007 "}, {"last 2 ", "last 2007 "}, {"last 4 ", "last 2017 4 "}};
-  for (const auto& [from, to] : kRoutes) {
-    const auto last = WithPrefix(*sent, from);
-    EXPECT_FALSE(last.empty()) << from;
-    for (const auto& [token, value] : last) EXPECT_EQ(Fact(*got, to + token), value[0]) << from << token;
-  }
+  ExpectLastValues(*sent, *got, "last 1 ", "last 2007 ");
+  ExpectLastValues(*sent, *got, "last 2 ", "last 2007 ");
+  ExpectLastValues(*sent, *got, "last 4 ", "last 2017 4 ");
   EXPECT_FALSE(ReadGrid(false).empty());
   EXPECT_EQ(StopFeedHandler(), 0);
 }
