@@ -12,7 +12,6 @@
 namespace fh {
 namespace {
 
-using testing::TempDir;
 using testing::WriteFile;
 
 constexpr char kConnection[] =
@@ -65,7 +64,7 @@ class AdoTest : public ::testing::Test {
     return out;
   }
 
-  TempDir drive;
+  testing::TempDir drive;
   FilePlaces places{"", drive.path()};
   CADODatabase db{places};
 };

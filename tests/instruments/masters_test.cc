@@ -14,7 +14,6 @@
 namespace fh {
 namespace {
 
-using testing::FeedState;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -62,7 +61,7 @@ class MastersTest : public ::testing::Test {
     EXPECT_EQ(std::to_string(record->token), std::string(tokenKey).substr(2));
   }
 
-  FeedState state;
+  testing::FeedState state;
   CADODatabase db{state.places};
   InstrumentMap map;
 };
