@@ -23,33 +23,28 @@ std::vector<std::uint8_t> Packet(int code, int length) {
   return p;
 }
 
-TEST(PacketStream, CutsPacketsThatArriveInPiecesAndTogether) {
-  auto a = Packet(7202, nse::cm::ticker::kPacketLength);
-  auto b = Packet(7208, nse::cm::mbp::kPacketLength);
-  std::vector<std::uint8_t> bytes = a;
+TEST(PacketStream, CutsPacketsThatArriveInPiecesAndBreaksOnALengthBelowTheHeader) {
+  auto bytes = Packet(7202, nse::cm::ticker::kPacketLength);
+  const auto b = Packet(7208, nse::cm::mbp::kPacketLength);
   bytes.insert(bytes.end(), b.begin(), b.end());
   PacketStream stream;
   std::vector<int> lengths;
   auto collect = [&](const std::uint8_t*, int len) { lengths.push_back(len); };
   // Byte by byte up to the middle of the header of the second, then the rest.
-  const std::size_t split = a.size() + 20;
+  const std::size_t split = bytes.size() - b.size() + 20;
   for (std::size_t i = 0; i < split; ++i) ASSERT_TRUE(stream.Feed(&bytes[i], 1, collect));
   EXPECT_EQ(lengths, std::vector<int>{496});
   ASSERT_TRUE(stream.Feed(bytes.data() + split, bytes.size() - split, collect));
   EXPECT_EQ(lengths, (std::vector<int>{496, 472}));
   EXPECT_EQ(stream.pending(), 0u);
-}
-
-TEST(PacketStream, ALengthBelowTheHeaderBreaksTheStream) {
   auto bad = Packet(7202, 46);
   Store16(bad.data() + forwarded::kPacketLength, 45);
-  PacketStream stream;
-  int seen = 0;
-  EXPECT_FALSE(stream.Feed(bad.data(), bad.size(), [&](const std::uint8_t*, int) { ++seen; }));
+  EXPECT_FALSE(stream.Feed(bad.data(), bad.size(), collect));
   EXPECT_TRUE(stream.broken());
-  EXPECT_EQ(seen, 0);
+  EXPECT_EQ(lengths.size(), 2u);
 }
 
+// The best bid and ask of a market-by-price packet, never read past a short one.
 TEST(DescribePacket, ReadsTheBestBidAndAskOfAMarketByPricePacket) {
   auto p = Packet(nse::cm::mbp::kCode, nse::cm::mbp::kPacketLength);
   // The body is the converted message from offset 38: NoOfRecords, then records.
@@ -60,47 +55,39 @@ TEST(DescribePacket, ReadsTheBestBidAndAskOfAMarketByPricePacket) {
   Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kPrice, 123400);
   Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kQuantity, 50);
   Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::cm::mbp::kMbpSellAt * nse::cm::mbp::kMbpInfoSize + nse::mbpinfo::kPrice, 123500);
-  const PacketInfo info = DescribePacket(p.data(), static_cast<int>(p.size()));
-  ASSERT_TRUE(info.hasBook);
-  EXPECT_EQ(info.token, 2885);
-  EXPECT_EQ(info.bidPrice, 123400);
-  EXPECT_EQ(info.bidQuantity, 50);
-  EXPECT_EQ(info.askPrice, 123500);
-  EXPECT_EQ(FormatPacket(info), "pkt NSE seg=20 code=7208 len=472 token=2885 bid=123400x50 ask=123500x0");
-}
-
-TEST(DescribePacket, NeverReadsPastAShortPacket) {
-  auto p = Packet(nse::fo::mbp::kCode, forwarded::kHeaderSize + 4);
-  Store16(p.data() + forwarded::kSegmentCode, forwarded::kSegmentFo);
-  const PacketInfo info = DescribePacket(p.data(), static_cast<int>(p.size()));
+  EXPECT_EQ(FormatPacket(DescribePacket(p.data(), static_cast<int>(p.size()))),
+            "pkt NSE seg=20 code=7208 len=472 token=2885 bid=123400x50 ask=123500x0");
+  auto shortPacket = Packet(nse::fo::mbp::kCode, forwarded::kHeaderSize + 4);
+  const PacketInfo info = DescribePacket(shortPacket.data(), static_cast<int>(shortPacket.size()));
   EXPECT_FALSE(info.hasBook);
   EXPECT_EQ(info.code, 7208);
 }
 
-TEST(DeltaLines, SplitsPrefixedAndUnprefixedLines) {
+TEST(DeltaLines, SplitsPrefixedAndUnprefixedLinesAndRejectsOthers) {
+  struct Case {
+    const char* line;
+    bool prefixed;
+    int segment;
+    const char* firstKey;
+    bool isChange;
+    long long number;  // of the last item
+  };
+  const Case cases[] = {
+      {"1,2885|123450,1594|51000", true, 1, "2885", true, 51000}, {",43521|-1", false, 0, "43521", true, -1},
+      {"1,22|1:22:ABC       :0:0:EQ", true, 1, "22", false, 0},   {"4,IDXA|3510012", true, 4, "IDXA", true, 3510012},
+  };
   int segment = 0;
   std::vector<DeltaItem> items;
-  ASSERT_TRUE(ParseDeltaLine("1,2885|123450,1594|51000", true, &segment, &items));
-  EXPECT_EQ(segment, 1);
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0].key, "2885");
-  EXPECT_EQ(items[1].number, 51000);
-  ASSERT_TRUE(ParseDeltaLine(",43521|-1", false, &segment, &items));
-  EXPECT_EQ(items[0].number, -1);
-  ASSERT_TRUE(ParseDeltaLine("1,22|1:22:ABC       :0:0:EQ", true, &segment, &items));
-  EXPECT_FALSE(items[0].isChange);
-  ASSERT_TRUE(ParseDeltaLine("4,IDXA|3510012", true, &segment, &items));
-  EXPECT_EQ(items[0].key, "IDXA");
-  EXPECT_EQ(items[0].number, 3510012);
-}
-
-TEST(DeltaLines, RejectsLinesOutsideTheGrammar) {
-  int segment = 0;
-  std::vector<DeltaItem> items;
-  EXPECT_FALSE(ParseDeltaLine("", true, &segment, &items));
-  EXPECT_FALSE(ParseDeltaLine("2885|1", false, &segment, &items));
-  EXPECT_FALSE(ParseDeltaLine("x,2885|1", true, &segment, &items));
-  EXPECT_FALSE(ParseDeltaLine(",2885", false, &segment, &items));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(ParseDeltaLine(c.line, c.prefixed, &segment, &items));
+    EXPECT_TRUE(!c.prefixed || segment == c.segment) << segment;
+    EXPECT_EQ(items.front().key, c.firstKey);
+    EXPECT_EQ(items.back().isChange, c.isChange);
+    EXPECT_TRUE(!c.isChange || items.back().number == c.number) << items.back().number;
+  }
+  const std::pair<const char*, bool> kRejected[] = {{"", true}, {"2885|1", false}, {"x,2885|1", true}, {",2885", false}};
+  for (const auto& [line, prefixed] : kRejected) EXPECT_FALSE(ParseDeltaLine(line, prefixed, &segment, &items)) << line;
 }
 
 TEST(BinRecords, CutsAtTheRecordSizeWithAShorterLastRecord) {
@@ -133,35 +120,26 @@ std::vector<std::uint8_t> Frame(const std::vector<std::uint8_t>& payload, std::u
   return f;
 }
 
-TEST(Capture, ReadsUdpDatagramsWithTheirDestinationAndSkipsFragments) {
-  CapturedDatagram d;
-  const std::vector<std::uint8_t> payload = {2, 0, 0, 1, 9, 9};
-  const auto frame = Frame(payload);
-  ASSERT_TRUE(ParseUdpFrame(DLT_EN10MB, frame.data(), frame.size(), frame.size(), &d));
-  EXPECT_EQ(d.dstAddress, 0xE9010205u);
-  EXPECT_EQ(d.dstPort, 34330);
-  EXPECT_EQ(d.payload, payload);
-  const auto fragment = Frame(payload, 0x2000);
-  EXPECT_FALSE(ParseUdpFrame(DLT_EN10MB, fragment.data(), fragment.size(), fragment.size(), &d));
-  EXPECT_FALSE(ParseUdpFrame(DLT_EN10MB, frame.data(), frame.size() - 1, frame.size(), &d));  // cut by snaplen
-  auto lying = frame;
-  StoreBe16(lying.data() + 14 + 20 + 4, 2000);  // UDP length past the frame
-  EXPECT_FALSE(ParseUdpFrame(DLT_EN10MB, lying.data(), lying.size(), lying.size(), &d));
-}
-
+// UDP datagrams come back in order with their destination and time; a
+// fragment, a frame cut by the snapshot length and a UDP length past the frame
+// are skipped.
 TEST(Capture, ReadsBackAWrittenCaptureInOrderWithItsTimes) {
   testing::TempDir dir;
   const std::string path = dir.File("feed.pcap");
   pcap_t* dead = pcap_open_dead_with_tstamp_precision(DLT_EN10MB, 65535, PCAP_TSTAMP_PRECISION_NANO);
   pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
   ASSERT_NE(dumper, nullptr);
-  for (int i = 0; i < 3; ++i) {
-    const auto frame = Frame({static_cast<std::uint8_t>(i)});
+  auto lying = Frame({9});
+  StoreBe16(lying.data() + 14 + 20 + 4, 2000);
+  const std::vector<std::uint8_t> frames[] = {Frame({0, 7}), Frame({9}, 0x2000), Frame({9}), lying, Frame({1}),
+                                              Frame({2})};
+  for (int i = 0; i < 6; ++i) {
     pcap_pkthdr h{};
     h.ts.tv_sec = 100;
     h.ts.tv_usec = i * 500;  // nanoseconds in a nano-precision file
-    h.caplen = h.len = static_cast<bpf_u_int32>(frame.size());
-    pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frame.data());
+    h.len = static_cast<bpf_u_int32>(frames[i].size());
+    h.caplen = h.len - (i == 2 ? 1 : 0);
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frames[i].data());
   }
   pcap_dump_close(dumper);
   pcap_close(dead);
@@ -169,13 +147,17 @@ TEST(Capture, ReadsBackAWrittenCaptureInOrderWithItsTimes) {
   PcapReader reader;
   std::string error;
   ASSERT_TRUE(reader.Open(path, &error)) << error;
-  for (int i = 0; i < 3; ++i) {
+  const std::pair<std::vector<std::uint8_t>, int> kRead[] = {{{0, 7}, 0}, {{1}, 4}, {{2}, 5}};
+  for (const auto& [payload, i] : kRead) {
     auto d = reader.Next();
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->payload, std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)});
+    EXPECT_EQ(d->payload, payload);
     EXPECT_EQ(d->timeNs, 100'000'000'000LL + i * 500);
+    EXPECT_EQ(d->dstAddress, 0xE9010205u);
+    EXPECT_EQ(d->dstPort, 34330);
   }
   EXPECT_FALSE(reader.Next());
+  EXPECT_EQ(reader.skipped(), 3);
   EXPECT_FALSE(reader.Open(dir.File("missing.pcap"), &error));
 }
 

@@ -12,7 +12,6 @@
 namespace fh {
 namespace {
 
-using testing::TempDir;
 using testing::WriteFile;
 
 constexpr char kConnection[] =
@@ -25,25 +24,47 @@ std::string Schema(const std::string& file, int columns) {
   return s;
 }
 
+const std::string kLongField(3 << 20, 'L');  // three times the 1 MiB read chunk
+
+// A drive C:\ with the files the queries read.
 class AdoTest : public ::testing::Test {
  protected:
+  AdoTest() {
+    std::string longFile = "h\n";
+    for (int i = 0; longFile.size() < (1 << 20) + 100; ++i) longFile += std::to_string(i) + "|filler|CE\n";
+    WriteFile(drive.File("long.txt"), longFile + "1|" + kLongField + "|XX\n2|short|XX\n3|other|CE\n");
+    WriteFile(drive.File("Schema.ini"),
+              "[other.txt]\nCol1=Wrong Char\n" + Schema("security.txt", 80) + Schema("m.txt", 5) +
+                  Schema("long.txt", 3) + Schema("h.txt", 3) + Schema("empty.txt", 3) + Schema("f.txt", 3) +
+                  Schema("sub", 3) + "[c.txt]\nColNameHeader = FALSE\nFormat = Delimited(;)\nCol1=A Char\nCol2=B Char\n");
+    WriteFile(drive.File("security.txt"),
+              "Token|Symbol|Series|Rest\n22|ACC|EQ|x\n23|BHEL|BE|y\n24|CIPLA|eq|z\n\n25|DLF|EQ\n26|ELS|\n27\n");
+    WriteFile(drive.File("m.txt"), std::string("h\r\n1||c\r\n2\r\n\"3|x\"\"y\"|q|r|s|t\r\n\"\"|\"a\"tail|b\r\n") +
+                                       std::string("n\0ul|\"open|x\r\n", 14) + "4|last|no line end");
+    WriteFile(drive.File("c.txt"), "1;x|y\n2;z\n");
+    WriteFile(drive.File("h.txt"), "a|b|c\n");
+    WriteFile(drive.File("empty.txt"), "");
+    WriteFile(drive.File("f.txt"), "h\n1|2|3\n");
+    std::filesystem::create_directories(drive.path() / "sub");
+    WriteFile((drive.path() / "sub" / "g.txt").string(), "h\n1\n");
+  }
+
   // Runs query and gives each row's fields joined by '/'.
   std::vector<std::string> Rows(const std::string& query, const std::vector<const char*>& fields) {
     CADORecordset rows(db);
     EXPECT_TRUE(rows.Open(query)) << rows.LastErrorText();
     std::vector<std::string> out;
     for (std::string text = "stale"; !rows.AtEnd(); rows.NextRow()) {
-      std::string row;
+      out.emplace_back();
       for (const char* f : fields) {
         EXPECT_TRUE(rows.ReadFieldText(f, text)) << f;
-        row += (f == fields.front() ? "" : "/") + text;
+        out.back() += (f == fields.front() ? "" : "/") + text;
       }
-      out.push_back(row);
     }
     return out;
   }
 
-  TempDir drive;
+  testing::TempDir drive;
   FilePlaces places{"", drive.path()};
   CADODatabase db{places};
 };
@@ -56,14 +77,8 @@ TEST_F(AdoTest, OpensDriveCAndAnEmptyTextReusesTheConnectionString) {
   EXPECT_EQ(db.LastErrorText(), "");
   db.Close();
   EXPECT_FALSE(db.IsConnected());
-}
-
-TEST(AdoDatabase, AMissingDriveFolderLeavesTheWholeErrorBlock) {
-  TempDir tmp;
-  const FilePlaces places("", tmp.path() / "no-such-drive");
-  CADODatabase db(places);
+  std::filesystem::remove_all(drive.path());  // a missing drive folder leaves the whole error block
   EXPECT_FALSE(db.Open(kConnection, "", ""));
-  EXPECT_FALSE(db.IsConnected());
   EXPECT_EQ(db.LastErrorCode(), 0x80004005u);
   EXPECT_EQ(db.LastErrorText(),
             std::string("Connection String = ") + kConnection +
@@ -106,10 +121,7 @@ TEST_F(AdoTest, RefusesOtherProvidersDrivesAndFormats) {
   EXPECT_EQ(db.LastErrorText().rfind("Connection String = Provider=Microsoft.Jet.OLEDB.4.0;Extended", 0), 0u);
 }
 
-TEST_F(AdoTest, SelectsBySchemaNamesAndFiltersIgnoringCase) {
-  WriteFile(drive.File("Schema.ini"), "[other.txt]\nCol1=Wrong Char\n" + Schema("security.txt", 80));
-  WriteFile(drive.File("security.txt"),
-            "Token|Symbol|Series|Rest\n22|ACC|EQ|x\n23|BHEL|BE|y\n24|CIPLA|eq|z\n\n25|DLF|EQ\n26|ELS|\n27\n");
+TEST_F(AdoTest, SelectsBySchemaNamesThroughQuotesShortLinesAndLongLines) {
   ASSERT_TRUE(db.Open(kConnection));
   EXPECT_EQ(Rows("Select FieldName1,FieldName2,FieldName3 from [security.txt] where FieldName3 = 'EQ';",
                  {"fieldname2", "FieldName1"}),
@@ -117,60 +129,17 @@ TEST_F(AdoTest, SelectsBySchemaNamesAndFiltersIgnoringCase) {
   // An empty field matches no text, not even the empty one.
   EXPECT_EQ(Rows("Select FieldName1 from [security.txt] where FieldName3 = ''", {"FieldName1"}),
             std::vector<std::string>{});
-}
-
-TEST_F(AdoTest, ReadsQuotedEmptyShortAndUnendedLines) {
-  WriteFile(drive.File("Schema.ini"), Schema("m.txt", 5));
-  WriteFile(drive.File("m.txt"), std::string("h\r\n1||c\r\n2\r\n\"3|x\"\"y\"|q|r|s|t\r\n\"\"|\"a\"tail|b\r\n") +
-                                     std::string("n\0ul|\"open|x\r\n", 14) + "4|last|no line end");
-  ASSERT_TRUE(db.Open(kConnection));
   EXPECT_EQ(Rows(" \t Select FieldName1, FieldName2 ,FieldName3 from m.txt", {"FieldName1", "FieldName2", "FieldName3"}),
             (std::vector<std::string>{"1//c", "2//", "3|x\"y/q/r", "/a/b", std::string("n\0ul/open|x/", 12),
                                       "4/last/no line end"}));
-}
-
-TEST_F(AdoTest, ReadsLinesAcrossAndLongerThanTheReadBuffer) {
-  const std::string longField(3 << 20, 'L');  // three times the 1 MiB read chunk
-  std::string file = "h\n";
-  for (int i = 0; file.size() < (1 << 20) + 100; ++i) file += std::to_string(i) + "|filler|CE\n";
-  file += "1|" + longField + "|XX\n2|short|XX\n3|other|CE\n";
-  WriteFile(drive.File("Schema.ini"), Schema("long.txt", 3));
-  WriteFile(drive.File("long.txt"), file);
-  ASSERT_TRUE(db.Open(kConnection));
   EXPECT_EQ(Rows("Select FieldName2 from [long.txt] where FieldName3 = 'XX'", {"FieldName2"}),
-            (std::vector<std::string>{longField, "short"}));
-}
-
-TEST_F(AdoTest, TheSchemaSetsTheHeaderLineAndTheDelimiter) {
-  WriteFile(drive.File("Schema.ini"), "[c.txt]\nColNameHeader = FALSE\nFormat = Delimited(;)\nCol1=A Char\nCol2=B Char\n");
-  WriteFile(drive.File("c.txt"), "1;x|y\n2;z\n");
-  ASSERT_TRUE(db.Open(kConnection));
+            (std::vector<std::string>{kLongField, "short"}));
+  // The schema sets the header line and the delimiter.
   EXPECT_EQ(Rows("Select A, B from [c.txt]", {"B", "a"}), (std::vector<std::string>{"x|y/1", "z/2"}));
-}
-
-TEST_F(AdoTest, AHeaderOnlyFileHasNoRows) {
-  WriteFile(drive.File("Schema.ini"), Schema("h.txt", 3) + Schema("empty.txt", 3));
-  WriteFile(drive.File("h.txt"), "a|b|c\n");
-  WriteFile(drive.File("empty.txt"), "");
-  ASSERT_TRUE(db.Open(kConnection));
-  CADORecordset rows(db);
-  ASSERT_TRUE(rows.Open("Select FieldName1 from [h.txt] where FieldName1 = 'a';"));
-  EXPECT_TRUE(rows.AtEnd());
-  std::string text = "kept";
-  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));
-  EXPECT_EQ(text, "kept");
-  EXPECT_EQ(rows.LastErrorCode(), 0x800A0BCDu);
-  rows.NextRow();  // nothing to move to; no harm
-  EXPECT_TRUE(rows.AtEnd());
-  ASSERT_TRUE(rows.Open("Select FieldName1 from [empty.txt]"));
-  EXPECT_TRUE(rows.AtEnd());
+  EXPECT_EQ(Rows("Select FieldName1 from [empty.txt]", {}), std::vector<std::string>{});
 }
 
 TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
-  WriteFile(drive.File("Schema.ini"), Schema("f.txt", 3) + Schema("sub", 3));
-  WriteFile(drive.File("f.txt"), "h\n1|2|3\n");
-  std::filesystem::create_directories(drive.path() / "sub");
-  WriteFile((drive.path() / "sub" / "g.txt").string(), "h\n1\n");
   CADORecordset rows(db);
   rows.Close();  // never opened: nothing happens
   EXPECT_EQ(rows.LastErrorCode(), 0u);
@@ -182,12 +151,9 @@ TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
   ASSERT_TRUE(db.Open(kConnection));
 
   EXPECT_FALSE(rows.Open("  Delete from [f.txt];"));
-  EXPECT_EQ(rows.LastErrorText().rfind("Query = Delete from [f.txt];\nCADORecordset Error\n\tCode = 80040e14\n"
-                                       "\tCode meaning = Unknown error 0x80040E14\n\tSource = Microsoft JET Database "
-                                       "Engine\n\tDescription = Syntax error in query",
-                                       0),
-            0u)
-      << rows.LastErrorText();
+  const std::string block = "Query = Delete from [f.txt];\nCADORecordset Error\n\tCode = 80040e14\n\tCode meaning = "
+                            "Unknown error 0x80040E14\n\tSource = Microsoft JET Database Engine\n\tDescription = Syntax error";
+  EXPECT_EQ(rows.LastErrorText().rfind(block + " in query", 0), 0u) << rows.LastErrorText();
   EXPECT_EQ(rows.LastErrorText().back(), '\n');
 
   struct Case {
@@ -196,23 +162,17 @@ TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
     std::uint32_t code;
   };
   const Case cases[] = {
-      {"Select FieldName1 from [f.txt] where FieldName1 > '1'", 1, 0x80040E14},
+      {"Select FieldName1 from [f.txt] where FieldName1 > '1'", 1, 0x80040E14}, {"", 0, 0x80040E14},
       {"Select FieldName1 from [f.txt] where FieldName1 = 'open", 1, 0x80040E14},
       {"Select FieldName1 from [f.txt] where FieldName1 = \"1\"", 1, 0x80040E14},
-      {"Select from [f.txt]", 1, 0x80040E14},
-      {"Select * from [f.txt]", 1, 0x80040E14},
+      {"Select from [f.txt]", 1, 0x80040E14}, {"Select * from [f.txt]", 1, 0x80040E14},
       {"Select FieldName1 from [f.txt] order by FieldName1", 1, 0x80040E14},
-      {"Select FieldName1, from [f.txt]", 1, 0x80040E14},
-      {"Select FieldName1 from [f.txt", 1, 0x80040E14},
-      {"Select FieldName1 from []", 1, 0x80040E14},
-      {"", 0, 0x80040E14},
-      {"Select FieldName1 from [missing.txt]", 1, 0x80040E37},
-      {"Select FieldName1 from [sub/g.txt]", 1, 0x80040E37},
-      {"Select FieldName1 from [..\\f.txt]", 1, 0x80040E37},
-      {"Select FieldName1 from [sub]", 1, 0x80040E37},
-      {"Select FieldName4 from [f.txt]", 1, 0x80040E10},
+      {"Select FieldName1, from [f.txt]", 1, 0x80040E14}, {"Select FieldName1 from [f.txt", 1, 0x80040E14},
+      {"Select FieldName1 from []", 1, 0x80040E14}, {"Select FieldName1 from [missing.txt]", 1, 0x80040E37},
+      {"Select FieldName1 from [sub/g.txt]", 1, 0x80040E37}, {"Select FieldName1 from [..\\f.txt]", 1, 0x80040E37},
+      {"Select FieldName1 from [sub]", 1, 0x80040E37}, {"Select FieldName4 from [f.txt]", 1, 0x80040E10},
       {"Select FieldName1 from [f.txt] where Nope = 'x'", 1, 0x80040E10},
-      {"Select FieldName1 from [f.txt]", 2, 0x800A0BB9},
+      {"Select FieldName1 from [f.txt]", 2, 0x800A0BB9},  // the last: its description below
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);
@@ -224,10 +184,17 @@ TEST_F(AdoTest, QueryFailuresLeaveTheRecordsetErrorBlock) {
   }
   EXPECT_NE(rows.LastErrorText().find("Description = Arguments are of the wrong type"), std::string::npos);
 
-  ASSERT_TRUE(rows.Open("Select FieldName2 from [f.txt]"));
+  // A field not selected, or none at all in a header-only file, leaves the text.
   std::string text = "kept";
-  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));  // not selected
+  ASSERT_TRUE(rows.Open("Select FieldName2 from [f.txt]"));
+  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));
   EXPECT_EQ(rows.LastErrorCode(), 0x800A0CC1u);
+  ASSERT_TRUE(rows.Open("Select FieldName1 from [h.txt] where FieldName1 = 'a';"));
+  EXPECT_TRUE(rows.AtEnd());
+  EXPECT_FALSE(rows.ReadFieldText("FieldName1", text));
+  EXPECT_EQ(rows.LastErrorCode(), 0x800A0BCDu);
+  rows.NextRow();  // nothing to move to; no harm
+  EXPECT_TRUE(rows.AtEnd());
   EXPECT_EQ(text, "kept");
 }
 
