@@ -9,11 +9,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "distribution/forwarded_packet.h"
@@ -23,49 +25,46 @@
 
 namespace fh::testing {
 
-// One forwarded packet: the header's length field at its place, the rest a
-// pattern of the sender's id and the packet's sequence number.
-// length is at least the header's 46 bytes.
+// One forwarded packet: the header's length field at its place, the packet's
+// sequence number in the log-time field, the body a pattern of the sender's
+// id. length is more than the header's 46 bytes.
 inline std::vector<std::uint8_t> BuildPacket(int length, std::uint8_t sender, std::uint32_t sequence) {
   std::vector<std::uint8_t> p(static_cast<std::size_t>(length));
-  const auto len16 = static_cast<std::uint16_t>(length);
-  const std::uint16_t nse = forwarded::kExchangeNse;
-  std::memcpy(&p[forwarded::kExchangeCode], &nse, 2);
-  std::memcpy(&p[forwarded::kPacketLength], &len16, 2);
+  const auto length16 = static_cast<std::uint16_t>(length);
+  std::memcpy(&p[forwarded::kPacketLength], &length16, 2);
   std::memcpy(&p[forwarded::kLogTime], &sequence, 4);
   for (int i = forwarded::kBodyAt; i < length; ++i) p[i] = static_cast<std::uint8_t>(sender + i);
   return p;
 }
 
-// Walks a stream of packets built by BuildPacket. Returns the number of whole,
-// intact packets; *tail gets the bytes of an unfinished last packet; false
-// when a packet's content is broken (interleaving) or a sender's packets are
-// out of order.
-inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* packets, std::size_t* tail) {
+// A stream of packets built by BuildPacket, walked: intact is false when a
+// packet's content is broken (interleaving) or a sender's packets are out of
+// order; tail counts the bytes of an unfinished last packet.
+struct Walk {
+  bool intact = true;
+  std::size_t packets = 0, tail = 0;
+};
+inline Walk WalkPackets(const std::vector<std::uint8_t>& stream) {
+  Walk w;
   std::size_t at = 0;
-  *packets = 0;
-  std::int64_t lastSequence[256];
-  std::fill(lastSequence, lastSequence + 256, -1);
-  while (at + forwarded::kHeaderSize <= stream.size()) {
+  std::array<std::int64_t, 256> lastSequence;
+  lastSequence.fill(-1);
+  for (; at + forwarded::kHeaderSize <= stream.size(); ++w.packets) {
     std::uint16_t length;
-    std::memcpy(&length, &stream[at + forwarded::kPacketLength], 2);
-    if (length < forwarded::kHeaderSize) return false;
-    if (at + length > stream.size()) break;
-    const std::uint8_t sender = static_cast<std::uint8_t>(stream[at + forwarded::kBodyAt] - forwarded::kBodyAt);
-    for (int i = forwarded::kBodyAt; i < length; ++i) {
-      if (stream[at + i] != static_cast<std::uint8_t>(sender + i)) return false;
-    }
     std::uint32_t sequence;
+    std::memcpy(&length, &stream[at + forwarded::kPacketLength], 2);
     std::memcpy(&sequence, &stream[at + forwarded::kLogTime], 4);
-    if (length > forwarded::kBodyAt) {  // a bare header does not name its sender
-      if (static_cast<std::int64_t>(sequence) <= lastSequence[sender]) return false;
-      lastSequence[sender] = sequence;
+    if (length <= forwarded::kBodyAt) return {false};
+    if (at + length > stream.size()) break;
+    const auto sender = static_cast<std::uint8_t>(stream[at + forwarded::kBodyAt] - forwarded::kBodyAt);
+    for (int i = forwarded::kBodyAt; i < length; ++i) {
+      if (stream[at + i] != static_cast<std::uint8_t>(sender + i)) return {false};
     }
+    if (std::exchange(lastSequence[sender], sequence) >= static_cast<std::int64_t>(sequence)) return {false};
     at += length;
-    ++*packets;
   }
-  *tail = stream.size() - at;
-  return true;
+  w.tail = stream.size() - at;
+  return w;
 }
 
 // Reads whatever arrives on fd until it stays quiet for quiet, the peer ends,
@@ -74,9 +73,7 @@ inline bool WalkPackets(const std::vector<std::uint8_t>& stream, std::size_t* pa
 inline std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet, std::size_t max = 64u << 20) {
   std::vector<std::uint8_t> out;
   std::uint8_t buf[65536];
-  while (out.size() < max) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0) break;
+  for (pollfd p{fd, POLLIN, 0}; out.size() < max && ::poll(&p, 1, static_cast<int>(quiet.count())) > 0;) {
     const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n <= 0) break;
     out.insert(out.end(), buf, buf + n);
@@ -105,6 +102,14 @@ inline bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// What fn wrote to the standard error stream.
+template <typename Fn>
+std::string StderrOf(Fn&& fn) {
+  ::testing::internal::CaptureStderr();
+  fn();
+  return ::testing::internal::GetCapturedStderr();
 }
 
 }  // namespace fh::testing

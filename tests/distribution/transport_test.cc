@@ -19,16 +19,32 @@ using testing::Drain;
 using testing::FeedState;
 using testing::SocketPair;
 using testing::WaitFor;
+using testing::WalkPackets;
 using namespace std::chrono_literals;
 
 class TransportTest : public ::testing::Test {
  protected:
-  void SetUp() override { state.options.sendTcp = 1; }
+  void SetUp() override {
+    state.options.sendTcp = 1;
+    transport.AttachBridge(pair.feed);
+  }
   int Send(int segment, const std::vector<std::uint8_t>& p) {
     return transport.SendToBridges(segment, static_cast<int>(p.size()), p.data());
   }
-  bool LoggedSoon(const std::string& line) {
-    return WaitFor([&] { return state.Logged(line); }, 2s);
+  // The one failure line of a dropped Bridge.
+  std::string FailureLine() const {
+    const auto failures = state.LinesContaining("Send Failed to Bridge from FH");
+    EXPECT_EQ(failures.size(), 1u);
+    return failures.empty() ? "" : failures[0];
+  }
+  // What reached a dropped Bridge: whole packets in order, then the bytes of
+  // at most one cut packet (returned), then the end of the stream.
+  std::size_t CutTail() {
+    const testing::Walk walk = WalkPackets(Drain(pair.bridge.Fd(), 500ms));
+    EXPECT_TRUE(walk.intact);
+    char byte;
+    EXPECT_EQ(::recv(pair.bridge.Fd(), &byte, 1, MSG_DONTWAIT), 0);
+    return walk.tail;
   }
 
   FeedState state;
@@ -37,44 +53,70 @@ class TransportTest : public ::testing::Test {
 };
 
 TEST_F(TransportTest, SendsNothingUnlessABridgeIsConnectedAndThePacketMayGo) {
-  const auto p = BuildPacket(100, 1, 1);
-  EXPECT_EQ(Send(1, p), 0);  // no Bridge yet
-  transport.AttachBridge(pair.feed);
-  struct Case {
-    const char* what;
-    int ctcl, radio, length;
-  };
+  const auto refused = BuildPacket(100, 9, 1);
+  EXPECT_EQ(BridgeTransport(state.context).SendToBridges(1, 100, refused.data()), 0);  // no Bridge
+  struct Case { const char* what; int ctcl, radio, length; };
   for (const Case& c : {Case{"ctcl off", 0, 0, 100}, Case{"server radio chosen", 1, -1, 100},
                         Case{"empty packet", 1, 0, 0}, Case{"negative length", 1, 0, -5}}) {
     SCOPED_TRACE(c.what);
     state.options.ctcl = c.ctcl;
     state.options.feedHandlerRadio = c.radio;
-    EXPECT_EQ(transport.SendToBridges(1, c.length, p.data()), 1);
+    EXPECT_EQ(transport.SendToBridges(1, c.length, refused.data()), 1);
   }
   state.options.ctcl = 1;
   state.options.feedHandlerRadio = 0;
+  const auto p = BuildPacket(100, 1, 1);
   EXPECT_EQ(Send(1, p), 1);
   EXPECT_EQ(Drain(pair.bridge.Fd(), 2s, p.size()), p);  // only the last one
 }
 
 TEST_F(TransportTest, CountsPacketsLongerThan512AndStillSendsThemWhole) {
-  transport.AttachBridge(pair.feed);
   state.options.pktCounters = 1;
-  const auto exact = BuildPacket(512, 1, 1);
+  auto stream = BuildPacket(512, 1, 1);
   const auto over = BuildPacket(513, 2, 2);
-  EXPECT_EQ(Send(2, exact), 1);
+  EXPECT_EQ(Send(2, stream), 1);
   EXPECT_EQ(transport.OversizePacketCount(), 0u);
   EXPECT_EQ(Send(2, over), 1);
   EXPECT_EQ(transport.OversizePacketCount(), 1u);
   EXPECT_EQ(state.CounterCell(6541, 1), "1");
-  auto expected = exact;
-  expected.insert(expected.end(), over.begin(), over.end());
-  EXPECT_EQ(Drain(pair.bridge.Fd(), 2s, expected.size()), expected);
-
+  stream.insert(stream.end(), over.begin(), over.end());
+  EXPECT_EQ(Drain(pair.bridge.Fd(), 2s, stream.size()), stream);
   state.options.pktCounters = 0;  // counted, not shown
   EXPECT_EQ(Send(2, BuildPacket(2000, 3, 3)), 1);
   EXPECT_EQ(transport.OversizePacketCount(), 2u);
   EXPECT_EQ(state.CounterCell(6541, 1), "1");
+}
+
+TEST_F(TransportTest, ABridgeReceivesWholePacketsFromTwoSenderThreadsInTheirOrder) {
+  constexpr std::uint32_t kEach = 5000;
+  auto len = [](std::uint32_t seq, int segment) { return 47 + static_cast<int>((seq * 53 + segment) % 1000); };
+  std::size_t half = 0, total = 0;
+  for (std::uint32_t seq = 0; seq < kEach; ++seq) (seq < kEach / 2 ? half : total) += len(seq, 1) + len(seq, 2);
+  total += half;
+  std::vector<std::uint8_t> stream;
+  std::atomic<std::size_t> received{0};
+  std::thread reader([&] {
+    for (std::vector<std::uint8_t> part; received < total && !(part = Drain(pair.bridge.Fd(), 2s, 1)).empty();) {
+      stream.insert(stream.end(), part.begin(), part.end());
+      received = stream.size();
+    }
+  });
+  auto sender = [&](int segment) {
+    for (std::uint32_t seq = 0; seq < kEach; ++seq) {
+      // Each half fits the queue; the second, sent once the first was read, wraps its ring.
+      if (seq == kEach / 2) { ASSERT_TRUE(WaitFor([&] { return received >= half; })); }
+      ASSERT_EQ(Send(segment, BuildPacket(len(seq, segment), segment, seq)), 1);
+    }
+  };
+  std::thread a(sender, 1), b(sender, 2);
+  a.join();
+  b.join();
+  reader.join();
+  const testing::Walk walk = WalkPackets(stream);
+  EXPECT_TRUE(walk.intact);
+  EXPECT_EQ(walk.packets, 2 * kEach);
+  EXPECT_EQ(walk.tail, 0u);
+  EXPECT_TRUE(transport.BridgeConnected());
 }
 
 TEST_F(TransportTest, ABridgeThatWentAwayIsLoggedAndDroppedUntilTheNextAccept) {
@@ -88,10 +130,10 @@ TEST_F(TransportTest, ABridgeThatWentAwayIsLoggedAndDroppedUntilTheNextAccept) {
     EXPECT_EQ(Send(segment, p), 1);
     ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }, 2s));
     const auto lines = state.LinesInOrder();
-    const std::string segText(text);
+    const std::string seg(text);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-              (std::vector<std::string>{segText + " Status 1 | Sent -1 of 100 | Send Failed to Bridge from FH\n",
-                                        segText + " Bridge Dis-Connected\n"}));
+              (std::vector<std::string>{seg + " Status 1 | Sent -1 of 100 | Send Failed to Bridge from FH\n",
+                                        seg + " Bridge Dis-Connected\n"}));
     EXPECT_EQ(transport.CurrentBridgeSocket(), -1);
     EXPECT_EQ(Send(4, p), 0);
     EXPECT_EQ(state.log.Size(), lines.size());
@@ -101,7 +143,6 @@ TEST_F(TransportTest, ABridgeThatWentAwayIsLoggedAndDroppedUntilTheNextAccept) {
 }
 
 TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersKeepGoing) {
-  transport.AttachBridge(pair.feed);
   constexpr int kLength = 496;
   long long slowestUs[2] = {0, 0};
   std::atomic<std::size_t> accepted{0};
@@ -110,11 +151,10 @@ TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersK
       const auto p = BuildPacket(kLength, static_cast<std::uint8_t>(segment), seq);
       const auto t0 = std::chrono::steady_clock::now();
       const bool connected = transport.BridgeConnected();
-      const int rc = transport.SendToBridges(segment, kLength, p.data());
-      const long long took =
-          std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
+      const int rc = Send(segment, p);
+      const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
       if (rc == 1 && connected && transport.BridgeConnected()) accepted += kLength;
-      slowestUs[segment - 1] = std::max(slowestUs[segment - 1], took);
+      slowestUs[segment - 1] = std::max<long long>(slowestUs[segment - 1], took.count());
     }
   };
   std::thread a(sender, 1), b(sender, 2);
@@ -125,20 +165,10 @@ TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersK
   EXPECT_LT(std::max(slowestUs[0], slowestUs[1]), 100000);
   // Dropped for the bound: the queue was full when it was dropped.
   EXPECT_GT(accepted.load() + kLength, kBridgeSendBufferBytes);
-  const auto failures = state.LinesContaining("Send Failed to Bridge from FH");
-  ASSERT_EQ(failures.size(), 1u);
-  EXPECT_EQ(failures[0].substr(2), " Status 1 | Sent -1 of 496 | Send Failed to Bridge from FH\n");
+  EXPECT_EQ(FailureLine().substr(2), " Status 1 | Sent -1 of 496 | Send Failed to Bridge from FH\n");
+  EXPECT_LT(CutTail(), static_cast<std::size_t>(kLength));
 
-  // What reached the Bridge: whole packets, at most one cut one, then the end.
-  const auto stream = Drain(pair.bridge.Fd(), 500ms);
-  std::size_t packets = 0, tail = 0;
-  EXPECT_TRUE(testing::WalkPackets(stream, &packets, &tail));
-  EXPECT_LT(tail, static_cast<std::size_t>(kLength));
-  char byte;
-  EXPECT_EQ(::recv(pair.bridge.Fd(), &byte, 1, MSG_DONTWAIT), 0);
-
-  // The next Bridge gets a clean stream.
-  SocketPair next;
+  SocketPair next;  // the next Bridge gets a clean stream
   transport.AttachBridge(next.feed);
   const auto p = BuildPacket(200, 3, 1);
   EXPECT_EQ(Send(1, p), 1);
@@ -146,24 +176,18 @@ TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersK
 }
 
 TEST_F(TransportTest, ABridgeWhoseSocketTakesNothingForTheSendTimeoutIsDroppedAfterTheBytesItGot) {
-  transport.AttachBridge(pair.feed);  // never read, far below the bound
   for (std::uint32_t seq = 0; seq < 2000 && transport.BridgeConnected(); ++seq) Send(1, BuildPacket(500, 1, seq));
-  ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }, 3s));
-  const auto failures = state.LinesContaining("Send Failed to Bridge from FH");
-  ASSERT_EQ(failures.size(), 1u);
+  ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }, 3s));  // far below the bound
   int sent = 0;
-  ASSERT_EQ(std::sscanf(failures[0].c_str(), "CM Status 1 | Sent %d of 500 |", &sent), 1) << failures[0];
+  const std::string failure = FailureLine();
+  ASSERT_EQ(std::sscanf(failure.c_str(), "CM Status 1 | Sent %d of 500 |", &sent), 1) << failure;
   EXPECT_EQ(state.log.Line(0), "CM Bridge Dis-Connected\n");
-  const auto stream = Drain(pair.bridge.Fd(), 500ms);
-  std::size_t packets = 0, tail = 0;
-  EXPECT_TRUE(testing::WalkPackets(stream, &packets, &tail));
-  EXPECT_EQ(static_cast<int>(tail), sent > 0 ? sent : 0);  // the cut packet's bytes, as logged
+  EXPECT_EQ(static_cast<int>(CutTail()), std::max(sent, 0));  // the cut packet's bytes, as logged
 }
 
 TEST_F(TransportTest, StoppingTheSendersEndsThemAtOnceWhateverIsQueued) {
-  transport.AttachBridge(pair.feed);  // never read
   const auto p = BuildPacket(1000, 1, 1);
-  for (int i = 0; i < 2000 && transport.BridgeConnected(); ++i) Send(1, p);
+  for (int i = 0; i < 2000 && transport.BridgeConnected(); ++i) Send(1, p);  // never read
   const auto t0 = std::chrono::steady_clock::now();
   transport.StopSenders();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
@@ -173,17 +197,9 @@ TEST_F(TransportTest, StoppingTheSendersEndsThemAtOnceWhateverIsQueued) {
 
 // Without broadcast sockets every line that is sent reports a short count:
 // the standard-error text tells which calls tried to send.
-TEST(DeltaSenders, SendOnlyWhatTheirRulesAllow) {
+TEST(DeltaSenders, SendOnlyWhatTheirRulesAllowAndWriteNothingPastTheBuffer) {
   constexpr char kShort[] = "sendto() sent incorrect number of bytes: Bad file descriptor\n";
-  struct Case {
-    const char* what;
-    bool subscribed;
-    int segment;
-    const char* line;
-    int result;
-    const char* stderrText;
-    const char* bufferAfter;
-  };
+  struct Case { const char* what; bool subscribed; int segment; const char* line; int rc; const char *err, *after; };
   const Case cases[] = {
       {"subscribed line is prefixed into the caller's buffer", true, 4, ",500112|71000", -1, kShort, "4,500112|71000"},
       {"empty subscribed line is not sent", true, 1, "", 0, "", ""},
@@ -193,29 +209,24 @@ TEST(DeltaSenders, SendOnlyWhatTheirRulesAllow) {
       {"no all-delta line for segment 4", false, 4, ",1|2", 0, "", ",1|2"},
       {"empty all-delta line is not sent", false, 1, "", 0, "", ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    FeedState state;
-    BridgeTransport transport(state.context);
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, "%s", c.line);
-    ::testing::internal::CaptureStderr();
-    const int rc = c.subscribed ? transport.SendDeltaSubscribed(c.segment, buffer, sizeof buffer)
-                                : transport.SendDeltaAll(c.segment, buffer);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.stderrText);
-    EXPECT_EQ(rc, c.result);
-    EXPECT_STREQ(buffer, c.bufferAfter);
-  }
-}
-
-TEST(DeltaSenders, APrefixedLineThatOutgrowsTheBufferIsCutThereAndNothingIsWrittenBeyond) {
   FeedState state;
   BridgeTransport transport(state.context);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%s", c.line);
+    int rc = 1;
+    EXPECT_EQ(testing::StderrOf([&] {
+                rc = c.subscribed ? transport.SendDeltaSubscribed(c.segment, buffer, sizeof buffer)
+                                  : transport.SendDeltaAll(c.segment, buffer);
+              }),
+              c.err);
+    EXPECT_EQ(rc, c.rc);
+    EXPECT_STREQ(buffer, c.after);
+  }
   char buffer[9] = ",12|345";
-  buffer[8] = 'M';  // marker past the capacity handed in
-  ::testing::internal::CaptureStderr();
-  transport.SendDeltaSubscribed(12, buffer, 8);
-  ::testing::internal::GetCapturedStderr();
+  buffer[8] = 'M';  // marker past the capacity handed in: the prefixed line is cut there
+  testing::StderrOf([&] { transport.SendDeltaSubscribed(12, buffer, 8); });
   EXPECT_STREQ(buffer, "12,12|3");
   EXPECT_EQ(buffer[8], 'M');
 }
