@@ -21,7 +21,6 @@
 #include "distribution/forwarded_packet.h"
 #include "distribution/socket_util.h"
 #include "support/feed_state.h"
-#include "support/recording_output.h"
 
 namespace fh::testing {
 
@@ -102,14 +101,6 @@ inline bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
-}
-
-// What fn wrote to the standard error stream.
-template <typename Fn>
-std::string StderrOf(Fn&& fn) {
-  ::testing::internal::CaptureStderr();
-  fn();
-  return ::testing::internal::GetCapturedStderr();
 }
 
 }  // namespace fh::testing

@@ -2,7 +2,6 @@
 // sockets. Runs only inside the private network namespace (label "net").
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "distribution/bridge_server.h"
@@ -125,7 +124,9 @@ TEST_F(NetTest, SubscriptionsBroadcastTheLastValueOnBothPortsUntilTheBoxIsCleare
   state.options.bcastDelta = 0;  // the box cleared: both sockets closed
   OnBcastDeltaClicked(state.context, transport);
   char line[64] = ",1|3";
-  testing::StderrOf([&] { EXPECT_EQ(transport.SendDeltaSubscribed(2, line, sizeof line), -1); });
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(transport.SendDeltaSubscribed(2, line, sizeof line), -1);
+  ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(Next(subscribed, 100ms), "");
 }
 
@@ -136,18 +137,17 @@ TEST_F(NetTest, UdpFramesAre1024BytesToTheBridgesAddressAtTheClickAndOutliveItsT
   EXPECT_TRUE(state.exit.Codes().empty());
   SocketFd bridge = Connect();
   const auto shortPacket = BuildPacket(300, 1, 1);
-  EXPECT_EQ(testing::StderrOf([&] { EXPECT_EQ(Send(1, shortPacket), 1); }),
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Send(1, shortPacket), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "sendto() sent incorrect number of bytes: Destination address required\n");
   OnUdpClicked(state.context, transport, server.LastBridgeAddress());
-  EXPECT_TRUE(transport.HasUdpOutput());
   const SocketFd udp = Listen(state.ports.udpOutPort);
   const auto longPacket = BuildPacket(1100, 2, 2);
   EXPECT_EQ(Send(1, shortPacket), 1);
   EXPECT_EQ(Send(1, longPacket), 1);
   const std::string first = Next(udp);
-  ASSERT_EQ(first.size(), 1024u);
-  EXPECT_EQ(first.substr(0, 300), AsText(shortPacket));
-  EXPECT_EQ(first.substr(300), std::string(724, '\0'));
+  EXPECT_EQ(first, AsText(shortPacket) + std::string(724, '\0'));
   EXPECT_EQ(Next(udp), AsText(longPacket).substr(0, 1024));
   EXPECT_EQ(AsText(Drain(bridge.Fd(), 2s, 1700)), AsText(shortPacket) + AsText(shortPacket) + AsText(longPacket));
 
@@ -175,7 +175,6 @@ TEST_F(NetTest, MulticastFramesLeaveForTheCapitalMarketOnly) {
 
   state.options.segNcm = 1;
   OnMcastClicked(state.context, transport);
-  EXPECT_TRUE(transport.HasMcastOutput(1));
   EXPECT_EQ(state.log.Line(0), "MCast Socket Created for ExgSeg=1!!!");
   const SocketFd mcast = Listen(30022, "233.1.2.1");
   StartServer();
@@ -196,9 +195,8 @@ TEST_F(NetTest, StopEndsTheClientThreadsPromptlyInTheMiddleOfARequestFlood) {
   SocketFd b = Connect();
   std::string flood;
   for (int i = 1; i <= 20000; ++i) flood += "1," + std::to_string(i) + "|";
-  std::atomic<bool> writing{true};
   std::thread writer([&] {
-    while (writing && testing::WriteAll(a.Fd(), flood)) {
+    while (testing::WriteAll(a.Fd(), flood)) {
     }
   });
   ASSERT_TRUE(WaitFor([&] { return instruments.KeyCount() > 100; }));
@@ -209,7 +207,6 @@ TEST_F(NetTest, StopEndsTheClientThreadsPromptlyInTheMiddleOfARequestFlood) {
   EXPECT_EQ(CountLines("========="), 2u);
   char byte;
   EXPECT_EQ(::recv(b.Fd(), &byte, 1, 0), 0);
-  writing = false;
   ::shutdown(a.Fd(), SHUT_RDWR);  // ends the writer's send
   writer.join();
 }

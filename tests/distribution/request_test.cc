@@ -11,6 +11,7 @@
 #include "distribution/bridge_server.h"
 #include "distribution/request_reader.h"
 #include "fixture.h"
+#include "support/recording_output.h"
 
 namespace fh {
 namespace {
