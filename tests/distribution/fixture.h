@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -68,14 +69,17 @@ inline Walk WalkPackets(const std::vector<std::uint8_t>& stream) {
 
 // Reads whatever arrives on fd until it stays quiet for quiet, the peer ends,
 // or max bytes have come (a sender thread writes the stream: wait for what is
-// expected rather than for a short quiet).
-inline std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet, std::size_t max = 64u << 20) {
+// expected rather than for a short quiet). progress, when given, follows the
+// count read so far. On a datagram socket a max of 1 reads one datagram.
+inline std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet, std::size_t max = 64u << 20,
+                                       std::atomic<std::size_t>* progress = nullptr) {
   std::vector<std::uint8_t> out;
   std::uint8_t buf[65536];
   for (pollfd p{fd, POLLIN, 0}; out.size() < max && ::poll(&p, 1, static_cast<int>(quiet.count())) > 0;) {
     const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n <= 0) break;
     out.insert(out.end(), buf, buf + n);
+    if (progress != nullptr) *progress = out.size();
   }
   return out;
 }

@@ -5,8 +5,10 @@
 namespace fh {
 namespace {
 
+using namespace testing;
+
 TEST(BpackFiles, AreCreatedEmptyAndOpenAndEmptiedAgainByASecondClick) {
-  testing::FeedState state;
+  FeedState state;
   const char* names[][2] = {{"BPACK_NCM.TXT", "BPACK_Counter_NCM.TXT"}, {"BPACK_NFO.TXT", "BPACK_Counter_NFO.TXT"},
                             {"BPACK_NCD.TXT", "BPACK_Counter_NCD.TXT"}, {"BPACK_BSE.TXT", "BPACK_Counter_BSE.TXT"}};
   for (int seg = 1; seg <= 4; ++seg) {
@@ -14,17 +16,17 @@ TEST(BpackFiles, AreCreatedEmptyAndOpenAndEmptiedAgainByASecondClick) {
     EXPECT_STREQ(BpackFileName(seg), names[seg - 1][0]);
     EXPECT_STREQ(BpackCounterFileName(seg), names[seg - 1][1]);
     EXPECT_EQ(OpenBpackFiles(state.context, seg, BpackFileName(seg), BpackCounterFileName(seg)), 1);
-    EXPECT_EQ(testing::ReadFile(state.dir.File(names[seg - 1][1])), "");  // created in the work folder
+    EXPECT_EQ(ReadFile(state.dir.File(names[seg - 1][1])), "");  // created in the work folder
   }
   EXPECT_EQ(BpackFileName(0), nullptr);
   EXPECT_EQ(BpackCounterFileName(5), nullptr);
 
   const char line[] = "oversize packet\n";
   ASSERT_TRUE(state.files.WriteAndFlush(1, SegmentFiles::kBpackCounterFile, line, sizeof line - 1));
-  EXPECT_EQ(testing::ReadFile(state.dir.File("BPACK_Counter_NCM.TXT")), line);
+  EXPECT_EQ(ReadFile(state.dir.File("BPACK_Counter_NCM.TXT")), line);
   EXPECT_EQ(OpenBpackFiles(state.context, 1, "BPACK_NCM.TXT", "BPACK_Counter_NCM.TXT"), 1);
-  EXPECT_EQ(testing::ReadFile(state.dir.File("BPACK_Counter_NCM.TXT")), "");
-  EXPECT_EQ(testing::ReadFile(state.dir.File("BPACK_NCM.TXT")), "");
+  EXPECT_EQ(ReadFile(state.dir.File("BPACK_Counter_NCM.TXT")), "");
+  EXPECT_EQ(ReadFile(state.dir.File("BPACK_NCM.TXT")), "");
   EXPECT_TRUE(state.boxes.Texts().empty());
   EXPECT_TRUE(state.exit.Codes().empty());
 }
@@ -34,7 +36,7 @@ TEST(BpackFiles, AFileThatCannotBeOpenedEndsTheProgramWithCodeZero) {
   for (const Case& c : {Case{"missing/BPACK_NCM.TXT", "BPACK_Counter_NCM.TXT", "Cant open file :BPACK"},
                         Case{"BPACK_NCD.TXT", "missing/BPACK_Counter_NCD.TXT", "Cant open file :BPACK_Counter"}}) {
     SCOPED_TRACE(c.box);
-    testing::FeedState state;
+    FeedState state;
     EXPECT_EQ(OpenBpackFiles(state.context, 1, c.name, c.counterName), 0);
     EXPECT_EQ(state.boxes.Texts(), std::vector<std::string>{c.box});
     EXPECT_EQ(state.exit.Codes(), std::vector<int>{0});
