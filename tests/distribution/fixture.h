@@ -19,11 +19,14 @@
 #include <utility>
 #include <vector>
 
+#include "distribution/bridge_transport.h"
 #include "distribution/forwarded_packet.h"
 #include "distribution/socket_util.h"
 #include "support/feed_state.h"
 
 namespace fh::testing {
+
+using Lines = std::vector<std::string>;
 
 // One forwarded packet: the header's length field at its place, the packet's
 // sequence number in the log-time field, the body a pattern of the sender's
@@ -37,34 +40,32 @@ inline std::vector<std::uint8_t> BuildPacket(int length, std::uint8_t sender, st
   return p;
 }
 
-// A stream of packets built by BuildPacket, walked: intact is false when a
-// packet's content is broken (interleaving) or a sender's packets are out of
-// order; tail counts the bytes of an unfinished last packet.
-struct Walk {
-  bool intact = true;
-  std::size_t packets = 0, tail = 0;
-};
-inline Walk WalkPackets(const std::vector<std::uint8_t>& stream) {
-  Walk w;
-  std::size_t at = 0;
+// Walks a stream of packets built by BuildPacket and returns the bytes of an
+// unfinished last packet. A packet whose content is broken (interleaving) or
+// that comes after a later one of its sender fails the test.
+inline std::size_t WalkPackets(const std::vector<std::uint8_t>& stream) {
   std::array<std::int64_t, 256> lastSequence;
   lastSequence.fill(-1);
-  for (; at + forwarded::kHeaderSize <= stream.size(); ++w.packets) {
+  std::size_t at = 0;
+  while (at + forwarded::kHeaderSize <= stream.size()) {
     std::uint16_t length;
     std::uint32_t sequence;
     std::memcpy(&length, &stream[at + forwarded::kPacketLength], 2);
     std::memcpy(&sequence, &stream[at + forwarded::kLogTime], 4);
-    if (length <= forwarded::kBodyAt) return {false};
-    if (at + length > stream.size()) break;
-    const auto sender = static_cast<std::uint8_t>(stream[at + forwarded::kBodyAt] - forwarded::kBodyAt);
-    for (int i = forwarded::kBodyAt; i < length; ++i) {
-      if (stream[at + i] != static_cast<std::uint8_t>(sender + i)) return {false};
+    if (length <= forwarded::kBodyAt || at + length > stream.size()) {
+      EXPECT_GT(length, forwarded::kBodyAt) << "no packet header at byte " << at;
+      break;
     }
-    if (std::exchange(lastSequence[sender], sequence) >= static_cast<std::int64_t>(sequence)) return {false};
+    const auto sender = static_cast<std::uint8_t>(stream[at + forwarded::kBodyAt] - forwarded::kBodyAt);
+    bool intact = std::exchange(lastSequence[sender], sequence) < static_cast<std::int64_t>(sequence);
+    for (int i = forwarded::kBodyAt; i < length && intact; ++i) intact = stream[at + i] == std::uint8_t(sender + i);
+    if (!intact) {
+      ADD_FAILURE() << "the packet at byte " << at << " is broken or out of order";
+      break;
+    }
     at += length;
   }
-  w.tail = stream.size() - at;
-  return w;
+  return stream.size() - at;
 }
 
 // Reads whatever arrives on fd until it stays quiet for quiet, the peer ends,
@@ -95,6 +96,15 @@ struct SocketPair {
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
     feed = std::make_shared<BridgeConnection>(fds[0]);
     bridge.Reset(fds[1]);
+  }
+};
+
+// The state of one test and its transport; Send hands the transport a whole packet.
+struct TransportRig {
+  FeedState state;
+  BridgeTransport transport{state.context};
+  int Send(int segment, const std::vector<std::uint8_t>& p) {
+    return transport.SendToBridges(segment, static_cast<int>(p.size()), p.data());
   }
 };
 

@@ -16,7 +16,6 @@ namespace {
 
 using namespace testing;
 using Event = RequestReader::Event;
-using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
 
 TEST(ReadRequestNumber, ReadsLikeTheDecimalFieldsOfTheRequests) {
