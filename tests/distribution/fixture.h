@@ -52,17 +52,13 @@ inline std::size_t WalkPackets(const std::vector<std::uint8_t>& stream) {
     std::uint32_t sequence;
     std::memcpy(&length, &stream[at + forwarded::kPacketLength], 2);
     std::memcpy(&sequence, &stream[at + forwarded::kLogTime], 4);
-    if (length <= forwarded::kBodyAt || at + length > stream.size()) {
-      EXPECT_GT(length, forwarded::kBodyAt) << "no packet header at byte " << at;
-      break;
-    }
-    const auto sender = static_cast<std::uint8_t>(stream[at + forwarded::kBodyAt] - forwarded::kBodyAt);
-    bool intact = std::exchange(lastSequence[sender], sequence) < static_cast<std::int64_t>(sequence);
+    if (at + length > stream.size()) break;  // the cut packet
+    bool intact = length > forwarded::kBodyAt;
+    const auto sender = static_cast<std::uint8_t>(intact ? stream[at + forwarded::kBodyAt] - forwarded::kBodyAt : 0);
+    intact = intact && std::exchange(lastSequence[sender], sequence) < static_cast<std::int64_t>(sequence);
     for (int i = forwarded::kBodyAt; i < length && intact; ++i) intact = stream[at + i] == std::uint8_t(sender + i);
-    if (!intact) {
-      ADD_FAILURE() << "the packet at byte " << at << " is broken or out of order";
-      break;
-    }
+    EXPECT_TRUE(intact) << "the packet at byte " << at << " is broken or out of order";
+    if (!intact) break;
     at += length;
   }
   return stream.size() - at;

@@ -95,8 +95,7 @@ TEST_F(NetTest, ASecondBridgeTakesOverThePacketsWhileTheFirstKeepsSubscribingOnB
   EXPECT_EQ(Drain(second.Fd(), 2s, after.size()), after);
   EXPECT_EQ(Drain(first.Fd(), 200ms), before);  // what was queued for it, nothing after
   EXPECT_EQ(server.ClientThreadCount(), 2u);
-  ASSERT_TRUE(WriteAll(first.Fd(), "1,2885|2,4352"));
-  ASSERT_TRUE(WriteAll(first.Fd(), "1|6,500112|1,5|"));
+  ASSERT_TRUE(WriteAll(first.Fd(), "1,2885|2,43521|6,500112|1,5|"));
   for (const char* line : {",2885|1234", ",43521|-1", ",5|-1"}) EXPECT_EQ(Next(all), line);  // none for BSE
   for (const char* line : {"1,2885|1234", "2,43521|-1", "4,500112|-1", "1,5|-1"}) EXPECT_EQ(Next(subscribed), line);
 
@@ -130,8 +129,7 @@ TEST_F(NetTest, FramesOf1024BytesGoToTheBridgesAddressAndToTheCapitalMarketGroup
   state.options.segNcm = 1;
   OnMcastClicked(state.context, transport);
   EXPECT_EQ(state.log.Line(0), "MCast Socket Created for ExgSeg=1!!!");
-  const SocketFd udp = Listen(state.ports.udpOutPort);
-  const SocketFd mcast = Listen(30022, "233.1.2.1");
+  const SocketFd udp = Listen(state.ports.udpOutPort), mcast = Listen(30022, "233.1.2.1");
   EXPECT_EQ(Send(2, longPacket), 1);
   EXPECT_EQ(Send(1, shortPacket), 1);
   const std::string shortFrame = AsText(shortPacket) + std::string(724, '\0');
@@ -162,7 +160,7 @@ TEST_F(NetTest, StopEndsTheClientThreadsPromptlyInTheMiddleOfARequestFlood) {
   SocketFd b = Connect();
   std::string flood;
   for (int i = 1; i <= 20000; ++i) flood += "1," + std::to_string(i) + "|";
-  std::thread writer([&] {
+  std::jthread writer([&] {
     while (WriteAll(a.Fd(), flood)) {
     }
   });
@@ -174,8 +172,7 @@ TEST_F(NetTest, StopEndsTheClientThreadsPromptlyInTheMiddleOfARequestFlood) {
   EXPECT_EQ(CountLines("========="), 2u);
   char byte;
   EXPECT_EQ(::recv(b.Fd(), &byte, 1, 0), 0);
-  ::shutdown(a.Fd(), SHUT_RDWR);  // ends the writer's send
-  writer.join();
+  ::shutdown(a.Fd(), SHUT_RDWR);  // ends the writer's send: joined on the way out
 }
 
 TEST_F(NetTest, APeerOutsideTheAllowListIsClosedAtOnce) {

@@ -20,12 +20,7 @@ class TransportTest : public ::testing::Test, protected TransportRig {
     state.options.sendTcp = 1;
     transport.AttachBridge(pair.feed);
   }
-  // The one failure line of a dropped Bridge.
-  std::string FailureLine() const {
-    const auto failures = state.LinesContaining("Send Failed to Bridge from FH");
-    EXPECT_EQ(failures.size(), 1u);
-    return failures.empty() ? "" : failures[0];
-  }
+  Lines Failures() const { return state.LinesContaining("Send Failed to Bridge from FH"); }
   // What reached a dropped Bridge: whole packets in order, then the bytes of
   // at most one cut packet (returned), then the end of the stream.
   std::size_t CutTail() {
@@ -42,16 +37,14 @@ TEST_F(TransportTest, SendsWhatMayGoWholeAndCountsPacketsLongerThan512) {
   const auto refused = BuildPacket(100, 9, 1);
   EXPECT_EQ(BridgeTransport(state.context).SendToBridges(1, 100, refused.data()), 0);  // no Bridge
   struct Case { const char* what; int ctcl, radio, length; };
-  for (const Case& c : {Case{"ctcl off", 0, 0, 100}, Case{"server radio chosen", 1, -1, 100},
+  for (const Case& c : {Case{"server radio chosen", 1, -1, 100}, Case{"ctcl off", 0, 0, 100},
                         Case{"empty packet", 1, 0, 0}, Case{"negative length", 1, 0, -5}}) {
     SCOPED_TRACE(c.what);
     state.options.ctcl = c.ctcl;
     state.options.feedHandlerRadio = c.radio;
     EXPECT_EQ(transport.SendToBridges(1, c.length, refused.data()), 1);
   }
-  state.options.ctcl = 1;
-  state.options.feedHandlerRadio = 0;
-  state.options.pktCounters = 1;
+  state.options.pktCounters = 1;  // ctcl and the radio as the last case left them: packets may go
   auto stream = BuildPacket(512, 1, 1);
   const auto over = BuildPacket(513, 2, 2);
   EXPECT_EQ(Send(2, stream), 1);
@@ -79,9 +72,7 @@ TEST_F(TransportTest, ABridgeReceivesWholePacketsFromTwoSenderThreadsInTheirOrde
       ASSERT_EQ(Send(segment, BuildPacket(kLength, segment, seq)), 1);
     }
   };
-  std::thread a(sender, 1), b(sender, 2);
-  a.join();
-  b.join();
+  { std::jthread a(sender, 1), b(sender, 2); }
   reader.join();
   EXPECT_EQ(stream.size(), 2 * kHalf);
   EXPECT_EQ(WalkPackets(stream), 0u);
@@ -98,10 +89,9 @@ TEST_F(TransportTest, ABridgeThatWentAwayIsLoggedAndDroppedUntilTheNextAccept) {
     EXPECT_EQ(Send(segment, p), 1);
     ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }, 2s));
     const auto lines = state.LinesInOrder();
-    const std::string seg(text);
     EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
-              (Lines{seg + " Status 1 | Sent -1 of 100 | Send Failed to Bridge from FH\n",
-                     seg + " Bridge Dis-Connected\n"}));
+              (Lines{std::string(text) + " Status 1 | Sent -1 of 100 | Send Failed to Bridge from FH\n",
+                     std::string(text) + " Bridge Dis-Connected\n"}));
     EXPECT_EQ(transport.CurrentBridgeSocket(), -1);
     EXPECT_EQ(Send(4, p), 0);
     EXPECT_EQ(state.log.Size(), lines.size());
@@ -116,23 +106,21 @@ TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersK
   std::atomic<std::size_t> accepted{0};
   auto sender = [&](int segment) {
     for (std::uint32_t seq = 0; seq < 100000 && transport.BridgeConnected(); ++seq) {
-      const auto p = BuildPacket(kLength, static_cast<std::uint8_t>(segment), seq);
       const auto t0 = std::chrono::steady_clock::now();
       const bool connected = transport.BridgeConnected();
-      const int rc = Send(segment, p);
+      const int rc = Send(segment, BuildPacket(kLength, static_cast<std::uint8_t>(segment), seq));
       const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
       if (rc == 1 && connected && transport.BridgeConnected()) accepted += kLength;
       slowestUs[segment - 1] = std::max<long long>(slowestUs[segment - 1], took.count());
     }
   };
-  std::thread a(sender, 1), b(sender, 2);
-  a.join();
-  b.join();
+  { std::jthread a(sender, 1), b(sender, 2); }
   // No call waited for the Bridge (the old transport held a caller up to 200 ms).
   EXPECT_LT(std::max(slowestUs[0], slowestUs[1]), 100000);
   // Dropped for the bound: the queue was full when it was dropped.
   EXPECT_GT(accepted.load() + kLength, kBridgeSendBufferBytes);
-  EXPECT_EQ(FailureLine().substr(2), " Status 1 | Sent -1 of 496 | Send Failed to Bridge from FH\n");
+  ASSERT_EQ(Failures().size(), 1u);
+  EXPECT_EQ(Failures()[0].substr(2), " Status 1 | Sent -1 of 496 | Send Failed to Bridge from FH\n");
   EXPECT_LT(CutTail(), static_cast<std::size_t>(kLength));
 
   SocketPair next;  // the next Bridge gets a clean stream
@@ -154,15 +142,17 @@ TEST_F(TransportTest, ABridgeWhoseSocketTakesNothingForTheSendTimeoutIsDroppedAf
   for (std::uint32_t seq = 0; seq < 2000 && transport.BridgeConnected(); ++seq) Send(1, BuildPacket(500, 1, seq));
   ASSERT_TRUE(WaitFor([&] { return !transport.BridgeConnected(); }, 3s));  // far below the bound
   int sent = 0;
-  const std::string failure = FailureLine();
-  ASSERT_EQ(std::sscanf(failure.c_str(), "CM Status 1 | Sent %d of 500 |", &sent), 1) << failure;
+  ASSERT_EQ(Failures().size(), 1u);
+  ASSERT_EQ(std::sscanf(Failures()[0].c_str(), "CM Status 1 | Sent %d of 500 |", &sent), 1) << Failures()[0];
   EXPECT_EQ(state.log.Line(0), "CM Bridge Dis-Connected\n");
   EXPECT_EQ(static_cast<int>(CutTail()), std::max(sent, 0));  // the cut packet's bytes, as logged
 }
 
 // Without broadcast sockets every line that is sent reports a short count:
 // the standard-error text tells which calls tried to send.
-TEST(DeltaSenders, SendOnlyWhatTheirRulesAllowAndWriteNothingPastTheBuffer) {
+class DeltaSenders : public ::testing::Test, protected TransportRig {};
+
+TEST_F(DeltaSenders, SendOnlyWhatTheirRulesAllowAndWriteNothingPastTheBuffer) {
   constexpr char kShort[] = "sendto() sent incorrect number of bytes: Bad file descriptor\n";
   struct Case { const char* what; bool subscribed; int segment; const char* line; int rc; const char *err, *after; };
   const Case cases[] = {
@@ -173,8 +163,6 @@ TEST(DeltaSenders, SendOnlyWhatTheirRulesAllowAndWriteNothingPastTheBuffer) {
       {"segment 3 not sent", false, 3, ",1|2", 0, "", ",1|2"}, {"segment 4 not sent", false, 4, ",1|2", 0, "", ",1|2"},
       {"empty all-delta line is not sent", false, 1, "", 0, "", ""},
   };
-  FeedState state;
-  BridgeTransport transport(state.context);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     char buffer[512];
