@@ -69,13 +69,6 @@ TEST_F(BseDatagramTest, WithoutABridgeBlocksAreStillDecodedAndCounted) {
   EXPECT_EQ(feed.out.SubscribedLines().size(), 1u);
 }
 
-TEST_F(BseDatagramTest, EmptyDatagramIsIgnored) {
-  EXPECT_EQ(handler.OnDatagram(nullptr, 0), 0);
-  EXPECT_TRUE(feed.out.Packets().empty());
-  EXPECT_TRUE(feed.log.Lines().empty());
-  EXPECT_TRUE(feed.exit.Codes().empty());
-}
-
 // --- malformed datagrams --------------------------------------------------
 
 struct Malformed {

@@ -11,48 +11,36 @@
 namespace fh {
 namespace {
 
-TEST(ShiftAddHash, FoldsCharactersTimesFour) {
-  // ((49 * 4 + 44) * 4 + 50) * 4 + 50
-  EXPECT_EQ(ShiftAddHash("1,22", 20011), 4090);
-  EXPECT_EQ(ShiftAddHash("1", 20011), 49);
-  EXPECT_EQ(ShiftAddHash("1,22", 1009), 4090 % 1009);
-}
+TEST(ShiftAddHash, FoldsSignedCharactersTimesFourWrappingAt32BitsAndNegatesANegativeSum) {
+  const struct {
+    std::string key;
+    int buckets;
+    int hash;
+  } cases[] = {
+      {"1,22", 20011, 4090},  // ((49 * 4 + 44) * 4 + 50) * 4 + 50
+      {"1", 20011, 49},
+      {"1,22", 1009, 4090 % 1009},
+      {"A\xE9", 20011, 237},  // 0xE9 is -23 as a signed byte: 65 * 4 - 23
+      {"\xFF", 20011, 1},     // a negative sum is negated
+      {"1,22", 0, -1},         // no usable bucket count
+      {"1,22", -5, -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ShiftAddHash(c.key, c.buckets), c.hash) << c.key << " " << c.buckets;
 
-TEST(ShiftAddHash, TakesCharactersAsSignedBytes) {
-  // 0xE9 is -23 as a signed byte: h = 65 * 4 - 23 = 237.
-  EXPECT_EQ(ShiftAddHash("A\xE9", 20011), 237);
-  // A lone high byte gives a negative sum, which is negated.
-  EXPECT_EQ(ShiftAddHash("\xFF", 20011), 1);
-}
-
-TEST(ShiftAddHash, WrapsAt32BitsAndNegatesANegativeSum) {
   // 17 characters: the first one is shifted out of 32 bits entirely.
-  const std::string longKey = "Z" + std::string(16, 'a');
-  const std::string sameTail = "Q" + std::string(16, 'a');
-  EXPECT_EQ(ShiftAddHash(longKey, 20011), ShiftAddHash(sameTail, 20011));
-
+  EXPECT_EQ(ShiftAddHash("Z" + std::string(16, 'a'), 20011), ShiftAddHash("Q" + std::string(16, 'a'), 20011));
   // A reference computed with 64-bit arithmetic reduced modulo 2^32.
   const std::string key = "FUTIDX_NIFTY     _26APR2018_0_XX";
   std::int64_t h = 0;
   for (const char c : key) h = (h * 4 + static_cast<signed char>(c)) & 0xFFFFFFFF;
-  std::int64_t s = h >= 0x80000000 ? h - 0x100000000 : h;
-  if (s < 0) s = -s;
-  EXPECT_EQ(ShiftAddHash(key, 20011), s % 20011);
-  EXPECT_GE(ShiftAddHash(key, 20011), 0);
-}
-
-TEST(ShiftAddHash, RefusesAnUnusableBucketCount) {
-  EXPECT_EQ(ShiftAddHash("1,22", 0), -1);
-  EXPECT_EQ(ShiftAddHash("1,22", -5), -1);
+  std::int64_t sum = h >= 0x80000000 ? h - 0x100000000 : h;
+  EXPECT_EQ(ShiftAddHash(key, 20011), (sum < 0 ? -sum : sum) % 20011);
 }
 
 TEST(BucketCount, IsTheFirstListedPrimeAtLeastTheRequest) {
-  EXPECT_EQ(StringHashMap<int>(20011, &ShiftAddHash).BucketCount(), 20011);
-  EXPECT_EQ(StringHashMap<int>(20012, &ShiftAddHash).BucketCount(), 50021);
-  EXPECT_EQ(StringHashMap<int>(600000, &ShiftAddHash).BucketCount(), 500009);
-  EXPECT_EQ(StringHashMap<int>(0, &ShiftAddHash).BucketCount(), 1009);
-  EXPECT_EQ(StringHashMap<int>(1010, &ShiftAddHash).BucketCount(), 5009);
-  EXPECT_EQ(StringHashMap<int>(500009, &ShiftAddHash).BucketCount(), 500009);
+  for (const auto [asked, given] : {std::pair{20011, 20011}, {20012, 50021}, {600000, 500009}, {0, 1009},
+                                    {1010, 5009}, {500009, 500009}})
+    EXPECT_EQ(StringHashMap<int>(asked, &ShiftAddHash).BucketCount(), given) << asked;
 }
 
 TEST(StringHashMap, InsertWithAnExistingKeyReplacesTheValueWithoutANewKey) {

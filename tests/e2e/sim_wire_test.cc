@@ -99,46 +99,5 @@ TEST(NseDatagrams, DecompressBackIntoTheMessagesThatWereBuilt) {
   }
 }
 
-// The simulator's ledger reports exactly the records the decoders report:
-// market by price only for an open regular book, the ticker only for the
-// normal market.
-TEST(SimulatedFeed, ReportsOnlyTheRecordsTheDecodersReport) {
-  struct Case {
-    int segment, code, recordSize, tokenAt, tokenWidth, valueAt;
-    bool (*reported)(const std::uint8_t* record);
-  };
-  const Case cases[] = {
-      {1, nse::code::kMarketByPrice, nse::cm::mbp::kRecordSize, nse::cm::mbp::kToken, 2,
-       nse::cm::mbp::kLastTradedPrice,
-       [](const std::uint8_t* r) {
-         return LoadBe16(r + nse::cm::mbp::kTradingStatus) == 2 && LoadBe16(r + nse::cm::mbp::kBookType) == 1;
-       }},
-      {2, nse::code::kTicker, nse::fo::ticker::kRecordSize, nse::fo::ticker::kToken, 4, nse::fo::ticker::kFillPrice,
-       [](const std::uint8_t* r) { return LoadBe16(r + nse::fo::ticker::kMarketType) == 1; }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.code);
-    NseSegmentFeed feed(c.segment, 10, 11);
-    int skipped = 0;
-    for (int i = 0; i < 200; ++i) {
-      Effects fx;
-      NseMessage m = feed.Make(c.code, &fx);
-      std::vector<Effects::Report> expected;
-      for (int r = 0; r < LoadBe16(m.message() + nse::records::kNoOfRecords); ++r) {
-        const std::uint8_t* rec = m.message() + nse::records::kRecordsAt + r * c.recordSize;
-        const int token = c.tokenWidth == 2 ? LoadBe16(rec + c.tokenAt) : LoadBe32(rec + c.tokenAt);
-        if (c.reported(rec)) expected.push_back({token, LoadBe32(rec + c.valueAt)});
-        else ++skipped;
-      }
-      ASSERT_EQ(fx.reportCount, static_cast<int>(expected.size()));
-      for (int k = 0; k < fx.reportCount; ++k) {
-        EXPECT_EQ(fx.reports[k].token, expected[static_cast<std::size_t>(k)].token);
-        EXPECT_EQ(fx.reports[k].value, expected[static_cast<std::size_t>(k)].value);
-      }
-    }
-    EXPECT_GT(skipped, 0);
-  }
-}
-
 }  // namespace
 }  // namespace fh::sim

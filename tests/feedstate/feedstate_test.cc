@@ -32,21 +32,6 @@ TEST(SelectedSegment, NoneCheckedMeansCapitalMarketAndTwoMeanNotAllowed) {
   EXPECT_EQ(SelectedSegment(o), 4);
 }
 
-TEST(FeedHandlerOptions, StartWithTheDialogsInitialValues) {
-  FeedHandlerOptions o;
-  EXPECT_EQ(o.enable, 1);
-  EXPECT_EQ(o.ctcl, 1);
-  EXPECT_EQ(o.feedHandlerRadio, 0);
-  EXPECT_EQ(o.serverRadio, -1);
-  EXPECT_EQ(o.bridgePort, 14002);
-  EXPECT_EQ(o.mcastPort, 29002);
-  EXPECT_EQ(o.foStatus, "Unread!");
-  InstancePorts ports;
-  EXPECT_EQ(ports.instancePort, 30002);
-  EXPECT_EQ(ports.udpOutPort, 30012);
-  EXPECT_EQ(ports.mcastOutPort, 30022);
-}
-
 TEST(LogList, ShowsTheNewestLineFirstAndForgetsTheOldestWhenFull) {
   LogList log(3);
   log.LogLine("a");
@@ -90,7 +75,7 @@ TEST(LogList, TakesLinesFromManyThreads) {
   EXPECT_EQ(log.Size(), 100u);
 }
 
-TEST(CounterGrid, LaysOutTheHeaderAndTheThirtyCodeRows) {
+TEST(CounterGrid, LaysOutTheHeaderAndTheThirtyCodeRowsAndWritesCountsByCode) {
   CounterGrid g;
   g.LayOut();
   EXPECT_EQ(g.Rows(), 31);
@@ -103,11 +88,8 @@ TEST(CounterGrid, LaysOutTheHeaderAndTheThirtyCodeRows) {
   EXPECT_EQ(g.CellText(1, 0), "0");
   EXPECT_EQ(g.CellText(30, 0), "1833");
   EXPECT_EQ(g.CellText(30, 2), "0");
-}
 
-TEST(CounterGrid, SetCounterCellWritesTheRowOfTheCodeInTheChosenColumn) {
-  CounterGrid g;
-  g.LayOut();
+  // SetCounterCell writes the row of the code in the chosen column.
   g.SetCounterCell(1, 7, 2);
   EXPECT_EQ(g.CellText(2, 2), "7");
   g.SetCounterCell(7208, 12345, 4);
@@ -119,7 +101,7 @@ TEST(CounterGrid, SetCounterCellWritesTheRowOfTheCodeInTheChosenColumn) {
   EXPECT_EQ(g.CellText(21, 1), "12345");
 }
 
-TEST(WriteDebugLog, AppendsVerbatimLinesForKnownSelectorsOnly) {
+TEST(WriteDebugLog, AppendsVerbatimLinesForKnownSelectorsOnlyNamedByTheirSuffix) {
   testing::TempDir dir;
   FilePlaces places(dir.path(), dir.path());
   WriteDebugLog(places, "100% done", 4);
@@ -127,7 +109,11 @@ TEST(WriteDebugLog, AppendsVerbatimLinesForKnownSelectorsOnly) {
   WriteDebugLog(places, "nothing", 3);
   EXPECT_EQ(testing::ReadFile(dir.File("FH_Debuglog_BCM.txt")), "100% done\nsecond\n");
   EXPECT_FALSE(std::filesystem::exists(dir.File("FH_Debuglog_NCD.txt")));
-}
+  EXPECT_STREQ(SuffixForSelector(30001), "NCM");
+  EXPECT_STREQ(SuffixForSelector(2), "NFO");
+  EXPECT_STREQ(SuffixForSelector(30004), "BCM");
+  EXPECT_EQ(SuffixForSelector(3), nullptr);
+  EXPECT_EQ(SuffixForSelector(30003), nullptr);}
 
 TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
   testing::TempDir dir;
@@ -182,13 +168,6 @@ TEST(SegmentFiles, AFailingRecordingIsLoggedOnceAndOnceWhenItRecovers) {
   EXPECT_EQ(content.substr(content.size() - 6), "again!");
 }
 
-TEST(SegmentSuffix, FollowsTheInstancePortTable) {
-  EXPECT_STREQ(SuffixForSelector(30001), "NCM");
-  EXPECT_STREQ(SuffixForSelector(2), "NFO");
-  EXPECT_STREQ(SuffixForSelector(30004), "BCM");
-  EXPECT_EQ(SuffixForSelector(3), nullptr);
-  EXPECT_EQ(SuffixForSelector(30003), nullptr);
-}
 
 }  // namespace
 }  // namespace fh

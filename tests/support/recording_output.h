@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -65,16 +64,6 @@ class RecordingOutput final : public BridgeOutput {
     std::lock_guard lock(mutex_);
     events_.clear();
   }
-  // Waits until at least count packets arrived; false on timeout.
-  bool WaitPackets(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-      std::size_t n = 0;
-      for (const Event& e : events_) n += e.kind == Event::kPacket;
-      return n >= count;
-    });
-  }
-
   std::atomic<bool> connected{true};
   std::function<void()> onPacket;  // called before a packet is recorded
   std::function<void()> onDelta;   // called before a delta line is recorded
@@ -83,11 +72,9 @@ class RecordingOutput final : public BridgeOutput {
   void Record(Event e) {
     std::lock_guard lock(mutex_);
     events_.push_back(std::move(e));
-    changed_.notify_all();
   }
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
   std::vector<Event> events_;
 };
 
