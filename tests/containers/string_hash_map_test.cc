@@ -38,7 +38,7 @@ TEST(ShiftAddHash, FoldsSignedCharactersTimesFourWrappingAt32BitsAndNegatesANega
 }
 
 TEST(BucketCount, IsTheFirstListedPrimeAtLeastTheRequest) {
-  for (const auto [asked, given] : {std::pair{20011, 20011}, {20012, 50021}, {600000, 500009}, {0, 1009},
+  for (const auto& [asked, given] : {std::pair{20011, 20011}, {20012, 50021}, {600000, 500009}, {0, 1009},
                                     {1010, 5009}, {500009, 500009}})
     EXPECT_EQ(StringHashMap<int>(asked, &ShiftAddHash).BucketCount(), given) << asked;
 }
