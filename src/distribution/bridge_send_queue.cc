@@ -48,13 +48,27 @@ BridgeSendQueue::AppendResult BridgeSendQueue::Append(int segment, const std::ui
     wake_.notify_one();
     return AppendResult::kOverflow;
   }
+  std::size_t sent = 0;
+  if (head_ == tail_ && senderIdle_) {
+    // Nothing waits and the sender sleeps: hand the packet to the socket at
+    // once (a thread hand-off costs more than the send), never waiting for
+    // room. What the socket does not take is queued; a failed send leaves it
+    // all to the sender, which reports the failure as usual.
+    const ssize_t n = ::send(connection_->Fd(), packet, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == length) return AppendResult::kQueued;
+    if (n > 0) {
+      sent = static_cast<std::size_t>(n);
+      headSent_ = n;  // the queue was empty: this packet becomes its head
+    }
+  }
+  const std::size_t rest = size - sent;
   const std::size_t at = tail_ % capacity_;
-  const std::size_t first = std::min(size, capacity_ - at);
-  std::memcpy(&ring_[at], packet, first);
-  std::memcpy(&ring_[0], packet + first, size - first);
+  const std::size_t first = std::min(rest, capacity_ - at);
+  std::memcpy(&ring_[at], packet + sent, first);
+  std::memcpy(&ring_[0], packet + sent + first, rest - first);
   marks_[markTail_ % markCapacity_] = PacketMark{length, segment};
   ++markTail_;
-  tail_ += size;
+  tail_ += rest;
   const bool wake = senderIdle_;
   lock.unlock();
   if (wake) wake_.notify_one();

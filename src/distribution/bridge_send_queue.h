@@ -1,13 +1,14 @@
 // BridgeSendQueue: the packets waiting for one Bridge connection, and the
 // thread that writes them.
 //
-// Receiver threads Append whole packets to a preallocated ring of
-// kBridgeSendBufferBytes and return at once: the append path copies the
-// packet and never allocates, blocks on the socket or makes a system call
-// beyond waking an idle sender. The queue's own sender thread writes
-// everything queued with one sendmsg per drain (two pieces when the ring
-// wraps), bytes and order exactly as appended: each Append is one unbroken
-// unit of the stream.
+// Receiver threads Append whole packets and return at once. When nothing is
+// queued and the sender sleeps, Append hands the packet to the socket itself
+// with one non-blocking send (no thread hand-off on a Bridge that keeps up);
+// whatever the socket does not take goes into a preallocated ring of
+// kBridgeSendBufferBytes. The append path never allocates and never waits for
+// the socket. The queue's own sender thread writes everything queued with one
+// sendmsg per drain (two pieces when the ring wraps), bytes and order exactly
+// as appended: each Append is one unbroken unit of the stream.
 //
 // The stream ends for good when an Append finds no room (the Bridge is more
 // than the bound behind, or more packets wait than one per 46-byte header of
@@ -19,7 +20,9 @@
 // kOverflow to its caller instead.
 //
 // Thread safety: Append, Close, Stop and Finished may be called from
-// any thread; they serialise on one lock, never held during a send. The
+// any thread; they serialise on one lock. The only send made under it is
+// Append's non-blocking one while the sender sleeps, so the socket is never
+// written by two threads at once. The
 // failure callback runs on the sender thread, without the lock. The destructor
 // stops and joins the sender and must not run on the sender thread.
 #pragma once
