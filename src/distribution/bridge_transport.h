@@ -6,10 +6,11 @@
 // only while a Bridge is connected. Delta lines go as local broadcasts to ports
 // 2007 (all changes) and 2017 (subscribed changes, segment-prefixed).
 //
-// What a slow Bridge can cost the feed: on TCP, a receiver thread only copies
-// its packet into the connection's BridgeSendQueue under a short lock, never
-// waits for the socket, and the connection's own sender thread writes the
-// stream. A Bridge that falls more than kBridgeSendBufferBytes behind, or whose
+// What a slow Bridge can cost the feed: on TCP, a receiver thread hands its
+// packet to the connection's BridgeSendQueue under a short lock (one
+// non-blocking send when nothing is queued, else a copy into the queue) and
+// never waits for the socket; the connection's own sender thread writes what
+// is queued. A Bridge that falls more than kBridgeSendBufferBytes behind, or whose
 // socket takes nothing for kBridgeSendTimeout, is dropped with the failure
 // line; nothing more is written on that stream. UDP, multicast and broadcast
 // sends stay on the calling thread (datagram sockets do not wait for a peer).
