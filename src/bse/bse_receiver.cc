@@ -181,8 +181,11 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     // A datagram of no bytes carries nothing; after a stop, nothing is what
     // the shut-down socket returns, and the loop condition ends the thread.
     if (n == 0) continue;
+    // Flush when recording was on at either end of the batch (no file lock
+    // when it was off at both).
+    const bool recordingAtStart = context_.options.writeBin.load(std::memory_order_relaxed) == 1;
     for (int i = 0; i < n; ++i) handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false);
-    handler_.FlushRecording();
+    if (recordingAtStart || context_.options.writeBin.load(std::memory_order_relaxed) == 1) handler_.FlushRecording();
   }
   socket_.Close();
 }

@@ -69,8 +69,8 @@ class DeltaLine {
     text_[0] = '\0';
   }
 
-  // item: length characters, at most kChangeItemSize (the longest
-  // new-instrument item included, which stays below 100).
+  // item: length characters, well below kLimit (a change item is shorter than
+  // kChangeItemSize, a new-instrument item shorter than 100).
   void Append(const char* item, int length) {
     if (length_ + length > kLimit) Send();
     std::memcpy(text_ + length_, item, static_cast<std::size_t>(length));

@@ -105,6 +105,9 @@ void ReceiverThread::Run(std::stop_token stop) {
     }
     // Every datagram is recorded, framed and decoded in arrival order; the
     // recordings are on disk before the next receive.
+    // Recording may be switched on or off meanwhile: flush when it was on at
+    // either end of the batch, and take no file lock when it was off at both.
+    const bool recordingAtStart = ctx_.options.writeBin.load(std::memory_order_relaxed) == 1;
     unsigned recorded = 0;
     for (int i = 0; i < got; ++i) {
       std::uint8_t* buf = batch_.Data(i);
@@ -121,6 +124,7 @@ void ReceiverThread::Run(std::stop_token stop) {
           break;
       }
     }
+    if (!recordingAtStart && ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) recorded = 0;
     for (int seg = kSegUnknown; recorded != 0; ++seg, recorded >>= 1)
       if ((recorded & 1u) != 0) framing_.FlushRecording(seg);
   }
