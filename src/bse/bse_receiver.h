@@ -103,7 +103,7 @@ class BseReceiverThread {
   FeedContext& context_;
   const BseReceiverArgs args_;
   BseDatagramHandler handler_;
-  DatagramBatch<bse::kMaxDatagram, kMaxReceiveBatch> batch_;  // the receiver thread's
+  DatagramBatch<bse::kMaxDatagram, kMaxReceiveBatch, false> batch_;  // the receiver thread's
 
   std::atomic<State> state_{State::kStarting};
   std::atomic<int> grantedReceiveBuffer_{0};

@@ -4,9 +4,10 @@
 // is one plain recv, as an unbatched receiver would do.
 //
 // Each slot holds one datagram of at most kSlotBytes; a longer one is cut
-// there, as a single recv into a buffer of that size cuts it. Behind each
-// datagram its slot is zero up to kSlotBytes (the framing may look past the
-// end of a short datagram into zeros).
+// there, as a single recv into a buffer of that size cuts it. With kZeroTail,
+// each slot is zero behind its datagram up to kSlotBytes (the NSE framing may
+// look past the end of a short datagram into zeros); without it the bytes
+// behind a datagram are left as they were.
 //
 // Thread safety: a batch belongs to one receiver thread.
 #pragma once
@@ -20,7 +21,7 @@
 
 namespace fh {
 
-template <int kSlotBytes, int kSlots>
+template <int kSlotBytes, int kSlots, bool kZeroTail>
 class DatagramBatch {
  public:
   static_assert(kSlots >= 1 && kSlotBytes >= 1);
@@ -49,8 +50,9 @@ class DatagramBatch {
       if (got < 0) return -1;
       for (int i = 0; i < got; ++i) lengths_[i] = static_cast<int>(msgs_[i].msg_len);
     }
-    for (int i = 0; i < got; ++i)
-      std::memset(slots_[i] + lengths_[i], 0, static_cast<std::size_t>(kSlotBytes - lengths_[i]));
+    if constexpr (kZeroTail)
+      for (int i = 0; i < got; ++i)
+        std::memset(slots_[i] + lengths_[i], 0, static_cast<std::size_t>(kSlotBytes - lengths_[i]));
     return got;
   }
 

@@ -90,7 +90,7 @@ class ReceiverThread {
   std::atomic<int> granted_{0};
   std::atomic<bool> listening_{false};
   std::atomic<bool> running_{true};
-  DatagramBatch<kBufferSize, kMaxReceiveBatch> batch_;  // the receiver thread's
+  DatagramBatch<kBufferSize, kMaxReceiveBatch, true> batch_;  // the receiver thread's
   ReceiverSocket socket_;  // last: its thread starts after every other member exists
 };
 
