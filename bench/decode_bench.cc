@@ -88,7 +88,8 @@ struct Bench {
   InstancePorts ports;
   NoBoxes boxes;
   NoExit exit;
-  FeedContext context{options, log, grid, files, places, ports, boxes, exit};
+  FeedMetrics metrics;
+  FeedContext context{options, log, grid, files, places, ports, boxes, exit, metrics};
   InstrumentMap instruments;
   CountingOutput out;
   IndustryIndexCounters industryIndex;

@@ -140,7 +140,8 @@ struct Feed {
   fh::InstancePorts ports;
   NoBoxes boxes;
   NoExit exit;
-  fh::FeedContext ctx{options, log, grid, files, places, ports, boxes, exit};
+  fh::FeedMetrics metrics;
+  fh::FeedContext ctx{options, log, grid, files, places, ports, boxes, exit, metrics};
 };
 
 void SetStats(benchmark::State& state, const std::vector<Datagram>& all) {

@@ -58,7 +58,8 @@ struct Setup {
   fh::InstancePorts ports;
   fh::StderrMessageBoxes boxes;
   fh::StandardProgramExit exit;
-  fh::FeedContext context{options, log, grid, files, places, ports, boxes, exit};
+  fh::FeedMetrics metrics;
+  fh::FeedContext context{options, log, grid, files, places, ports, boxes, exit, metrics};
   LocalBridge bridge;
   std::atomic<std::int64_t> received{0};
   std::thread reader;

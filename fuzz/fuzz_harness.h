@@ -72,7 +72,7 @@ struct Harness {
   Harness()
       : dir(std::filesystem::temp_directory_path() / ("fh-fuzz-" + std::to_string(::getpid()))),
         places((std::filesystem::create_directories(dir), dir), dir),
-        context{options, log, grid, files, places, ports, boxes, exit} {
+        context{options, log, grid, files, places, ports, boxes, exit, metrics} {
     options.bcastDelta = 1;
     options.ctcl = 1;
     options.pktCounters = 1;
@@ -89,6 +89,7 @@ struct Harness {
   InstancePorts ports;
   NoMessageBoxes boxes;
   RecordingExit exit;
+  FeedMetrics metrics;
   FeedContext context;
   InstrumentMap instruments;
   CheckingOutput output;

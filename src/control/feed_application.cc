@@ -5,7 +5,7 @@ namespace fh {
 FeedApplication::FeedApplication(FilePlaces places, MessageBoxes& boxes, ProgramExit& exit,
                                  const RunSettings& settings)
     : places_(std::move(places)),
-      context_{options_, log_, grid_, files_, places_, ports_, boxes, exit},
+      context_{options_, log_, grid_, files_, places_, ports_, boxes, exit, metrics_},
       feed_(std::make_unique<LiveFeed>(context_, settings.bridge)),
       dialog_(std::make_unique<FeedHandlerDialog>(context_, *feed_)) {
   options_.receiveBatch.store(settings.receiveBatch, std::memory_order_relaxed);  // read as receivers start

@@ -41,6 +41,7 @@ class FeedApplication {
   SegmentFiles files_;
   const FilePlaces places_;
   InstancePorts ports_;
+  FeedMetrics metrics_;
   FeedContext context_;
   std::unique_ptr<LiveFeed> feed_;
   std::unique_ptr<FeedHandlerDialog> dialog_;

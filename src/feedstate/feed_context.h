@@ -4,6 +4,7 @@
 #pragma once
 
 #include "feedstate/counter_grid.h"
+#include "feedstate/feed_metrics.h"
 #include "feedstate/file_places.h"
 #include "feedstate/log_list.h"
 #include "feedstate/options.h"
@@ -21,6 +22,7 @@ struct FeedContext {
   InstancePorts& ports;
   MessageBoxes& messageBoxes;
   ProgramExit& programExit;
+  FeedMetrics& metrics;
 };
 
 }  // namespace fh

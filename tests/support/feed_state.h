@@ -66,7 +66,8 @@ struct FeedState {
   InstancePorts ports;
   RecordingBoxes boxes;
   RecordingExit exit;
-  FeedContext context{options, log, grid, files, places, ports, boxes, exit};
+  FeedMetrics metrics;
+  FeedContext context{options, log, grid, files, places, ports, boxes, exit, metrics};
 
   FeedState() { grid.LayOut(); }
 
