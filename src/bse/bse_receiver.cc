@@ -69,6 +69,7 @@ int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool fl
       context_.log.LogFormat("Udp Received PktNo: %d| Processed:%d| Total:%d", blocks, position, length);
     }
   }
+  if (flushNow) EndBatch();
   return blocks;
 }
 
@@ -164,6 +165,8 @@ void BseReceiverThread::Run(std::stop_token stop) {
   Receive(socket, stop);
 }
 
+void BseDatagramHandler::EndBatch() { output_.Flush(); }
+
 void BseDatagramHandler::FlushRecording() { context_.files.Flush(kSegBcm, SegmentFiles::kBinFile, context_.log); }
 
 void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
@@ -186,6 +189,7 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     const bool recordingAtStart = context_.options.writeBin.load(std::memory_order_relaxed) == 1;
     for (int i = 0; i < n; ++i) handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false);
     if (recordingAtStart || context_.options.writeBin.load(std::memory_order_relaxed) == 1) handler_.FlushRecording();
+    handler_.EndBatch();
   }
   socket_.Close();
 }

@@ -62,10 +62,12 @@ class BseDatagramHandler {
   // or payload runs past the datagram, or whose payload is longer than the
   // decoder's work area ends the walk with one log line; the blocks before it
   // stay processed.
-  // With flushNow false the recording is left for FlushRecording, which the
-  // receiver calls once per batch, before its next receive.
+  // With flushNow false the recording is left for FlushRecording and the
+  // output for EndBatch, which the receiver calls once per batch, before its
+  // next receive. The decoder must send through the same output.
   int OnDatagram(const std::uint8_t* data, int length, bool flushNow = true);
   void FlushRecording();
+  void EndBatch();
 
  private:
   void Forward(const std::uint8_t* payload, std::int32_t length);

@@ -26,11 +26,11 @@ class NseReceiver final : public RunningReceiver {
 LiveFeed::LiveFeed(const FeedContext& context, BridgeServerSettings bridge)
     : context_(context),
       transport_(context_),
-      ncm_(context_, instruments_, transport_, industryIndex_),
-      nfo_(context_, instruments_, transport_, industryIndex_),
-      ncd_(context_, instruments_, transport_),
+      ncm_(context_, instruments_, ncmOut_, industryIndex_),
+      nfo_(context_, instruments_, nfoOut_, industryIndex_),
+      ncd_(context_, instruments_, ncdOut_),
       framing_(context_),
-      bse_(context_, instruments_, transport_),
+      bse_(context_, instruments_, bseOut_),
       server_(context_, instruments_, transport_, std::move(bridge)) {
   framing_.SetDecoder(kSegNcm, nse::MakeDecoderEntry(ncm_));
   framing_.SetDecoder(kSegNfo, nse::MakeDecoderEntry(nfo_));
@@ -63,7 +63,7 @@ void LiveFeed::StartBseReceiver(std::string_view address, int port) {
   std::memcpy(args.groupIp, address.data(), n);
   args.groupIp[n] = '\0';
   args.port = port;
-  bseReceiver_ = std::make_unique<BseReceiverThread>(context_, bse_, transport_, args);
+  bseReceiver_ = std::make_unique<BseReceiverThread>(context_, bse_, bseOut_, args);
 }
 
 void LiveFeed::StartBridgeServer() { server_.Start(); }

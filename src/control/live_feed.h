@@ -19,6 +19,7 @@
 #include "control/feed_services.h"
 #include "distribution/bridge_server.h"
 #include "distribution/bridge_transport.h"
+#include "distribution/send_batch.h"
 #include "feedstate/feed_context.h"
 #include "instruments/instrument_map.h"
 #include "intake/framing.h"
@@ -56,6 +57,12 @@ class LiveFeed final : public FeedServices {
   FeedContext context_;
   InstrumentMap instruments_;
   BridgeTransport transport_;
+  // Each segment's decoder writes through its own batch (one thread at a
+  // time each: the framing's segment lock, or the BSE receiver).
+  SendBatch ncmOut_{transport_, context_.options};
+  SendBatch nfoOut_{transport_, context_.options};
+  SendBatch ncdOut_{transport_, context_.options};
+  SendBatch bseOut_{transport_, context_.options};
   nse::IndustryIndexCounters industryIndex_;
   nse::NcmDecoder ncm_;
   nse::NfoDecoder nfo_;

@@ -30,6 +30,10 @@ class BridgeOutput {
   // buffers and keep lines shorter) and broadcasts it on port 2017. Returns 0
   // when sent or when text was empty, -1 on a short send.
   virtual int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) = 0;
+
+  // Writes whatever the output has held back (see SendBatch); called when a
+  // receiver's batch ends. The transport holds nothing back.
+  virtual void Flush() {}
 };
 
 }  // namespace fh

@@ -38,40 +38,75 @@ BridgeSendQueue::~BridgeSendQueue() {
 }
 
 BridgeSendQueue::AppendResult BridgeSendQueue::Append(int segment, const std::uint8_t* packet, int length) {
-  const auto size = static_cast<std::size_t>(length);
-  if (length < 1) return AppendResult::kQueued;  // nothing to send
+  const QueuedPacket one{segment, length, 0};
+  return Append(packet, &one, 1);
+}
+
+BridgeSendQueue::AppendResult BridgeSendQueue::Append(const std::uint8_t* bytes, const QueuedPacket* packets, int count,
+                                                      Appended* done) {
+  Appended scratch;
+  Appended& out = done != nullptr ? *done : scratch;
+  out = Appended{};
+  std::size_t total = 0;
+  for (int i = 0; i < count; ++i) total += static_cast<std::size_t>(std::max(packets[i].length, 0));
+  if (total == 0) return AppendResult::kQueued;  // nothing to send
+
   std::unique_lock lock(mutex_);
   if (state_ != State::kOpen) return AppendResult::kClosed;
-  if (tail_ - head_ + size > capacity_ || markTail_ - markHead_ == markCapacity_) {
-    state_ = State::kFailed;
-    lock.unlock();
-    wake_.notify_one();
-    return AppendResult::kOverflow;
-  }
   std::size_t sent = 0;
   if (head_ == tail_ && senderIdle_) {
-    // Nothing waits and the sender sleeps: hand the packet to the socket at
+    // Nothing waits and the sender sleeps: hand the bytes to the socket at
     // once (a thread hand-off costs more than the send), never waiting for
     // room. What the socket does not take is queued; a failed send leaves it
     // all to the sender, which reports the failure as usual.
-    const ssize_t n = ::send(connection_->Fd(), packet, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n == length) return AppendResult::kQueued;
-    if (n > 0) {
-      sent = static_cast<std::size_t>(n);
-      headSent_ = n;  // the queue was empty: this packet becomes its head
-    }
+    const ssize_t n = ::send(connection_->Fd(), bytes, total, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) sent = static_cast<std::size_t>(n);
   }
-  const std::size_t rest = size - sent;
-  const std::size_t at = tail_ % capacity_;
-  const std::size_t first = std::min(rest, capacity_ - at);
-  std::memcpy(&ring_[at], packet + sent, first);
-  std::memcpy(&ring_[0], packet + sent + first, rest - first);
-  marks_[markTail_ % markCapacity_] = PacketMark{length, segment};
-  ++markTail_;
-  tail_ += rest;
-  const bool wake = senderIdle_;
+  // Packets wholly taken by the socket leave no mark; the first one it took
+  // only part of becomes the head with its sent bytes.
+  std::size_t offset = 0;
+  int i = 0;
+  for (; i < count; ++i) {
+    const auto size = static_cast<std::size_t>(std::max(packets[i].length, 0));
+    if (offset + size > sent) break;
+    offset += size;
+  }
+  out.taken = i;
+  const AppendResult result = QueueLocked(bytes, packets, count, offset, sent, out);
+  out.queued = static_cast<std::size_t>(tail_ - head_);
+  const bool wake = senderIdle_ || result == AppendResult::kOverflow;
   lock.unlock();
   if (wake) wake_.notify_one();
+  return result;
+}
+
+BridgeSendQueue::AppendResult BridgeSendQueue::QueueLocked(const std::uint8_t* bytes, const QueuedPacket* packets,
+                                                           int count, std::size_t offset, std::size_t sent,
+                                                           Appended& out) {
+  for (int i = out.taken; i < count; ++i) {
+    const QueuedPacket& p = packets[i];
+    if (p.length < 1) {
+      ++out.taken;
+      continue;
+    }
+    const auto size = static_cast<std::size_t>(p.length);
+    const std::size_t already = sent > offset ? sent - offset : 0;  // only the first queued one
+    const std::size_t rest = size - already;
+    if (tail_ - head_ + rest > capacity_ || markTail_ - markHead_ == markCapacity_) {
+      state_ = State::kFailed;
+      return AppendResult::kOverflow;
+    }
+    if (already > 0) headSent_ = static_cast<std::int64_t>(already);  // the queue was empty: it is the head
+    const std::size_t at = tail_ % capacity_;
+    const std::size_t first = std::min(rest, capacity_ - at);
+    std::memcpy(&ring_[at], bytes + offset + already, first);
+    std::memcpy(&ring_[0], bytes + offset + already + first, rest - first);
+    marks_[markTail_ % markCapacity_] = PacketMark{p.length, p.segment};
+    ++markTail_;
+    tail_ += rest;
+    offset += size;
+    ++out.taken;
+  }
   return AppendResult::kQueued;
 }
 
@@ -96,13 +131,13 @@ bool BridgeSendQueue::Finished() const {
   return finished_;
 }
 
-void BridgeSendQueue::Fail(std::unique_lock<std::mutex>& lock) {
+void BridgeSendQueue::Fail(std::unique_lock<std::mutex>& lock, bool slow) {
   if (state_ == State::kFailed || state_ == State::kStopped) return;
   state_ = State::kFailed;
   Failure failure{0, -1, 0};
   if (markHead_ != markTail_) {
     const PacketMark& m = marks_[markHead_ % markCapacity_];
-    failure = Failure{m.segment, headSent_ > 0 ? static_cast<int>(headSent_) : -1, m.length};
+    failure = Failure{m.segment, headSent_ > 0 ? static_cast<int>(headSent_) : -1, m.length, slow};
   }
   lock.unlock();
   if (onFailure_) onFailure_(failure);
@@ -160,13 +195,13 @@ void BridgeSendQueue::Run() {
     const Clock::time_point now = Clock::now();
     if (n < 0 && err != EAGAIN && err != EWOULDBLOCK && err != EINTR) {
       lock.lock();
-      Fail(lock);
+      Fail(lock, false);
       break;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastProgress + kBridgeSendTimeout - now);
     if (left.count() <= 0) {
       lock.lock();
-      Fail(lock);
+      Fail(lock, true);
       break;
     }
     pollfd p{fd, POLLOUT, 0};

@@ -46,18 +46,34 @@ inline constexpr std::size_t kBridgeSendBufferBytes = std::size_t{4} << 20;
 // How long queued bytes may wait for a Bridge whose socket takes nothing.
 inline constexpr std::chrono::milliseconds kBridgeSendTimeout{200};
 
+// One packet of a run handed to the queue in one go: the packets lie end to
+// end in one buffer.
+struct QueuedPacket {
+  std::int32_t segment;
+  std::int32_t length;        // >= 1
+  std::int64_t receivedAtNs;  // when its datagram arrived (CLOCK_REALTIME ns), 0 unknown
+};
+
 class BridgeSendQueue {
  public:
   // The packet a failure cut: its segment, the bytes of it that reached the
-  // socket (-1 when none did) and its length.
+  // socket (-1 when none did) and its length; slow when the Bridge took
+  // nothing for the send timeout, otherwise the socket failed.
   struct Failure {
     int segment;
     int sent;
     int length;
+    bool slow = true;
   };
   using FailureHandler = std::function<void(const Failure&)>;
 
   enum class AppendResult { kQueued, kOverflow, kClosed };
+  // What an Append did: how many of its packets were taken, and the bytes
+  // queued (not yet in the socket) afterwards.
+  struct Appended {
+    int taken = 0;
+    std::size_t queued = 0;
+  };
 
   BridgeSendQueue(std::shared_ptr<BridgeConnection> connection, FailureHandler onFailure,
                   std::size_t capacity = kBridgeSendBufferBytes);
@@ -68,6 +84,10 @@ class BridgeSendQueue {
   // Queues length (>= 1) bytes of packet. kOverflow: no room; the queue has
   // failed and writes nothing more. kClosed: closed, stopped or failed before.
   AppendResult Append(int segment, const std::uint8_t* packet, int length);
+  // Queues count packets laid end to end in bytes, under one lock and with at
+  // most one send. kOverflow: the packets before packets[done.taken] were
+  // queued, that one found no room and the queue has failed.
+  AppendResult Append(const std::uint8_t* bytes, const QueuedPacket* packets, int count, Appended* done = nullptr);
 
   // No more appends; the sender writes what is queued and ends (the stream
   // stays open for whatever else the connection carries).
@@ -89,7 +109,11 @@ class BridgeSendQueue {
   void Run();
   // Ends the stream and reports the packet at the head; the lock is let go
   // around the report.
-  void Fail(std::unique_lock<std::mutex>& lock);
+  void Fail(std::unique_lock<std::mutex>& lock, bool slow);
+  // Copies packets[out.taken ..] into the ring (the first of them with sent -
+  // offset bytes already in the socket); kOverflow at the first without room.
+  AppendResult QueueLocked(const std::uint8_t* bytes, const QueuedPacket* packets, int count, std::size_t offset,
+                           std::size_t sent, Appended& out);
 
   const std::shared_ptr<BridgeConnection> connection_;
   const FailureHandler onFailure_;

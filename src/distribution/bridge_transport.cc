@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "feedstate/platform.h"
 
@@ -44,6 +45,7 @@ void BridgeTransport::StopSenders() {
     std::lock_guard lock(tcpMutex_);
     current_ = nullptr;
     connected_.store(0, std::memory_order_release);
+    context_.metrics.bridgeConnected.Set(0);
     streams.swap(streams_);
     for (auto& s : streams) s->Stop();
   }
@@ -79,6 +81,8 @@ void BridgeTransport::AttachBridge(std::shared_ptr<BridgeConnection> connection)
       current_ = streams_.back().get();
     }
     connected_.store(current_ != nullptr ? 1 : 0, std::memory_order_release);
+    context_.metrics.bridgeConnected.Set(current_ != nullptr ? 1 : 0);
+    context_.metrics.bridgeQueueBytes.Set(0);
   }
   finished.clear();  // their threads have ended: the joins do not wait
 }
@@ -86,7 +90,7 @@ void BridgeTransport::AttachBridge(std::shared_ptr<BridgeConnection> connection)
 void BridgeTransport::OnSendFailure(const BridgeConnection* connection, const BridgeSendQueue::Failure& failure) {
   std::lock_guard lock(tcpMutex_);
   if (current_ != nullptr && current_->Connection().get() == connection) {
-    DropBridgeLocked(failure.segment, failure.sent, failure.length);
+    DropBridgeLocked(failure.segment, failure.sent, failure.length, failure.slow);
     return;
   }
   // An older connection, replaced while bytes were still queued for it: its
@@ -96,22 +100,27 @@ void BridgeTransport::OnSendFailure(const BridgeConnection* connection, const Br
   }
 }
 
-void BridgeTransport::DropBridgeLocked(int segment, int sent, int length) {
+void BridgeTransport::DropBridgeLocked(int segment, int sent, int length, bool slow) {
   const char* segText = SegmentText(segment);
   context_.log.LogFormat("%s Status %d | Sent %d of %d | Send Failed to Bridge from FH\n", segText,
                          connected_.load(std::memory_order_relaxed), sent, length);
+  FeedMetrics& m = context_.metrics;
+  m.sendFailures[FeedMetrics::kOutTcp].Add();
+  m.bridgeDrops[slow ? FeedMetrics::kDropSlow : FeedMetrics::kDropError].Add();
   // The client thread of the connection may still be reading it: shut it down
   // so that thread ends too; the last owner closes the descriptor.
   current_->Connection()->Shutdown();
   current_->Stop();
   current_ = nullptr;
   connected_.store(0, std::memory_order_release);
+  m.bridgeConnected.Set(0);
+  m.bridgeQueueBytes.Set(0);
   context_.log.LogFormat("%s Bridge Dis-Connected\n", segText);
 }
 
-int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* packet) {
+int BridgeTransport::RoutePacket(int segment, int length, const std::uint8_t* packet, PacketRoute& route) {
+  route = PacketRoute{};
   if (connected_.load(std::memory_order_acquire) != 1) return 0;
-  const char* segText = SegmentText(segment);
   const FeedHandlerOptions& o = context_.options;
   if (o.ctcl.load(std::memory_order_relaxed) != 1 || o.feedHandlerRadio.load(std::memory_order_relaxed) != 0 ||
       length < 1 || packet == nullptr) {
@@ -124,99 +133,181 @@ int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* 
     }
   }
   if (connected_.load(std::memory_order_acquire) != 1) {
-    context_.log.LogFormat("%s Bridge Dis-Connected\n", segText);
+    context_.log.LogFormat("%s Bridge Dis-Connected\n", SegmentText(segment));
     return 1;
   }
-
-  if (o.sendTcp.load(std::memory_order_relaxed) == 1 && !SendTcp(segment, packet, length)) {
-    context_.log.LogFormat("%s Bridge Dis-Connected\n", segText);
-    return 1;
-  }
-
-  const bool udpOn = o.sendUdp.load(std::memory_order_relaxed) == 1;
-  const bool mcastOn = o.sendMcast.load(std::memory_order_relaxed) == 1;
-  if (!udpOn && !mcastOn) return 1;
-
-  std::uint8_t frame[kFrameSize];
-  const int copied = std::min(length, kFrameSize);
-  std::memcpy(frame, packet, static_cast<std::size_t>(copied));
-  std::memset(frame + copied, 0, static_cast<std::size_t>(kFrameSize - copied));
-
-  std::shared_lock lock(outputsMutex_);
-  if (udpOn) {
-    ssize_t sent = -1;
-    if (!udp_.socket.Valid()) {
-      errno = EBADF;
-    } else if (udp_.destination.sin_addr.s_addr == htonl(INADDR_NONE)) {
-      errno = EDESTADDRREQ;  // the box was clicked before any Bridge connected
-    } else {
-      sent = ::sendto(udp_.socket.Fd(), frame, kFrameSize, kSendFlags,
-                      reinterpret_cast<const sockaddr*>(&udp_.destination), sizeof udp_.destination);
-    }
-    if (sent != kFrameSize) PrintError(kShortSendText);
-  }
-  if (mcastOn && segment >= 0 && segment < kMcastSlots && mcast_[segment].socket.Valid()) {
-    const Output& m = mcast_[segment];
-    ::sendto(m.socket.Fd(), frame, kFrameSize, kSendFlags, reinterpret_cast<const sockaddr*>(&m.destination),
-             sizeof m.destination);
-  }
+  FeedMetrics::Segment& m = context_.metrics.Of(segment);
+  m.forwardedPackets.Add();
+  m.forwardedBytes.Add(static_cast<std::uint64_t>(length));
+  route.tcp = o.sendTcp.load(std::memory_order_relaxed) == 1;
+  route.udp = o.sendUdp.load(std::memory_order_relaxed) == 1;
+  route.mcast = o.sendMcast.load(std::memory_order_relaxed) == 1;
   return 1;
 }
 
-bool BridgeTransport::SendTcp(int segment, const std::uint8_t* packet, int length) {
-  std::lock_guard lock(tcpMutex_);
-  if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) return false;
-  switch (current_->Append(segment, packet, length)) {
-    case BridgeSendQueue::AppendResult::kQueued:
-      break;
-    case BridgeSendQueue::AppendResult::kOverflow:
-      // Too far behind: this packet is not sent at all; the stream may end in
-      // the middle of one taken before, and nothing follows it.
-      DropBridgeLocked(segment, -1, length);
-      break;
-    case BridgeSendQueue::AppendResult::kClosed:
-      // Its sender has just failed and is about to report it: the packet is
-      // lost with the connection.
-      break;
+int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* packet) {
+  PacketRoute route;
+  const int result = RoutePacket(segment, length, packet, route);
+  if (route.tcp) {
+    const QueuedPacket one{segment, length, context_.metrics.Of(segment).receivedAtNs.load(std::memory_order_relaxed)};
+    WriteTcp(packet, &one, 1);
   }
-  return true;
+  if (route.udp || route.mcast) {
+    std::uint8_t frame[kFrameSize];
+    const int copied = std::min(length, kFrameSize);
+    std::memcpy(frame, packet, static_cast<std::size_t>(copied));
+    std::memset(frame + copied, 0, static_cast<std::size_t>(kFrameSize - copied));
+    const std::uint8_t outputs = static_cast<std::uint8_t>((route.udp ? 1 : 0) | (route.mcast ? 2 : 0));
+    WriteFrames(segment, frame, &outputs, 1);
+  }
+  return result;
 }
 
-int BridgeTransport::SendBroadcast(const Output& out, const char* text, std::size_t length) {
+void BridgeTransport::WriteTcp(const std::uint8_t* bytes, const QueuedPacket* packets, int count) {
+  if (count < 1) return;
+  BridgeSendQueue::Appended done;
+  FeedMetrics& m = context_.metrics;
+  {
+    std::lock_guard lock(tcpMutex_);
+    if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) {
+      // Dropped since the packets were routed: they are lost with it.
+      context_.log.LogFormat("%s Bridge Dis-Connected\n", SegmentText(packets[0].segment));
+      return;
+    }
+    switch (current_->Append(bytes, packets, count, &done)) {
+      case BridgeSendQueue::AppendResult::kQueued:
+        m.bridgeQueueBytes.Set(static_cast<std::int64_t>(done.queued));
+        m.bridgeQueueHighWater.Raise(static_cast<std::int64_t>(done.queued));
+        break;
+      case BridgeSendQueue::AppendResult::kOverflow:
+        // Too far behind: the packet that found no room is not sent at all;
+        // the stream may end in the middle of one taken before, and nothing
+        // follows it.
+        DropBridgeLocked(packets[done.taken].segment, -1, packets[done.taken].length, true);
+        break;
+      case BridgeSendQueue::AppendResult::kClosed:
+        // Its sender has just failed and is about to report it: the packets
+        // are lost with the connection.
+        break;
+    }
+  }
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t nowNs = std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+  for (int i = 0; i < done.taken; ++i) {
+    if (packets[i].receivedAtNs != 0) m.tickToBridge.Observe(nowNs - packets[i].receivedAtNs);
+  }
+}
+
+int BridgeTransport::SendDatagrams(const Output& out, iovec* iov, int count) {
   if (!out.socket.Valid()) {
     errno = EBADF;
-    return -1;
+    return count;
   }
-  return static_cast<int>(::sendto(out.socket.Fd(), text, length, kSendFlags,
-                                   reinterpret_cast<const sockaddr*>(&out.destination), sizeof out.destination));
+  mmsghdr messages[kMaxDatagramsPerWrite];
+  count = std::min(count, kMaxDatagramsPerWrite);
+  for (int i = 0; i < count; ++i) {
+    messages[i] = {};
+    messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&out.destination);
+    messages[i].msg_hdr.msg_namelen = sizeof out.destination;
+    messages[i].msg_hdr.msg_iov = &iov[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  int failed = 0;
+  for (int at = 0; at < count;) {
+    const int n = ::sendmmsg(out.socket.Fd(), messages + at, static_cast<unsigned>(count - at), kSendFlags);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ++failed;  // this datagram is lost; the next ones are still tried
+      ++at;
+      continue;
+    }
+    for (int i = at; i < at + n; ++i) {
+      if (messages[i].msg_len != iov[i].iov_len) ++failed;
+    }
+    at += n;
+  }
+  return failed;
+}
+
+void BridgeTransport::WriteFrames(int segment, const std::uint8_t* frames, const std::uint8_t* outputs, int count) {
+  count = std::min(count, kMaxDatagramsPerWrite);
+  iovec udp[kMaxDatagramsPerWrite];
+  iovec mcast[kMaxDatagramsPerWrite];
+  int udpCount = 0;
+  int mcastCount = 0;
+  for (int i = 0; i < count; ++i) {
+    const iovec frame{const_cast<std::uint8_t*>(frames + static_cast<std::ptrdiff_t>(i) * kFrameSize), kFrameSize};
+    if ((outputs[i] & 1) != 0) udp[udpCount++] = frame;
+    if ((outputs[i] & 2) != 0) mcast[mcastCount++] = frame;
+  }
+  FeedMetrics& m = context_.metrics;
+  std::shared_lock lock(outputsMutex_);
+  if (udpCount > 0) {
+    int failed;
+    if (udp_.socket.Valid() && udp_.destination.sin_addr.s_addr == htonl(INADDR_NONE)) {
+      errno = EDESTADDRREQ;  // the box was clicked before any Bridge connected
+      failed = udpCount;
+    } else {
+      failed = SendDatagrams(udp_, udp, udpCount);
+    }
+    for (int i = 0; i < failed; ++i) PrintError(kShortSendText);
+    m.udpFrames.Add(static_cast<std::uint64_t>(udpCount - failed));
+    m.sendFailures[FeedMetrics::kOutUdp].Add(static_cast<std::uint64_t>(failed));
+  }
+  if (mcastCount > 0 && segment >= 0 && segment < kMcastSlots && mcast_[segment].socket.Valid()) {
+    const int failed = SendDatagrams(mcast_[segment], mcast, mcastCount);
+    m.mcastFrames.Add(static_cast<std::uint64_t>(mcastCount - failed));
+    m.sendFailures[FeedMetrics::kOutMcast].Add(static_cast<std::uint64_t>(failed));
+  }
+}
+
+int BridgeTransport::WriteDeltas(DeltaPort port, const char* text, const std::uint16_t* lengths, int count) {
+  count = std::min(count, kMaxDatagramsPerWrite);
+  iovec lines[kMaxDatagramsPerWrite];
+  std::size_t at = 0;
+  for (int i = 0; i < count; ++i) {
+    lines[i] = iovec{const_cast<char*>(text + at), lengths[i]};
+    at += lengths[i];
+  }
+  int failed;
+  {
+    std::shared_lock lock(outputsMutex_);
+    failed = SendDatagrams(port == DeltaPort::kAll ? allDelta_ : subscribedDelta_, lines, count);
+  }
+  FeedMetrics& m = context_.metrics;
+  (port == DeltaPort::kAll ? m.deltaAll : m.deltaSubscribed).Add(static_cast<std::uint64_t>(count - failed));
+  m.sendFailures[FeedMetrics::kOutDelta].Add(static_cast<std::uint64_t>(failed));
+  for (int i = 0; i < failed; ++i) PrintError(kShortSendText);
+  return failed;
 }
 
 int BridgeTransport::SendDeltaAll(int segment, const char* text) {
   if (text == nullptr || text[0] == '\0' || (segment != 1 && segment != 2)) return 0;
-  const std::size_t length = std::strlen(text);
-  std::shared_lock lock(outputsMutex_);
-  if (SendBroadcast(allDelta_, text, length) != static_cast<int>(length)) PrintError(kShortSendText);
+  const std::size_t length = std::min<std::size_t>(std::strlen(text), UINT16_MAX);
+  const auto length16 = static_cast<std::uint16_t>(length);
+  WriteDeltas(DeltaPort::kAll, text, &length16, 1);
   return 0;
+}
+
+std::size_t BridgeTransport::PrefixSubscribed(int segment, char* text, std::size_t capacity,
+                                              char (&line)[kDeltaScratchSize]) {
+  const std::size_t textLength = strnlen(text, capacity);
+  const int n = std::snprintf(line, sizeof line, "%d%.*s", static_cast<int>(static_cast<std::int16_t>(segment)),
+                              static_cast<int>(textLength), text);
+  const std::size_t lineLength = std::min<std::size_t>(static_cast<std::size_t>(std::max(n, 0)), sizeof line - 1);
+  // The caller's buffer gets the prefixed line, as much as it can hold.
+  const std::size_t back = std::min(lineLength, capacity - 1);
+  std::memcpy(text, line, back);
+  text[back] = '\0';
+  return lineLength;
 }
 
 int BridgeTransport::SendDeltaSubscribed(int segment, char* text, std::size_t capacity) {
   if (text == nullptr || capacity == 0 || text[0] == '\0') return 0;
-  char scratch[kDeltaScratchSize];
-  const std::size_t textLength = strnlen(text, capacity);
-  const int n = std::snprintf(scratch, sizeof scratch, "%d%.*s", static_cast<int>(static_cast<std::int16_t>(segment)),
-                              static_cast<int>(textLength), text);
-  const std::size_t lineLength = std::min<std::size_t>(static_cast<std::size_t>(std::max(n, 0)), sizeof scratch - 1);
-  // The caller's buffer gets the prefixed line, as much as it can hold.
-  const std::size_t back = std::min(lineLength, capacity - 1);
-  std::memcpy(text, scratch, back);
-  text[back] = '\0';
-
-  std::shared_lock lock(outputsMutex_);
-  if (SendBroadcast(subscribedDelta_, scratch, lineLength) != static_cast<int>(lineLength)) {
-    PrintError(kShortSendText);
-    return -1;
-  }
-  return 0;
+  char line[kDeltaScratchSize];
+  const auto length = static_cast<std::uint16_t>(PrefixSubscribed(segment, text, capacity, line));
+  return WriteDeltas(DeltaPort::kSubscribed, line, &length, 1) == 0 ? 0 : -1;
 }
 
 void BridgeTransport::SetUdpOutput(SocketFd socket, const sockaddr_in& destination) {

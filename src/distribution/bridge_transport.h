@@ -26,6 +26,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/uio.h>
 
 #include <atomic>
 #include <cstddef>
@@ -51,6 +52,15 @@ class BridgeTransport final : public BridgeOutput {
   static constexpr int kSubscribedDeltaPort = 2017;
   static constexpr int kAllDeltaPort = 2007;
   static constexpr int kMcastSlots = 5;         // one per ExgSeg 0..4
+  static constexpr int kMaxDatagramsPerWrite = 64;  // WriteFrames, WriteDeltas
+
+  // Where SendToBridges writes a packet, as its checks decided.
+  struct PacketRoute {
+    bool tcp = false;
+    bool udp = false;
+    bool mcast = false;
+  };
+  enum class DeltaPort { kAll, kSubscribed };  // 2007, 2017
 
   explicit BridgeTransport(FeedContext& context);
   ~BridgeTransport() override;  // StopSenders()
@@ -63,6 +73,29 @@ class BridgeTransport final : public BridgeOutput {
   int SendDeltaAll(int segment, const char* text) override;
   int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override;
 
+  // The pieces of the three senders, for callers that hold writes back and
+  // hand them over together (SendBatch); the senders above are these pieces
+  // run for one packet or line.
+  //
+  // RoutePacket makes SendToBridges' checks, counts and log lines and
+  // returns its value; route tells which sockets the packet is for.
+  int RoutePacket(int segment, int length, const std::uint8_t* packet, PacketRoute& route);
+  // Hands count packets, laid end to end in bytes, to the current Bridge in
+  // one append. Nothing happens for count < 1.
+  void WriteTcp(const std::uint8_t* bytes, const QueuedPacket* packets, int count);
+  // Sends count (<= kMaxDatagramsPerWrite) frames of kFrameSize bytes, laid
+  // end to end: frame i to the UDP output when outputs[i] has bit 1, to the
+  // segment's multicast output when it has bit 2; one sendmmsg per socket.
+  void WriteFrames(int segment, const std::uint8_t* frames, const std::uint8_t* outputs, int count);
+  // Broadcasts count (<= kMaxDatagramsPerWrite) delta lines, laid end to end
+  // in text with the given lengths, on one port with one sendmmsg. Returns
+  // how many did not go out whole.
+  int WriteDeltas(DeltaPort port, const char* text, const std::uint16_t* lengths, int count);
+  // The subscribed line of text: the segment number in front, as much of it
+  // as fits copied back into text, the whole line (NUL-terminated) in line.
+  // Returns the line's length.
+  static std::size_t PrefixSubscribed(int segment, char* text, std::size_t capacity, char (&line)[kDeltaScratchSize]);
+
   // The bridge server, on every accept: the connection becomes the current
   // one and BridgeConnected becomes 1. An older connection gets no new
   // packets; what was queued for it is still written (within the send
@@ -74,6 +107,7 @@ class BridgeTransport final : public BridgeOutput {
   void StopSenders();
   // The descriptor number of the current connection, or -1.
   int CurrentBridgeSocket() const;
+  FeedMetrics& Metrics() { return context_.metrics; }
   // Packets longer than 512 bytes since the transport was made.
   std::uint32_t OversizePacketCount() const { return oversize_.load(std::memory_order_relaxed); }
 
@@ -96,16 +130,14 @@ class BridgeTransport final : public BridgeOutput {
     sockaddr_in destination{};
   };
 
-  // Queues the whole packet on the current connection, or drops the
-  // connection when it is too far behind. Returns false when there was no
-  // connection any more.
-  bool SendTcp(int segment, const std::uint8_t* packet, int length);
   // A sender thread found its stream broken or stalled.
   void OnSendFailure(const BridgeConnection* connection, const BridgeSendQueue::Failure& failure);
   // Logs the failure line and "Bridge Dis-Connected" for the current
   // connection, shuts it down (its client thread ends too) and forgets it.
-  void DropBridgeLocked(int segment, int sent, int length);
-  int SendBroadcast(const Output& out, const char* text, std::size_t length);
+  void DropBridgeLocked(int segment, int sent, int length, bool slow);
+  // Sends count datagrams of iov to out's destination; returns how many did
+  // not go out whole (errno then tells the last failure).
+  static int SendDatagrams(const Output& out, iovec* iov, int count);
 
   FeedContext& context_;
   std::atomic<int> connected_{0};

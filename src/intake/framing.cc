@@ -66,10 +66,22 @@ void Framing::Record(int seg, const std::uint8_t* data, int len, Flush flush) {
 
 void Framing::FlushRecording(int seg) { ctx_.files.Flush(seg, SegmentFiles::kBinFile, ctx_.log); }
 
+void Framing::EndBatch(int seg) {
+  Lane* lane = LaneOf(seg);
+  if (lane == nullptr) return;
+  std::lock_guard lock(lane->mutex);
+  lane->decoder.Flush();
+}
+
 int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush) {
   if (data == nullptr || len < 0) len = 0;
   std::lock_guard lock(lane.mutex);
+  FrameLocked(lane, data, inPlace, len, flush);
+  if (flush == Flush::kNow) lane.decoder.Flush();
+  return 0;
+}
 
+void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush) {
   // Recording: exactly what arrived, before anything is converted.
   Record(lane.seg, data, len, flush);
 
@@ -90,11 +102,11 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
 
   if (end >= 1 && d[dg::kNetId] != lane.netId) {
     ctx_.log.LogFormat("FH : %s : Not Expected %s mcast cnet=%c", lane.name, lane.unexpected, d[dg::kNetId]);
-    return 0;
+    return;
   }
   if (end < dg::kPacketsAt) {
     ctx_.log.LogFormat("FH : %s : datagram of %d bytes is too short, dropped", lane.name, len);
-    return 0;
+    return;
   }
 
   ToHost16(d + dg::kNoOfPackets);
@@ -109,11 +121,11 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
       case PacketRead::kRunsPast:
         ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name, i,
                            packets, end);
-        return 0;
+        return;
       case PacketRead::kShortMessage:
         ctx_.log.LogFormat("FH : %s : packet %d of %d has msglen=%d, shorter than its header, rest dropped",
                            lane.name, i, packets, p.msgLen);
-        return 0;
+        return;
       case PacketRead::kUndecompressed:
         ctx_.log.LogFormat("FH : %s : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped",
                            lane.name, i, packets, p.compLen, p.out);
@@ -138,7 +150,7 @@ int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, 
 
     lane.decoder(p.message, std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt));
   }
-  return 0;
+  return;
 }
 
 // The one place that reads a packet's bounds. d[0 .. end-1] are the framed

@@ -126,6 +126,10 @@ class Framing {
 
   // Flushes seg's recording (kSegUnknown .. kSegNcd).
   void FlushRecording(int seg);
+  // The receiver's batch ends, or moves on to another segment: seg's decoder
+  // hands over the output it held back (under the segment's lock). A
+  // datagram framed with Flush::kNow is followed by this at once.
+  void EndBatch(int seg);
 
   const PacketCounters& Counters() const { return counters_; }
 
@@ -148,6 +152,7 @@ class Framing {
     kShortMessage,    // uncompressed, MessageLength below the header: no way on
   };
   int Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush);
+  void FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush);
   void Record(int seg, const std::uint8_t* data, int len, Flush flush);
   PacketRead NextPacket(Lane& lane, std::uint8_t* d, int end, int& pos, Packet& p);
   void Dump(const Lane& lane, const std::uint8_t* from, int count);

@@ -107,12 +107,19 @@ void ReceiverThread::Run(std::stop_token stop) {
     // recordings are on disk before the next receive.
     // Recording may be switched on or off meanwhile: flush when it was on at
     // either end of the batch, and take no file lock when it was off at both.
+    // A decoder's output is held back until the batch ends or the next
+    // datagram is another segment's, so each output socket sees what the
+    // datagrams made in their order.
     const bool recordingAtStart = ctx_.options.writeBin.load(std::memory_order_relaxed) == 1;
     unsigned recorded = 0;
+    int held = kSegUnknown;  // the segment whose output is held back
     for (int i = 0; i < got; ++i) {
       std::uint8_t* buf = batch_.Data(i);
       const int len = batch_.Length(i);
       if (len == 0) continue;  // an empty datagram carries nothing to frame
+      const int seg = buf[0] == kNetIdFo ? kSegNfo : buf[0] == kNetIdCm ? kSegNcm : buf[0] == kNetIdCd ? kSegNcd : kSegUnknown;
+      if (held != kSegUnknown && seg != held) framing_.EndBatch(held);
+      held = seg;
       switch (buf[0]) {
         case kNetIdFo: framing_.FrameFoDatagram(buf, len, later); recorded |= 1u << kSegNfo; break;
         case kNetIdCm: framing_.FrameCmDatagram(buf, len, later); recorded |= 1u << kSegNcm; break;
@@ -124,6 +131,7 @@ void ReceiverThread::Run(std::stop_token stop) {
           break;
       }
     }
+    if (held != kSegUnknown) framing_.EndBatch(held);
     if (!recordingAtStart && ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) recorded = 0;
     for (int seg = kSegUnknown; recorded != 0; ++seg, recorded >>= 1)
       if ((recorded & 1u) != 0) framing_.FlushRecording(seg);

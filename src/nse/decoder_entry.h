@@ -25,9 +25,15 @@ namespace fh {
 struct DecoderEntry {
   void (*decode)(void* decoder, std::uint8_t* message, int length) = nullptr;
   void* decoder = nullptr;
+  // Hands over what the decoder's output holds back; the framing calls it
+  // when the receiver's batch ends (or after each datagram framed alone).
+  void (*flush)(void* decoder) = nullptr;
 
   void operator()(std::uint8_t* message, int length) const {
     if (decode != nullptr) decode(decoder, message, length);
+  }
+  void Flush() const {
+    if (flush != nullptr) flush(decoder);
   }
 };
 
@@ -38,7 +44,7 @@ namespace nse {
 template <class Decoder>
 DecoderEntry MakeDecoderEntry(Decoder& decoder) {
   return DecoderEntry{[](void* d, std::uint8_t* message, int length) { static_cast<Decoder*>(d)->Decode(message, length); },
-                      &decoder};
+                      &decoder, [](void* d) { static_cast<Decoder*>(d)->FlushOutput(); }};
 }
 
 }  // namespace nse

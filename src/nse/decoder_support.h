@@ -215,6 +215,9 @@ class Routes {
 // segment.
 class DecoderCore {
  public:
+  // Hands over what the output holds back (the end of a receiver's batch).
+  void FlushOutput() { out_.Flush(); }
+
   DecoderCore(const DecoderCore&) = delete;
   DecoderCore& operator=(const DecoderCore&) = delete;
 

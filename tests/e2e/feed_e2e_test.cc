@@ -92,13 +92,13 @@ class EndToEnd : public ::testing::Test {
     fhDir_ = std::make_unique<TempDir>();
     clientDir_ = std::make_unique<TempDir>();
     std::vector<std::string> argv = {kBin + "/feedhandler", "--headless", "--workdir", fhDir_->path().string(),
-                                     "--system-drive", fhDir_->path().string()};
+                                     "--system-drive", fhDir_->path().string(), "--batch", batch_};
     for (const auto& c : clicks) argv.insert(argv.end(), {"--click", c});
     fh_ = std::make_unique<ChildProcess>(argv, Log());
     for (const auto& line : listening) ASSERT_TRUE(WaitFor(line)) << ReadFile(Log());
     ASSERT_TRUE(WaitFor("TCP Server running")) << ReadFile(Log());
     argv = {kBin + "/bridge-client", "--quiet", "--summary", clientDir_->File("client.txt"), "--record",
-            clientDir_->File("client.stream"), "--ready", clientDir_->File("client.ready"), "--idle-seconds",
+            clientDir_->File("client.stream"), "--record-delta", clientDir_->File("delta"), "--ready", clientDir_->File("client.ready"), "--idle-seconds",
             std::to_string(idleSeconds), "--seconds", "90", "--connect-timeout", "10"};
     for (const auto& s : subscriptions) argv.insert(argv.end(), {"--subscribe", s});
     client_ = std::make_unique<ChildProcess>(argv, clientDir_->File("client.out"));
@@ -154,6 +154,7 @@ class EndToEnd : public ::testing::Test {
     return fh_->Wait(20s);
   }
 
+  std::string batch_ = "64";  // datagrams a receive may take
   TempDir dir_;
   std::unique_ptr<TempDir> fhDir_, clientDir_;
   std::unique_ptr<ChildProcess> fh_, client_;
@@ -280,6 +281,31 @@ TEST_F(EndToEnd, AWriteBinRecordingReplaysIntoTheSameOutputs) {
   ASSERT_FALSE(grid.empty());
   EXPECT_EQ(grid.at("0")[0], 200);
   EXPECT_EQ(StopFeedHandler(), 0);
+}
+
+// The same feed received in batches and one datagram at a time: every output
+// carries the same bytes in the same order (the Bridge's stream, each delta
+// port, the recording). The simulator hands the kernel bursts, so batches
+// form.
+TEST_F(EndToEnd, BatchedAndUnbatchedReceiversSendTheSameBytes) {
+  std::vector<std::string> outputs[2];
+  for (int run = 0; run < 2; ++run) {
+    batch_ = run == 0 ? "64" : "1";
+    ASSERT_NO_FATAL_FAILURE(Start({"NSE-FO", "Write BIN"}, {"NSE receiver 233.1.2.5|34330"}, {"2,38665"}));
+    ASSERT_TRUE(RunSimulator({"--segments", "fo", "--count", "600", "--pool", "600", "--batch", "32", "--rate",
+                              "20000", "--seed", "11", "--tokens", "40"}));
+    ASSERT_TRUE(FinishClient());
+    EXPECT_EQ(StopFeedHandler(), 0);
+    for (const char* file : {"client.stream", "delta.2007", "delta.2017"})
+      outputs[run].push_back(ReadFile(clientDir_->File(file)));
+    outputs[run].push_back(ReadFile(fhDir_->File("BCASTOUT_BIN_FO.TXT")));
+  }
+  const char* names[] = {"TCP stream", "port 2007", "port 2017", "recording"};
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    EXPECT_GT(outputs[0][i].size(), 1000u) << names[i];
+    EXPECT_TRUE(outputs[0][i] == outputs[1][i]) << names[i] << ": " << outputs[0][i].size() << " bytes batched, "
+                                                << outputs[1][i].size() << " unbatched";
+  }
 }
 
 TEST_F(EndToEnd, AFloodOfMalformedDatagramsLeavesTheFeedHandlerDecoding) {

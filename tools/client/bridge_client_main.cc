@@ -40,6 +40,8 @@ constexpr char kUsage[] =
     "  --connect-optional       when the connection fails, go on with the delta ports\n"
     "  --summary FILE           write the summary (packets per kind, last values) to FILE\n"
     "  --record FILE            write the received TCP byte stream to FILE\n"
+    "  --record-delta PREFIX    write each delta datagram to PREFIX.2007 or PREFIX.2017,\n"
+    "                           its length in decimal and a newline before its bytes\n"
     "  --ready FILE             create FILE once connected and listening\n"
     "  --print-every N          print one packet and one delta line in N (default 1)\n"
     "  --latency FILE           tick-to-Bridge latency: receive time minus the stamp that\n"
@@ -66,7 +68,7 @@ struct Args {
   double idleSeconds = -1;
   double connectTimeout = 10;
   bool connectOptional = false;
-  std::string summaryFile, recordFile, readyFile;
+  std::string summaryFile, recordFile, recordDeltaPrefix, readyFile;
   bool quiet = false;
   long long printEvery = 1;
   bool allowHost = false;
@@ -98,6 +100,7 @@ bool ParseArgs(int argc, char** argv, Args* a) {
       Number("--connect-timeout", &a->connectTimeout, 0),
       Text("--summary", &a->summaryFile),
       Text("--record", &a->recordFile),
+      Text("--record-delta", &a->recordDeltaPrefix),
       Text("--ready", &a->readyFile),
       Integer("--print-every", &a->printEvery, 1),
       Text("--latency", &a->latencyFile),
@@ -265,6 +268,16 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::FILE* recordDelta[2] = {nullptr, nullptr};
+  for (int k = 0; k < 2 && !args.recordDeltaPrefix.empty(); ++k) {
+    const std::string name = args.recordDeltaPrefix + "." + std::to_string(deltaPort[k]);
+    recordDelta[k] = std::fopen(name.c_str(), "wb");
+    if (recordDelta[k] == nullptr) {
+      fh::PrintError(name.c_str());
+      return 1;
+    }
+  }
+
   fh::tools::ClientView view;
   fh::tools::PacketStream stream;
   const std::int64_t start = fh::tools::NowNs();
@@ -335,6 +348,7 @@ int main(int argc, char** argv) {
         if (args.gaps) gaps[k].Add(arrival != 0 ? arrival : fh::tools::WallNs());
         lastArrival = fh::tools::NowNs();
         const std::string_view text(line, static_cast<std::size_t>(n));
+        if (recordDelta[k] != nullptr) std::fprintf(recordDelta[k], "%zd\n%.*s", n, static_cast<int>(n), line);
         const bool ok = view.AddDeltaLine(deltaPort[k], text);
         const long long lines = view.deltaLines[0] + view.deltaLines[1];
         if (!args.quiet && (!ok || lines % args.printEvery == 1 % args.printEvery))
@@ -345,6 +359,8 @@ int main(int argc, char** argv) {
   }
 
   if (record != nullptr) std::fclose(record);
+  for (std::FILE* f : recordDelta)
+    if (f != nullptr) std::fclose(f);
   if (tcpFd >= 0) close(tcpFd);
   for (int fd : deltaFd)
     if (fd >= 0) close(fd);
