@@ -3,7 +3,8 @@
 # One GoogleTest executable registered with CTest as one test.
 #   NET       the test opens the feed's sockets (multicast, broadcast, bind on
 #             fixed ports); it gets the CTest label "net" and is run by
-#             scripts/test inside a private network namespace only.
+#             scripts/test inside a private network namespace only; the
+#             program refuses to start anywhere else.
 #   THREADED  the test exercises several threads; label "threaded", which the
 #             ThreadSanitizer build of CI runs.
 function(fh_add_test)
@@ -15,6 +16,8 @@ function(fh_add_test)
   set(labels unit)
   if(T_NET)
     set(labels net)
+    # Stops the program outside a private network namespace.
+    target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/net_guard.cc)
   endif()
   if(T_THREADED)
     list(APPEND labels threaded)

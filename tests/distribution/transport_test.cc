@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "distribution/bridge_transport.h"
+#include "distribution/send_batch.h"
 #include "fixture.h"
 
 namespace fh {
@@ -100,17 +101,30 @@ TEST_F(TransportTest, ABridgeThatWentAwayIsLoggedAndDroppedUntilTheNextAccept) {
   }
 }
 
-TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersKeepGoing) {
+// Each sender writes packet by packet, or through its own batch handed over
+// every 16 packets (one append of many, which the bound may cut in between).
+class SlowBridge : public TransportTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SlowBridge, IsDroppedAtTheBoundWhileTheSendersKeepGoing) {
   constexpr int kLength = 496;
+  constexpr std::size_t kBatch = 16;
   long long slowestUs[2] = {0, 0};
   std::atomic<std::size_t> accepted{0};
   auto sender = [&](int segment) {
+    SendBatch batch(transport, state.options);
+    BridgeOutput& out = GetParam() ? static_cast<BridgeOutput&>(batch) : transport;
+    std::size_t held = 0;
     for (std::uint32_t seq = 0; seq < 100000 && transport.BridgeConnected(); ++seq) {
       const auto t0 = std::chrono::steady_clock::now();
       const bool connected = transport.BridgeConnected();
-      const int rc = Send(segment, BuildPacket(kLength, static_cast<std::uint8_t>(segment), seq));
+      const auto p = BuildPacket(kLength, static_cast<std::uint8_t>(segment), seq);
+      int rc = out.SendToBridges(segment, kLength, p.data());
+      held += kLength;
+      if (seq % kBatch == kBatch - 1 || !GetParam()) out.Flush();
+      else rc = 0;  // held back: counted when handed over
       const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
-      if (rc == 1 && connected && transport.BridgeConnected()) accepted += kLength;
+      if (rc == 1 && connected && transport.BridgeConnected()) accepted += held;
+      if (rc == 1) held = 0;
       slowestUs[segment - 1] = std::max<long long>(slowestUs[segment - 1], took.count());
     }
   };
@@ -118,11 +132,16 @@ TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersK
   // No call waited for the Bridge (the old transport held a caller up to 200 ms).
   EXPECT_LT(std::max(slowestUs[0], slowestUs[1]), 100000);
   // Dropped for the bound: the queue was full when it was dropped (less the
-  // refused packet and one the other sender had queued but not yet counted).
-  EXPECT_GT(accepted.load() + 2 * kLength, kBridgeSendBufferBytes);
+  // refused packets and those the other sender had queued but not yet counted).
+  EXPECT_GT(accepted.load() + 2 * kBatch * kLength, kBridgeSendBufferBytes);
   ASSERT_EQ(Failures().size(), 1u);
   EXPECT_EQ(Failures()[0].substr(2), " Status 1 | Sent -1 of 496 | Send Failed to Bridge from FH\n");
   EXPECT_LT(CutTail(), static_cast<std::size_t>(kLength));
+  const FeedMetrics& m = state.metrics;
+  EXPECT_EQ(m.bridgeDrops[FeedMetrics::kDropSlow].Get(), 1u);
+  EXPECT_EQ(m.sendFailures[FeedMetrics::kOutTcp].Get(), 1u);
+  EXPECT_GT(m.bridgeQueueHighWater.Get() + 2 * static_cast<std::int64_t>(kBatch * kLength),
+            static_cast<std::int64_t>(kBridgeSendBufferBytes));
 
   SocketPair next;  // the next Bridge gets a clean stream
   transport.AttachBridge(next.feed);
@@ -138,6 +157,8 @@ TEST_F(TransportTest, ABridgeThatStopsReadingIsDroppedAtTheBoundWhileTheSendersK
   EXPECT_FALSE(transport.BridgeConnected());
   EXPECT_EQ(Send(1, p), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(PacketByPacketOrBatched, SlowBridge, ::testing::Bool());
 
 TEST_F(TransportTest, ABridgeWhoseSocketTakesNothingForTheSendTimeoutIsDroppedAfterTheBytesItGot) {
   for (std::uint32_t seq = 0; seq < 2000 && transport.BridgeConnected(); ++seq) Send(1, BuildPacket(500, 1, seq));
