@@ -14,6 +14,15 @@
 // socket takes nothing for kBridgeSendTimeout, is dropped with the failure
 // line; nothing more is written on that stream. UDP, multicast and broadcast
 // sends stay on the calling thread (datagram sockets do not wait for a peer).
+// A receiver's decoders write through a SendBatch, which holds a batch's
+// writes and hands them over with the pieces below (RoutePacket, WriteTcp,
+// WriteFrames, WriteDeltas): one append and one sendmmsg per socket, the bytes
+// and each socket's order unchanged.
+//
+// Figures (FeedMetrics): forwarded packets and bytes per segment, frames and
+// delta datagrams sent, send failures per output, the Bridge's state, drops
+// and queue depth, and the tick-to-Bridge latency of every packet handed to
+// the Bridge's queue (from its datagram's receive stamp).
 //
 // Thread safety: SendToBridges, SendDeltaAll and SendDeltaSubscribed are called
 // from every receiver thread and from the Bridge client threads at once.
