@@ -150,7 +150,8 @@ void WindowTest::pktCountersShowsTheGridWithItsCountersInTheScreenshot() {
   w.window->Tick();
   QVERIFY(w.window->StatusBar()->isVisible());
   QVERIFY(w.window->StatusBar()->geometry().top() >= grid->geometry().bottom());
-  QCOMPARE(w.window->StatusBar()->currentMessage(), QString("No segment started | Bridge not connected, queue 512 bytes"));
+  QCOMPARE(w.window->StatusBar()->currentMessage(),
+           QString("No segment started | Bridge not connected, queue 512 bytes"));
   const QString path = QStringLiteral(FH_WINDOW_SCREENSHOT);
   QFile::remove(path);
   QVERIFY(w.window->grab().save(path));
