@@ -159,6 +159,7 @@ FeedHandlerDialog::FeedHandlerDialog(const FeedContext& context, FeedServices& s
   // The grid shows only while PktCounters is checked.
   Find(ctl::kGrid)->visible = false;
   UpdateControls();
+  ComposeStatus();
 }
 
 FeedHandlerDialog::~FeedHandlerDialog() {
@@ -309,6 +310,8 @@ void FeedHandlerDialog::OnStart() {
       long port = d.port;
       ReadAddressFile(context_.places, context_.messageBoxes, d.addressFile, address, port);
       context_.log.LogFormat(d.logFormat, address, port);
+      segmentStatus_[d.seg].started = true;
+      segmentStatus_[d.seg].dropsAtStart = context_.metrics.Of(d.seg).kernelDrops.Get();
       if (d.seg == kSegBcm) {
         services_.StartBseReceiver(address, static_cast<int>(port));
         continue;
@@ -323,6 +326,7 @@ void FeedHandlerDialog::OnStart() {
 
   SetEnabled(ctl::kStart, false);
   SetEnabled(ctl::kEnd, true);
+  ComposeStatus();
 }
 
 void FeedHandlerDialog::OnEnd() {
@@ -336,10 +340,52 @@ void FeedHandlerDialog::OnEnd() {
     slot->Stop();
     slot.reset();
   }
+  for (int seg = kSegNcm; seg <= kSegNcd; ++seg) segmentStatus_[seg].started = false;
+  ComposeStatus();
 }
 
 bool FeedHandlerDialog::ReceiverRunning(int seg) const {
   return seg > 0 && seg < static_cast<int>(receivers_.size()) && receivers_[seg] != nullptr;
+}
+
+// --- Status ----------------------------------------------------------------------
+
+void FeedHandlerDialog::OnTimer(std::chrono::steady_clock::time_point now) {
+  const FeedMetrics& m = context_.metrics;
+  const auto elapsed = now - sampledAt_;
+  if (!sampledOnce_ || elapsed >= kRateInterval) {
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    for (int seg = kSegNcm; seg <= kSegBcm; ++seg) {
+      SegmentStatus& s = segmentStatus_[seg];
+      const std::uint64_t datagrams = m.Of(seg).datagrams.Get();
+      s.datagramsPerSecond = sampledOnce_ ? static_cast<double>(datagrams - s.sampledDatagrams) / seconds : 0;
+      s.sampledDatagrams = datagrams;
+    }
+    sampledAt_ = now;
+    sampledOnce_ = true;
+  }
+  ComposeStatus();
+}
+
+void FeedHandlerDialog::ComposeStatus() {
+  const FeedMetrics& m = context_.metrics;
+  std::string text;
+  char part[96];
+  for (int seg = kSegNcm; seg <= kSegBcm; ++seg) {
+    const SegmentStatus& s = segmentStatus_[seg];
+    if (!s.started) continue;
+    // Drops counted before this Start belong to an earlier run.
+    const std::uint64_t drops = m.Of(seg).kernelDrops.Get() - s.dropsAtStart;
+    std::snprintf(part, sizeof part, "%s %.0f datagrams/s, %llu kernel drops | ", SegmentSuffix(seg),
+                  s.datagramsPerSecond, static_cast<unsigned long long>(drops));
+    text += part;
+  }
+  if (text.empty()) text = "No segment started | ";
+  std::snprintf(part, sizeof part, "Bridge %s, queue %lld bytes",
+                m.bridgeConnected.Get() != 0 ? "connected" : "not connected",
+                static_cast<long long>(m.bridgeQueueBytes.Get()));
+  text += part;
+  status_ = std::move(text);
 }
 
 // --- Settings --------------------------------------------------------------------

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -145,6 +146,20 @@ class FeedHandlerDialog {
   // Whether the NSE receiver slot of seg (1, 2, 3) holds a running receiver.
   bool ReceiverRunning(int seg) const;
 
+  // --- Status -----------------------------------------------------------------
+  // Receive rates are taken over at least this long, so a fast timer does not
+  // make them jump with every scheduling hiccup.
+  static constexpr std::chrono::milliseconds kRateInterval{1000};
+  // The front end's timer tick: samples the feed's figures into StatusText().
+  void OnTimer(std::chrono::steady_clock::time_point now);
+  // One line for the operator, e.g.
+  //   "NFO 1500 datagrams/s, 4 kernel drops | Bridge connected, queue 4096 bytes"
+  // per started segment (ExgSeg order) its receive rate between the last two
+  // samples and the socket's drops since Start, then the Bridge's state and
+  // send-queue depth; "No segment started" stands in for the segments before
+  // Start. Brought up to date by OnTimer, Start and End.
+  const std::string& StatusText() const { return status_; }
+
   const FeedContext& Context() const { return context_; }
 
  private:
@@ -160,6 +175,7 @@ class FeedHandlerDialog {
   // Opens the recording (or replay) file of seg 0..4 into its own slot. On a
   // failed open: message box, program exit 0, false.
   bool OpenBinFile(int seg, SegmentFiles::Slot slot);
+  void ComposeStatus();
 
   FeedContext context_;
   FeedServices& services_;
@@ -168,6 +184,19 @@ class FeedHandlerDialog {
   std::atomic<std::uint64_t> version_{0};
   // NSE receiver slots by segment: 1 NCM, 2 NFO, 3 NCD (0 unused).
   std::array<std::unique_ptr<RunningReceiver>, 4> receivers_;
+
+  // What the status line remembers of each segment (by ExgSeg). BSE counts as
+  // started from its Start on: End stops only the NSE receivers.
+  struct SegmentStatus {
+    bool started = false;
+    std::uint64_t dropsAtStart = 0;
+    std::uint64_t sampledDatagrams = 0;
+    double datagramsPerSecond = 0;
+  };
+  std::array<SegmentStatus, kSegmentCount> segmentStatus_{};
+  std::chrono::steady_clock::time_point sampledAt_{};
+  bool sampledOnce_ = false;
+  std::string status_;
 };
 
 }  // namespace fh

@@ -206,8 +206,11 @@ void PrintGrid(const FeedHandlerDialog& dialog, std::FILE* out) {
   std::fflush(out);
 }
 
+// A table with a header line; its first row is the dialog itself (id 0), whose
+// caption is the window title.
 void PrintState(const FeedHandlerDialog& dialog, std::FILE* out) {
   flockfile(out);
+  std::fprintf(out, "id\tcaption\tchecked\tenabled\tvisible\ttext\n0\t%s\t0\t1\t1\t\n", dialog.Title().c_str());
   for (const ControlState& c : dialog.Controls()) {
     std::string caption;
     for (char ch : c.caption)

@@ -59,8 +59,10 @@ bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* er
 
 // Runs one action on the dialog; output goes to out and complaints (unknown
 // or disabled control) to err as one line each. The grid prints its rows as
-// tab-separated cells; the state prints a row per control: id, caption
-// without '&', checked, enabled, visible, text.
+// tab-separated cells; the state prints a header line naming its columns
+// ("id", "caption", "checked", "enabled", "visible", "text"), a row for the
+// dialog itself (id 0, the window title as its caption), then a row per
+// control: id, caption without '&', checked, enabled, visible, text.
 void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err);
 
 // Where the files live for this command line: the working directory made

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "control/feed_handler_dialog.h"
@@ -264,6 +265,34 @@ TEST(Start, AddressFilesOverrideGroupAndPortAndEndStopsTheNseReceivers) {
   rig.events.clear();
   d.Click(ctl::kStart);
   EXPECT_EQ(rig.events, started);
+}
+
+// Rates count between samples at least a second apart; drops count from Start;
+// End takes the NSE segments off the line and leaves BSE, which End never stops.
+TEST(DialogStatus, NamesStartedSegmentsRatesDropsSinceStartAndTheBridge) {
+  using namespace std::chrono_literals;
+  DialogRig rig;
+  FeedHandlerDialog& d = rig.Ready();
+  FeedMetrics& m = rig.metrics;
+  EXPECT_EQ(d.StatusText(), "No segment started | Bridge not connected, queue 0 bytes");
+  m.Of(2).kernelDrops.Add(7);
+  for (int id : {ctl::kNseFo, ctl::kBse, ctl::kServer, ctl::kStart}) d.Click(id);
+  const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
+  d.OnTimer(t0);
+  m.Of(2).datagrams.Add(3000);
+  m.Of(2).kernelDrops.Add(4);
+  m.Of(4).datagrams.Add(502);
+  m.Of(1).datagrams.Add(99);
+  d.OnTimer(t0 + 999ms);
+  EXPECT_EQ(d.StatusText(), "NFO 0 datagrams/s, 4 kernel drops | BCM 0 datagrams/s, 0 kernel drops | "
+                            "Bridge not connected, queue 0 bytes");
+  m.bridgeConnected.Set(1);
+  m.bridgeQueueBytes.Set(4096);
+  d.OnTimer(t0 + 2s);
+  EXPECT_EQ(d.StatusText(), "NFO 1500 datagrams/s, 4 kernel drops | BCM 251 datagrams/s, 0 kernel drops | "
+                            "Bridge connected, queue 4096 bytes");
+  d.Click(ctl::kEnd);
+  EXPECT_EQ(d.StatusText(), "BCM 251 datagrams/s, 0 kernel drops | Bridge connected, queue 4096 bytes");
 }
 
 // --- Raw recording and replay --------------------------------------------------------

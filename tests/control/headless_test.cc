@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -48,6 +49,10 @@ TEST(Headless, RunsActionsThenStandardInputShowsBoxesOnStandardErrorAndEndsOnlyO
   ASSERT_TRUE(child.WaitForErrLine("FeedHandler, NSE and BSE broadcast feed handler"));
   ASSERT_TRUE(child.WaitForLine("NSE CM 239.7.7.7|36000"));
   ASSERT_TRUE(child.WaitForLine("1020\tStart\t0\t0\t1\t"));
+  const std::vector<std::string> stateHead{"id\tcaption\tchecked\tenabled\tvisible\ttext", "0\tFH NCM\t0\t1\t1\t",
+                                           "1020\tStart\t0\t0\t1\t"};
+  const auto& out = child.OutLines();
+  EXPECT_NE(std::search(out.begin(), out.end(), stateHead.begin(), stateHead.end()), out.end());
   child.Write("click End\nstate\nclick Quit\n");
   ASSERT_TRUE(child.WaitForLine("1021\tEnd\t0\t0\t1\t"));
   ASSERT_TRUE(child.WaitForErrLine(

@@ -23,6 +23,7 @@
 #include "sim/bse_feed.h"
 #include "sim/junk.h"
 #include "sim/ledger.h"
+#include "sim/masters_files.h"
 #include "sim/nse_feed.h"
 
 namespace {
@@ -52,6 +53,9 @@ constexpr char kUsage[] =
     "  --cm A:P --fo A:P --cd A:P --bse A:P\n"
     "                       destinations (default 233.1.2.5:35610, 233.1.2.5:34330,\n"
     "                       233.1.2.5:34567, 127.0.0.1:5449)\n"
+    "  --masters DIR        write security.txt and contract.txt for the capital-market\n"
+    "                       and F&O instruments sent into DIR (the feed handler's\n"
+    "                       --system-drive) before sending; --count 0 sends nothing\n"
     "  --summary FILE       write what was sent: per (segment, code) counts, the\n"
     "                       packets a Bridge receives, the last value per token\n"
     "  --quiet              print only the final totals\n"
@@ -78,6 +82,7 @@ struct Args {
   int batch = 0;
   bool stamp = false;
   std::string summaryFile;
+  std::string mastersDir;
   bool quiet = false;
   bool allowHost = false;
 };
@@ -115,6 +120,7 @@ bool ParseArgs(int argc, char** argv, Args* a) {
       EndpointOption("--cd", &a->dest[3]),
       EndpointOption("--bse", &a->dest[4]),
       Text("--summary", &a->summaryFile),
+      Text("--masters", &a->mastersDir),
       Flag("--quiet", &a->quiet),
       Flag("--allow-host-network", &a->allowHost),
   };
@@ -163,6 +169,11 @@ int main(int argc, char** argv) {
   for (int s = 1; s <= 3; ++s) {
     feeds[s] = std::make_unique<fh::sim::NseSegmentFeed>(s, args.tokens, args.seed);
     sources[s] = std::make_unique<fh::sim::NseDatagramSource>(*feeds[s], args.plainPercent, args.fixedSize);
+  }
+  if (std::string error; !args.mastersDir.empty() &&
+                         !fh::sim::WriteMasters(args.mastersDir, feeds[1]->universe(), feeds[2]->universe(), &error)) {
+    std::fprintf(stderr, "exchange-sim: --masters %s: %s\n", args.mastersDir.c_str(), error.c_str());
+    return 2;
   }
   fh::sim::BseFeed bse(args.tokens, args.seed);
   fh::sim::bse::DatagramBuilder bseBuilder;

@@ -18,11 +18,13 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <string>
 
@@ -65,7 +67,7 @@ FeedWindow::FeedWindow(FeedHandlerDialog& dialog, QWidget* parent)
   Refresh();
   timer_ = new QTimer(this);
   timer_->setInterval(kRefreshMs);
-  connect(timer_, &QTimer::timeout, this, &FeedWindow::Refresh);
+  connect(timer_, &QTimer::timeout, this, &FeedWindow::Tick);
   timer_->start();
 }
 
@@ -233,10 +235,15 @@ void FeedWindow::Build() {
   QMenu* help = menuBar->addMenu(tr("&Help"));
   help->addAction(about_);
 
+  // The dialog's own size grip serves the corner; a second one would overlap it.
+  statusBar_ = new QStatusBar(this);
+  statusBar_->setSizeGripEnabled(false);
+
   auto* main = new QVBoxLayout(this);
   main->setMenuBar(menuBar);
   main->addLayout(top);
   main->addLayout(bottom, 1);
+  main->addWidget(statusBar_);
 
   // Tab order as in the dialog template.
   QWidget* previous = nullptr;
@@ -257,6 +264,13 @@ void FeedWindow::Refresh() {
   }
   RefreshGrid();
   RefreshLog();
+  const QString status = QString::fromStdString(dialog_.StatusText());
+  if (statusBar_->currentMessage() != status) statusBar_->showMessage(status);
+}
+
+void FeedWindow::Tick() {
+  dialog_.OnTimer(std::chrono::steady_clock::now());
+  Refresh();
 }
 
 void FeedWindow::RefreshControls() {

@@ -10,7 +10,9 @@
 // oldest first and at most kMaxLinesPerRefresh a tick (a backlog drains over
 // the next ticks; lines that fell off the log list meanwhile are skipped), and
 // the list keeps the newest kMaxListLines, so a feed that logs heavily cannot
-// freeze the window.
+// freeze the window. Each tick also hands the time to the model's OnTimer and
+// shows its status text (rates, drops, the Bridge) in a status bar beneath
+// the log list and the grid.
 //
 // Escape does not close the window; closing it from the title bar does.
 //
@@ -30,6 +32,7 @@ class QListWidget;
 class QTableWidget;
 class QTimer;
 class QLabel;
+class QStatusBar;
 
 namespace fh {
 
@@ -45,13 +48,16 @@ class FeedWindow : public QDialog {
   ~FeedWindow() override;
 
   // Brings everything up to date with the model now (the timer does it every
-  // kRefreshMs).
+  // kRefreshMs, after sampling the feed's figures).
   void Refresh();
+  // The timer's work: the model's OnTimer, then Refresh.
+  void Tick();
 
   // The widget of a control id (ctl::...), null for an id without one.
   QWidget* ControlWidget(int id) const;
   QListWidget* LogListWidget() const { return logList_; }
   QTableWidget* GridWidget() const { return grid_; }
+  QStatusBar* StatusBar() const { return statusBar_; }
   // The About entry of the window's menu and context menu.
   QAction* AboutAction() const { return about_; }
 
@@ -72,6 +78,7 @@ class FeedWindow : public QDialog {
   QLabel* timerLabel_ = nullptr;
   QListWidget* logList_ = nullptr;
   QTableWidget* grid_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
   QAction* about_ = nullptr;
   QTimer* timer_ = nullptr;
   bool shownOnce_ = false;

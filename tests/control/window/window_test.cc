@@ -143,9 +143,15 @@ void WindowTest::pktCountersShowsTheGridWithItsCountersInTheScreenshot() {
   writer.join();
   QTRY_COMPARE_WITH_TIMEOUT(grid->item(row, 2)->text(), QString("5000"), 5000);
 
-  // The screenshot of the window, kept as a build artefact.
+  // The screenshot of the window, kept as a build artefact, with the model's
+  // status line beneath the grid.
   w.rig.log.LogLine("NSE CM 233.1.2.5|35610");
-  w.window->Refresh();
+  w.rig.metrics.bridgeQueueBytes.Set(512);
+  w.window->Tick();
+  QVERIFY(w.window->StatusBar()->isVisible());
+  QVERIFY(w.window->StatusBar()->geometry().top() >= grid->geometry().bottom());
+  QCOMPARE(w.window->StatusBar()->currentMessage(),
+           QString("No segment started | Bridge not connected, queue 512 bytes"));
   const QString path = QStringLiteral(FH_WINDOW_SCREENSHOT);
   QFile::remove(path);
   QVERIFY(w.window->grab().save(path));
