@@ -17,6 +17,7 @@
 #include "control/feed_application.h"
 #include "control/feed_handler_dialog.h"
 #include "control/log_line_writer.h"
+#include "control/metrics_endpoint.h"
 #include "feedstate/platform.h"
 
 namespace fh {
@@ -40,6 +41,8 @@ constexpr char kUsage[] =
     "                      all); others are closed with one log line\n"
     "  --batch N           datagrams a receiver takes per call, 1 to 64 (default\n"
     "                      64; 1 turns batching off); also FH_BATCH (0 = off)\n"
+    "  --metrics ADDR:PORT serve the feed's figures for Prometheus at\n"
+    "                      http://ADDR:PORT/metrics (default: not served)\n"
     "\n"
     "actions, run in order after the dialog starts (headless only):\n"
     "  --click CONTROL     click a control, by caption without '&' (\"NSE-CM\",\n"
@@ -47,7 +50,7 @@ constexpr char kUsage[] =
     "  --set ID=TEXT       type TEXT into an edit (id or caption)\n"
     "\n"
     "standard input, one action a line: click CONTROL | set ID=TEXT | grid |\n"
-    "state | title\n";
+    "state | title | stats (the feed's figures, one sample a line)\n";
 
 bool ParseBatch(const char* text, int* out) {
   char* end = nullptr;
@@ -267,6 +270,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         return false;
       }
       out->batchGiven = true;
+    } else if (arg == "--metrics") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      if (!ParseMetricsAddress(v, &out->settings.metricsAddress, &out->settings.metricsPort)) {
+        *error = "--metrics needs ADDR:PORT (a dotted IPv4 address, a port from 1 to 65535), got: " + std::string(v);
+        return false;
+      }
     } else if (arg == "--click") {
       const char* v = value(arg);
       if (v == nullptr) return false;
@@ -309,6 +319,10 @@ bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* er
     out->kind = FrontEndAction::Kind::kTitle;
     return true;
   }
+  if (verb == "stats" && rest.empty()) {
+    out->kind = FrontEndAction::Kind::kStats;
+    return true;
+  }
   *error = "unknown command: " + std::string(line);
   return false;
 }
@@ -321,6 +335,12 @@ void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FIL
       std::fprintf(out, "%s\n", dialog.Title().c_str());
       std::fflush(out);
       return;
+    case FrontEndAction::Kind::kStats: {
+      const std::string text = MetricsText(FeedMetricsCollectable(dialog.Context().metrics, BuildVersion()).Collect());
+      std::fwrite(text.data(), 1, text.size(), out);
+      std::fflush(out);
+      return;
+    }
     case FrontEndAction::Kind::kClick:
     case FrontEndAction::Kind::kSet: break;
   }
