@@ -36,9 +36,6 @@ TEST(CommandLine, KeepsActionsInOrderAndRefusesUnknownOptionsAndMissingValues) {
   EXPECT_FALSE(ParseCommandLine(2, missing, &c, &error));
   const char* badSet[] = {"feedhandler", "--set", "15000"};
   EXPECT_FALSE(ParseCommandLine(3, badSet, &c, &error));
-  const char* metrics[] = {"feedhandler", "--metrics", "127.0.0.1:9100"};
-  ASSERT_TRUE(ParseCommandLine(3, metrics, &c, &error));
-  EXPECT_EQ(c.settings.metricsAddress + ":" + std::to_string(c.settings.metricsPort), "127.0.0.1:9100");
 }
 
 TEST(CommandLine, ProgramWithoutWindowOrWithBadArgumentsReturnsTwo) {
