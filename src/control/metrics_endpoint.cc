@@ -74,7 +74,7 @@ struct SegmentFamily {
 };
 
 constexpr SegmentFamily kSegmentCounters[] = {
-    {"feedhandler_received_datagrams_total", "Datagrams received, by the segment of their net id or port",
+    {"feedhandler_received_datagrams_total", "Datagrams received, by the segment of the receiver that took them",
      &SegmentFigures::datagrams, kFirstSegment},
     {"feedhandler_received_bytes_total", "Bytes of the datagrams received", &SegmentFigures::bytes, kFirstSegment},
     {"feedhandler_kernel_dropped_datagrams_total", "Datagrams the kernel dropped on a full receive socket",
