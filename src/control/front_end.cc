@@ -176,6 +176,7 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
   int status = 0;
   {
     FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit, command.settings);
+    logLines.CountNotShownIn(&app.Context().metrics.logLinesNotShown);
     app.Context().log.SetObserver([&logLines](std::string_view line) { logLines.Push(line); });
     FeedHandlerDialog& dialog = app.Dialog();
     if (!EveryActionNamesAControl(dialog, command.actions)) {
@@ -186,6 +187,7 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
       ServeUntilSignalled(dialog, signalFd);
     }
     app.Context().log.SetObserver(nullptr);
+    logLines.CountNotShownIn(nullptr);  // the figures go with the application
   }
   ::close(signalFd);
   logLines.Stop(LogLineWriter::kDefaultFlushLimit);

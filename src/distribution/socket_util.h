@@ -9,6 +9,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -59,12 +60,16 @@ class BridgeConnection {
   int Fd() const { return fd_.Fd(); }
   // Both directions: the reader wakes with end of stream, every send fails.
   void Shutdown() const;
+  // True once Shutdown was called here: an end of stream the reader then sees
+  // is this side's doing, not the peer's.
+  bool ShutDownHere() const { return shutDownHere_.load(std::memory_order_acquire); }
   // The sending direction only: the Bridge reads end of stream after what was
   // sent, and the connection's client thread can still read requests.
   void ShutdownSending() const;
 
  private:
   SocketFd fd_;
+  mutable std::atomic<bool> shutDownHere_{false};
 };
 
 struct BufferSizes {
