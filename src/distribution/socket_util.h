@@ -2,9 +2,10 @@
 // shared Bridge connection, buffer sizes, and address texts.
 //
 // Thread safety: SocketFd is a plain value owned by one thread at a time.
-// BridgeConnection may be shared by several threads: Shutdown() and Fd() may be
-// called concurrently; the descriptor is closed only when the last owner lets
-// go, so no thread ever uses a number the system may have reused.
+// BridgeConnection may be shared by several threads: Shutdown(), ShutDownHere()
+// and Fd() may be called concurrently; the descriptor is closed only when the
+// last owner lets go, so no thread ever uses a number the system may have
+// reused.
 #pragma once
 
 #include <netinet/in.h>
