@@ -46,7 +46,9 @@ int BseDecoder::DecodeBseBlock(const std::uint8_t* block, int size) {
 
     const std::int32_t type = LoadLe32(work_ + payload::kMsgType);
     const MessageLayout* layout = FindLayout(type);
+    context_.metrics.CountMessage(kSegBcm, type);
     if (layout == nullptr) {
+      context_.metrics.Of(kSegBcm).unhandled.Add();
       ReportUnhandled(type);
     } else if (layout->work != Work::kIgnored) {
       const std::uint32_t count = counters_[layout->counter].fetch_add(1, std::memory_order_relaxed) + 1;

@@ -2,7 +2,9 @@
 // records by the layout of the type, and collects the values that changed into
 // one delta line that goes out on the subscribed-delta port only ("4" prefix).
 // Message types it does not know are reported once each in the log list. The
-// block itself is never changed and no forwarded packet is built here.
+// block itself is never changed and no forwarded packet is built here. Every
+// block with a payload counts in the feed's figures by its type (unknown types
+// also as unhandled).
 //
 // Thread safety: DecodeBseBlock runs on the BSE receiver thread only (one per
 // program); UnhandledBseTypes belongs to that thread too. Count may be read

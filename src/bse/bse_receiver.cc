@@ -39,7 +39,8 @@ int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool fl
   if (length <= 0) return 0;
 
   if (context_.options.writeBin.load(std::memory_order_relaxed) == 1) {
-    context_.files.Append(kSegBcm, SegmentFiles::kBinFile, data, static_cast<std::size_t>(length), context_.log);
+    context_.files.Append(kSegBcm, SegmentFiles::kBinFile, data, static_cast<std::size_t>(length), context_.log,
+                          &context_.metrics);
     if (flushNow) FlushRecording();
   }
 
@@ -48,6 +49,7 @@ int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool fl
   while (position < length) {
     const int rest = length - position;
     if (rest < bse::block::kHeaderSize) {
+      context_.metrics.Of(kSegBcm).malformed[FeedMetrics::kBadBlock].Add();
       context_.log.LogFormat("Udp Received Short Block PktNo: %d| Offset:%d| Total:%d", blocks + 1, position,
                              length);
       break;
@@ -55,6 +57,7 @@ int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool fl
     const std::uint8_t* block = data + position;
     const std::int32_t payloadLength = bse::LoadLe32(block + bse::block::kLength);
     if (payloadLength < 0 || payloadLength > rest - bse::block::kHeaderSize || payloadLength > kMaxPayload) {
+      context_.metrics.Of(kSegBcm).malformed[FeedMetrics::kBadBlock].Add();
       context_.log.LogFormat("Udp Received Bad Block PktNo: %d| Offset:%d| Length:%d| Total:%d", blocks + 1,
                              position, payloadLength, length);
       break;
@@ -133,10 +136,12 @@ void BseReceiverThread::Run(std::stop_token stop) {
     context_.programExit.Exit(1);
     return;
   }
+  AskForReceiveInfo(socket);
   int granted = 0;
   socklen_t grantedSize = sizeof granted;
   if (::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &grantedSize) == 0) {
     grantedReceiveBuffer_.store(granted, std::memory_order_release);
+    context_.metrics.Of(kSegBcm).receiveBufferBytes.Set(granted);
   }
 
   sockaddr_in address{};
@@ -167,7 +172,9 @@ void BseReceiverThread::Run(std::stop_token stop) {
 
 void BseDatagramHandler::EndBatch() { output_.Flush(); }
 
-void BseDatagramHandler::FlushRecording() { context_.files.Flush(kSegBcm, SegmentFiles::kBinFile, context_.log); }
+void BseDatagramHandler::FlushRecording() {
+  context_.files.Flush(kSegBcm, SegmentFiles::kBinFile, context_.log, &context_.metrics);
+}
 
 void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
   const int limit = context_.options.receiveBatch.load(std::memory_order_relaxed);
@@ -187,7 +194,22 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     // Flush when recording was on at either end of the batch (no file lock
     // when it was off at both).
     const bool recordingAtStart = context_.options.writeBin.load(std::memory_order_relaxed) == 1;
-    for (int i = 0; i < n; ++i) handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false);
+    FeedMetrics::Segment& figures = context_.metrics.Of(kSegBcm);
+    if (const std::uint32_t drops = batch_.NewKernelDrops(); drops != 0) figures.kernelDrops.Add(drops);
+    std::uint64_t datagrams = 0;
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < n; ++i) {
+      const int length = batch_.Length(i);
+      if (length <= 0) continue;  // nothing to handle
+      ++datagrams;
+      bytes += static_cast<std::uint64_t>(length);
+      figures.receivedAtNs.store(batch_.ReceivedAtNs(i), std::memory_order_relaxed);
+      handler_.OnDatagram(batch_.Data(i), length, false);
+    }
+    if (datagrams != 0) {
+      figures.datagrams.Add(datagrams);
+      figures.bytes.Add(bytes);
+    }
     if (recordingAtStart || context_.options.writeBin.load(std::memory_order_relaxed) == 1) handler_.FlushRecording();
     handler_.EndBatch();
   }

@@ -5,14 +5,22 @@
 // exit, calls Dialog().Initialise(), and drives the dialog.
 //
 // Thread safety: created, used and destroyed on the user-interface thread.
-// Destruction stops every thread the run started (NSE receivers first, then
-// the BSE receiver and the bridge server) before the shared state goes away.
+// Destruction stops every thread the run started (the metrics endpoint, the
+// NSE receivers, then the BSE receiver and the bridge server) before the
+// shared state goes away.
+//
+// With a metrics address set, the run's figures are served there from
+// construction on; an address that cannot be served is reported on standard
+// error in the error-print form and ends the program with exit code 1
+// through the ProgramExit, as the other socket set-up failures do.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "control/feed_handler_dialog.h"
 #include "control/live_feed.h"
+#include "control/metrics_endpoint.h"
 #include "feedstate/feed_context.h"
 
 namespace fh {
@@ -21,6 +29,8 @@ namespace fh {
 struct RunSettings {
   BridgeServerSettings bridge;           // --bridge-listen, --bridge-allow
   int receiveBatch = kMaxReceiveBatch;   // --batch or FH_BATCH; 1 turns batching off
+  std::string metricsAddress;            // --metrics: dotted IPv4 address; "" serves no metrics
+  int metricsPort = 0;
 };
 
 class FeedApplication {
@@ -33,6 +43,8 @@ class FeedApplication {
   FeedHandlerDialog& Dialog() { return *dialog_; }
   const FeedContext& Context() const { return context_; }
   LiveFeed& Feed() { return *feed_; }
+  // Null unless metrics are served.
+  const MetricsEndpoint* Metrics() const { return metricsEndpoint_.get(); }
 
  private:
   FeedHandlerOptions options_;
@@ -45,6 +57,7 @@ class FeedApplication {
   FeedContext context_;
   std::unique_ptr<LiveFeed> feed_;
   std::unique_ptr<FeedHandlerDialog> dialog_;
+  std::unique_ptr<MetricsEndpoint> metricsEndpoint_;
 };
 
 }  // namespace fh

@@ -17,6 +17,7 @@
 #include "control/feed_application.h"
 #include "control/feed_handler_dialog.h"
 #include "control/log_line_writer.h"
+#include "control/metrics_endpoint.h"
 #include "feedstate/platform.h"
 
 namespace fh {
@@ -40,6 +41,8 @@ constexpr char kUsage[] =
     "                      all); others are closed with one log line\n"
     "  --batch N           datagrams a receiver takes per call, 1 to 64 (default\n"
     "                      64; 1 turns batching off); also FH_BATCH (0 = off)\n"
+    "  --metrics ADDR:PORT serve the feed's figures for Prometheus at\n"
+    "                      http://ADDR:PORT/metrics (default: not served)\n"
     "\n"
     "actions, run in order after the dialog starts (headless only):\n"
     "  --click CONTROL     click a control, by caption without '&' (\"NSE-CM\",\n"
@@ -47,7 +50,7 @@ constexpr char kUsage[] =
     "  --set ID=TEXT       type TEXT into an edit (id or caption)\n"
     "\n"
     "standard input, one action a line: click CONTROL | set ID=TEXT | grid |\n"
-    "state | title\n";
+    "state | title | stats (the feed's figures, one sample a line)\n";
 
 bool ParseBatch(const char* text, int* out) {
   char* end = nullptr;
@@ -173,6 +176,7 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
   int status = 0;
   {
     FeedApplication app(FilePlaces(workDir, systemDrive), boxes, exit, command.settings);
+    logLines.CountNotShownIn(&app.Context().metrics.logLinesNotShown);
     app.Context().log.SetObserver([&logLines](std::string_view line) { logLines.Push(line); });
     FeedHandlerDialog& dialog = app.Dialog();
     if (!EveryActionNamesAControl(dialog, command.actions)) {
@@ -183,6 +187,7 @@ int RunHeadless(const CommandLine& command, const std::string& workDir, const st
       ServeUntilSignalled(dialog, signalFd);
     }
     app.Context().log.SetObserver(nullptr);
+    logLines.CountNotShownIn(nullptr);  // the figures go with the application
   }
   ::close(signalFd);
   logLines.Stop(LogLineWriter::kDefaultFlushLimit);
@@ -270,6 +275,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         return false;
       }
       out->batchGiven = true;
+    } else if (arg == "--metrics") {
+      const char* v = value(arg);
+      if (v == nullptr) return false;
+      if (!ParseMetricsAddress(v, &out->settings.metricsAddress, &out->settings.metricsPort)) {
+        *error = "--metrics needs ADDR:PORT (a dotted IPv4 address, a port from 1 to 65535), got: " + std::string(v);
+        return false;
+      }
     } else if (arg == "--click") {
       const char* v = value(arg);
       if (v == nullptr) return false;
@@ -312,6 +324,10 @@ bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* er
     out->kind = FrontEndAction::Kind::kTitle;
     return true;
   }
+  if (verb == "stats" && rest.empty()) {
+    out->kind = FrontEndAction::Kind::kStats;
+    return true;
+  }
   *error = "unknown command: " + std::string(line);
   return false;
 }
@@ -324,6 +340,12 @@ void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FIL
       std::fprintf(out, "%s\n", dialog.Title().c_str());
       std::fflush(out);
       return;
+    case FrontEndAction::Kind::kStats: {
+      const std::string text = MetricsText(FeedMetricsCollectable(dialog.Context().metrics, BuildVersion()).Collect());
+      std::fwrite(text.data(), 1, text.size(), out);
+      std::fflush(out);
+      return;
+    }
     case FrontEndAction::Kind::kClick:
     case FrontEndAction::Kind::kSet: break;
   }

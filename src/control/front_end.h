@@ -1,7 +1,7 @@
 // The feedhandler program: command line, the headless front end and the hook
 // for the desktop window.
 //
-//   feedhandler --headless [--workdir DIR] [--system-drive DIR] [ACTION ...]
+//   feedhandler --headless [--workdir DIR] [--system-drive DIR] [--metrics ADDR:PORT] [ACTION ...]
 //   feedhandler [--workdir DIR] [--system-drive DIR]      (the window)
 //   feedhandler --help
 //
@@ -9,7 +9,7 @@
 // DELTA", "Start", or a numeric id) or --set ID=TEXT (an edit's id or caption).
 // Headless, the actions run in order after the dialog's initialisation; then
 // standard input is read for more ("click CONTROL", "set ID=TEXT", "grid",
-// "state", "title"), until SIGINT or SIGTERM, after which every thread is
+// "state", "title", "stats"), until SIGINT or SIGTERM, after which every thread is
 // stopped and the program exits 0. End of input does not end the program.
 // Every log line goes to standard output as one line, every message box to
 // standard error as one line (the program goes on as if OK was pressed). Log
@@ -33,7 +33,7 @@ namespace fh {
 class FeedHandlerDialog;
 
 struct FrontEndAction {
-  enum class Kind { kClick, kSet, kGrid, kState, kTitle };
+  enum class Kind { kClick, kSet, kGrid, kState, kTitle, kStats };
   Kind kind = Kind::kClick;
   std::string control;  // caption or id
   std::string text;     // kSet only
@@ -54,7 +54,7 @@ struct CommandLine {
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
 
 // Parses one line of standard input ("click NSE-CM", "set 1191=15000",
-// "grid", "state", "title"). False for an empty or unknown line.
+// "grid", "state", "title", "stats"). False for an empty or unknown line.
 bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* error);
 
 // Runs one action on the dialog; output goes to out and complaints (unknown
@@ -62,7 +62,9 @@ bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* er
 // tab-separated cells; the state prints a header line naming its columns
 // ("id", "caption", "checked", "enabled", "visible", "text"), a row for the
 // dialog itself (id 0, the window title as its caption), then a row per
-// control: id, caption without '&', checked, enabled, visible, text.
+// control: id, caption without '&', checked, enabled, visible, text. The
+// stats print the feed's figures as the metrics endpoint exposes them, one
+// sample a line, without the exposition's comment lines.
 void RunAction(FeedHandlerDialog& dialog, const FrontEndAction& action, std::FILE* out, std::FILE* err);
 
 // Where the files live for this command line: the working directory made

@@ -50,9 +50,10 @@ void LiveFeed::LoadMasters() {
 }
 
 // Every NSE receiver feeds the one framing, which routes each datagram by its
-// net id; the segment only names the dialog's slot for the receiver.
-std::unique_ptr<RunningReceiver> LiveFeed::StartNseReceiver(int /*seg*/, std::string_view address, int port) {
-  return std::make_unique<NseReceiver>(context_, framing_, ReceiverArgs::Make(address, port));
+// net id; the segment names the dialog's slot for the receiver and the figures
+// its receiving adds to.
+std::unique_ptr<RunningReceiver> LiveFeed::StartNseReceiver(int seg, std::string_view address, int port) {
+  return std::make_unique<NseReceiver>(context_, framing_, ReceiverArgs::Make(address, port, seg));
 }
 
 void LiveFeed::StartBseReceiver(std::string_view address, int port) {

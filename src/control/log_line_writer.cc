@@ -47,6 +47,7 @@ void LogLineWriter::Push(std::string_view line) {
     if (count_ == capacity_) {
       ++pendingNotShown_;
       ++notShown_;
+      if (notShownFigure_ != nullptr) notShownFigure_->Add();
       return;
     }
     const std::size_t slot = (head_ + count_) % capacity_;
@@ -57,6 +58,11 @@ void LogLineWriter::Push(std::string_view line) {
     wake = writerWaiting_;
   }
   if (wake) moreLines_.notify_one();
+}
+
+void LogLineWriter::CountNotShownIn(MetricCounter* counter) {
+  std::lock_guard lock(mutex_);
+  notShownFigure_ = counter;
 }
 
 std::uint64_t LogLineWriter::NotShown() const {
@@ -147,6 +153,7 @@ void LogLineWriter::Run() {
     progress_.notify_all();
     if (!written) {
       // The descriptor failed or the stop deadline passed: the rest is lost.
+      if (notShownFigure_ != nullptr) notShownFigure_->Add(count_);
       count_ = 0;
       pendingNotShown_ = 0;
       if (stopping_) break;

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "feedstate/feed_metrics.h"
 #include "feedstate/log_list.h"
 
 namespace fh {
@@ -58,6 +59,10 @@ class LogLineWriter {
 
   // Lines counted as not shown so far.
   std::uint64_t NotShown() const;
+  // From now on every line not shown also adds 1 to counter (none: nullptr),
+  // as do the lines given up when the output failed. The counter must outlive
+  // its use here.
+  void CountNotShownIn(MetricCounter* counter);
 
  private:
   static constexpr std::size_t kLineSize = LogList::kLineSize;
@@ -88,6 +93,7 @@ class LogLineWriter {
   std::size_t count_ = 0;  // queued lines
   std::uint64_t pendingNotShown_ = 0;  // lost since the last line that found room
   std::uint64_t notShown_ = 0;
+  MetricCounter* notShownFigure_ = nullptr;
   bool writing_ = false;  // the writer holds lines taken out of the ring
   bool writerWaiting_ = false;
   bool running_ = false;

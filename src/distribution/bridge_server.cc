@@ -37,6 +37,7 @@ bool RequestRecordBudget::Take() {
 RequestOutcome HandleBridgeRequest(FeedContext& context, InstrumentMap& instruments, BridgeOutput& output,
                                    RequestRecordBudget& budget, const char* segmentText, const char* tokenText) {
   LogList& log = context.log;
+  context.metrics.bridgeRequests.Add();
   std::int32_t segment = ReadRequestNumber(segmentText);
   if (segment == 5 || segment == 6) segment = 4;  // BSE cash, F&O and CD share one feed
   const std::int32_t token = ReadRequestNumber(tokenText);
@@ -54,7 +55,10 @@ RequestOutcome HandleBridgeRequest(FeedContext& context, InstrumentMap& instrume
     if (!created) budget.GiveBack();
     if (record == nullptr) return RequestOutcome::kAnswered;
   }
-  if (created) log.LogLine("NEW");
+  if (created) {
+    context.metrics.bridgeRequestRecords.Add();
+    log.LogLine("NEW");
+  }
   record->subscribed.store(1, std::memory_order_relaxed);
 
   // Decoders change a value and read the subscription under the map's lock.
@@ -97,7 +101,14 @@ void BridgeClientThread(BridgeClientArgs args) {
   while (open && !args.stop.stop_requested()) {
     const ssize_t n = ::recv(fd, bytes, sizeof bytes, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      // An end this side caused (a stop, or the transport letting the Bridge
+      // go) is no drop of the Bridge's making.
+      if (!args.stop.stop_requested() && !args.connection->ShutDownHere()) {
+        args.context.metrics.bridgeDrops[n == 0 ? FeedMetrics::kDropClosed : FeedMetrics::kDropError].Add();
+      }
+      break;
+    }
     for (ssize_t i = 0; i < n && open; ++i) {
       switch (reader.Feed(bytes[i])) {
         case RequestReader::Event::kNone:
@@ -273,9 +284,11 @@ void TcpBridgeServer::AcceptLoop(std::stop_token stop, int listenFd) {
     char dotted[16];
     FormatDotted(peer.sin_addr, dotted, sizeof dotted);
     if (!settings_.allow.Allows(peer.sin_addr)) {
+      context_.metrics.bridgeRefused.Add();
       log.LogFormat("Bridge from %s refused: not in the allow-list\n", dotted);
       continue;  // closed here
     }
+    context_.metrics.bridgeAccepted.Add();
     auto connection = std::make_shared<BridgeConnection>(accepted.Release());
     {
       std::lock_guard lock(mutex_);

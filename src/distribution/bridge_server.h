@@ -15,6 +15,10 @@
 // connection). Connections from peers outside the allow-list are closed at
 // once with one log line.
 //
+// Figures (FeedMetrics): connections accepted and refused, requests handled,
+// records they created, and the Bridges that went away by closing their end
+// (bridgeDrops closed) or by a receive error (bridgeDrops error).
+//
 // Thread safety: Start, Stop and the destructor are called by the
 // user-interface thread (or a test); LastBridgeAddress, ListenPort,
 // WaitUntilListening and ClientThreadCount from any thread. The server thread

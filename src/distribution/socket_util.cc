@@ -16,6 +16,7 @@ void SocketFd::Reset(int fd) {
 }
 
 void BridgeConnection::Shutdown() const {
+  shutDownHere_.store(true, std::memory_order_release);
   if (fd_.Valid()) ::shutdown(fd_.Fd(), SHUT_RDWR);
 }
 

@@ -2,13 +2,15 @@
 // shared Bridge connection, buffer sizes, and address texts.
 //
 // Thread safety: SocketFd is a plain value owned by one thread at a time.
-// BridgeConnection may be shared by several threads: Shutdown() and Fd() may be
-// called concurrently; the descriptor is closed only when the last owner lets
-// go, so no thread ever uses a number the system may have reused.
+// BridgeConnection may be shared by several threads: Shutdown(), ShutDownHere()
+// and Fd() may be called concurrently; the descriptor is closed only when the
+// last owner lets go, so no thread ever uses a number the system may have
+// reused.
 #pragma once
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -59,12 +61,16 @@ class BridgeConnection {
   int Fd() const { return fd_.Fd(); }
   // Both directions: the reader wakes with end of stream, every send fails.
   void Shutdown() const;
+  // True once Shutdown was called here: an end of stream the reader then sees
+  // is this side's doing, not the peer's.
+  bool ShutDownHere() const { return shutDownHere_.load(std::memory_order_acquire); }
   // The sending direction only: the Bridge reads end of stream after what was
   // sent, and the connection's client thread can still read requests.
   void ShutdownSending() const;
 
  private:
   SocketFd fd_;
+  mutable std::atomic<bool> shutDownHere_{false};
 };
 
 struct BufferSizes {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "feedstate/feed_metrics.h"
+
 namespace fh {
 
 LogList::LogList(std::size_t capacity)
@@ -19,6 +21,7 @@ void LogList::LogLine(std::string_view text) {
   std::memcpy(&storage_[slot * kLineSize], text.data(), n);
   lengths_[slot] = static_cast<std::uint16_t>(n);
   ++sequence_;
+  if (lines_ != nullptr) lines_->Add();
   if (observer_) observer_(std::string_view(&storage_[slot * kLineSize], n));
 }
 
@@ -59,6 +62,11 @@ std::vector<std::string> LogList::Lines() const {
 std::uint64_t LogList::Sequence() const {
   std::lock_guard lock(mutex_);
   return sequence_;
+}
+
+void LogList::CountLinesIn(MetricCounter* counter) {
+  std::lock_guard lock(mutex_);
+  lines_ = counter;
 }
 
 void LogList::SetObserver(Observer observer) {

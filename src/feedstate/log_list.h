@@ -20,6 +20,8 @@
 
 namespace fh {
 
+class MetricCounter;
+
 class LogList {
  public:
   static constexpr std::size_t kLineSize = 512;  // callers format into 512-byte buffers
@@ -44,6 +46,9 @@ class LogList {
 
   using Observer = std::function<void(std::string_view line)>;
   void SetObserver(Observer observer);
+  // Every line logged from now on also adds 1 to counter (none: nullptr). The
+  // counter must outlive its use here.
+  void CountLinesIn(MetricCounter* counter);
 
  private:
   mutable std::mutex mutex_;
@@ -52,6 +57,7 @@ class LogList {
   std::size_t capacity_;
   std::uint64_t sequence_ = 0;  // lines ever logged; newest is at (sequence_-1) % capacity_
   Observer observer_;
+  MetricCounter* lines_ = nullptr;
 };
 
 }  // namespace fh

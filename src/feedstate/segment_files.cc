@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "feedstate/feed_metrics.h"
 #include "feedstate/log_list.h"
 
 namespace fh {
@@ -57,7 +58,8 @@ bool SegmentFiles::WriteAndFlush(int seg, Slot slot, const void* data, std::size
   });
 }
 
-void SegmentFiles::Append(int seg, Slot slot, const void* data, std::size_t len, LogList& log) {
+void SegmentFiles::Append(int seg, Slot slot, const void* data, std::size_t len, LogList& log,
+                          FeedMetrics* metrics) {
   if (!Valid(seg, slot) || len == 0) return;
   Entry& e = entries_[seg];
   std::lock_guard lock(e.mutex);
@@ -66,10 +68,15 @@ void SegmentFiles::Append(int seg, Slot slot, const void* data, std::size_t len,
   errno = 0;
   // Bytes taken into the stream's buffer prove nothing yet: only a failure
   // counts here, and the flush tells whether writing works.
-  if (std::fwrite(data, 1, len, f) != len) Report(e, slot, false, errno, log);
+  if (std::fwrite(data, 1, len, f) != len) {
+    if (metrics != nullptr) metrics->Of(seg).recordingFailures.Add();
+    Report(e, slot, false, errno, log);
+  } else if (metrics != nullptr) {
+    metrics->Of(seg).recordedBytes.Add(len);
+  }
 }
 
-void SegmentFiles::Flush(int seg, Slot slot, LogList& log) {
+void SegmentFiles::Flush(int seg, Slot slot, LogList& log, FeedMetrics* metrics) {
   if (!Valid(seg, slot)) return;
   Entry& e = entries_[seg];
   std::lock_guard lock(e.mutex);
@@ -77,6 +84,7 @@ void SegmentFiles::Flush(int seg, Slot slot, LogList& log) {
   if (f == nullptr) return;
   errno = 0;
   const bool ok = std::fflush(f) == 0;
+  if (!ok && metrics != nullptr) metrics->Of(seg).recordingFailures.Add();
   Report(e, slot, ok, errno, log);
 }
 

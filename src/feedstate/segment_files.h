@@ -18,6 +18,7 @@
 
 namespace fh {
 
+class FeedMetrics;
 class LogList;
 
 class SegmentFiles {
@@ -47,8 +48,10 @@ class SegmentFiles {
   // a file starts failing (a full disk), one line says so with the system's
   // error, and one line says when it works again; nothing is logged while it
   // keeps failing or keeps working. Both do nothing on an empty slot.
-  void Append(int seg, Slot slot, const void* data, std::size_t len, LogList& log);
-  void Flush(int seg, Slot slot, LogList& log);
+  // With metrics, the segment's recordedBytes grow by the bytes the stream
+  // took and its recordingFailures by each write or flush that failed.
+  void Append(int seg, Slot slot, const void* data, std::size_t len, LogList& log, FeedMetrics* metrics = nullptr);
+  void Flush(int seg, Slot slot, LogList& log, FeedMetrics* metrics = nullptr);
 
   // Runs fn(FILE*) under the entry's lock when the slot is open; false if not.
   template <class Fn>

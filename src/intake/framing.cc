@@ -54,17 +54,19 @@ int Framing::FrameCdDatagram(const std::uint8_t* data, int len, Flush flush) {
 }
 
 int Framing::RecordUnknownDatagram(const std::uint8_t* data, int len, Flush flush) {
-  if (data != nullptr) Record(kSegUnknown, data, len, flush);
+  if (data == nullptr) return 0;
+  ctx_.metrics.Of(kSegUnknown).datagrams.Add();
+  Record(kSegUnknown, data, len, flush);
   return 0;
 }
 
 void Framing::Record(int seg, const std::uint8_t* data, int len, Flush flush) {
   if (len <= 0 || ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) return;
-  ctx_.files.Append(seg, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len), ctx_.log);
+  ctx_.files.Append(seg, SegmentFiles::kBinFile, data, static_cast<std::size_t>(len), ctx_.log, &ctx_.metrics);
   if (flush == Flush::kNow) FlushRecording(seg);
 }
 
-void Framing::FlushRecording(int seg) { ctx_.files.Flush(seg, SegmentFiles::kBinFile, ctx_.log); }
+void Framing::FlushRecording(int seg) { ctx_.files.Flush(seg, SegmentFiles::kBinFile, ctx_.log, &ctx_.metrics); }
 
 void Framing::EndBatch(int seg) {
   Lane* lane = LaneOf(seg);
@@ -104,7 +106,9 @@ void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* in
     ctx_.log.LogFormat("FH : %s : Not Expected %s mcast cnet=%c", lane.name, lane.unexpected, d[dg::kNetId]);
     return;
   }
+  FeedMetrics::Segment& figures = ctx_.metrics.Of(lane.seg);
   if (end < dg::kPacketsAt) {
+    figures.malformed[FeedMetrics::kTooShort].Add();
     ctx_.log.LogFormat("FH : %s : datagram of %d bytes is too short, dropped", lane.name, len);
     return;
   }
@@ -119,14 +123,17 @@ void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* in
       case PacketRead::kMessage:
         break;
       case PacketRead::kRunsPast:
+        figures.malformed[FeedMetrics::kRunsPast].Add();
         ctx_.log.LogFormat("FH : %s : packet %d of %d runs past the datagram (%d bytes), rest dropped", lane.name, i,
                            packets, end);
         return;
       case PacketRead::kShortMessage:
+        figures.malformed[FeedMetrics::kShortHeader].Add();
         ctx_.log.LogFormat("FH : %s : packet %d of %d has msglen=%d, shorter than its header, rest dropped",
                            lane.name, i, packets, p.msgLen);
         return;
       case PacketRead::kUndecompressed:
+        figures.decompressFailures.Add();
         ctx_.log.LogFormat("FH : %s : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped",
                            lane.name, i, packets, p.compLen, p.out);
         continue;
@@ -148,6 +155,7 @@ void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* in
       if (showCounts) ctx_.grid.SetCounterCell(1, n, CounterGrid::kCashColumn);
     }
 
+    figures.packetsFramed.Add();
     lane.decoder(p.message, std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt));
   }
   return;

@@ -40,6 +40,11 @@
 //       "FH : CM : packet %d of %d did not decompress into a message (icomlen=%d out=%d), skipped".
 //   (With "FO" or "CD" in place of "CM".)
 //
+// Figures (FeedMetrics, by the lane's segment): packets handed to the
+// decoder, packets that did not decompress, and the three malformed cases
+// above (too short, runs past, short header); datagrams of no known net id
+// count as segment 0's datagrams.
+//
 // What the decoder receives (see nse/decoder_entry.h): the message address (plain
 // packet + 10) and MessageLength clamped to [0, bytes the framing owns after the
 // message address]. Those bytes are the rest of the segment's output buffer for

@@ -13,12 +13,13 @@
 
 namespace fh {
 
-ReceiverArgs ReceiverArgs::Make(std::string_view group, int port) {
+ReceiverArgs ReceiverArgs::Make(std::string_view group, int port, int segment) {
   ReceiverArgs args;
   const std::size_t n = std::min(group.size(), kGroupSize - 1);
   std::memcpy(args.groupIp, group.data(), n);
   args.groupIp[n] = '\0';
   args.port = port;
+  args.segment = segment;
   return args;
 }
 
@@ -60,14 +61,18 @@ void ReceiverThread::Run(std::stop_token stop) {
 
   const int one = 1;
   if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0) return Fail("Reusing ADDR failed");
-  const int size = kSocketBufferBytes;
+  const int size = args.receiveBuffer;
+  const int sendSize = kSocketBufferBytes;
   if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) < 0) return Fail("setsockopt() failed");
-  if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) < 0) return Fail("setsockopt() failed");
+  if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendSize, sizeof sendSize) < 0) return Fail("setsockopt() failed");
+  AskForReceiveInfo(fd);
+  FeedMetrics::Segment& figures = ctx_.metrics.Of(args.segment);
 
   int granted = 0;
   socklen_t grantedLen = sizeof granted;
   if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &grantedLen) == 0) {
     granted_.store(granted, std::memory_order_release);
+    figures.receiveBufferBytes.Set(granted);
     ctx_.log.LogFormat("NSE receiver %s|%d : socket receive buffer %d bytes (asked %d)", args.groupIp, args.port,
                        granted, size);
   }
@@ -111,8 +116,11 @@ void ReceiverThread::Run(std::stop_token stop) {
     // datagram is another segment's, so each output socket sees what the
     // datagrams made in their order.
     const bool recordingAtStart = ctx_.options.writeBin.load(std::memory_order_relaxed) == 1;
+    if (const std::uint32_t drops = batch_.NewKernelDrops(); drops != 0) figures.kernelDrops.Add(drops);
     unsigned recorded = 0;
     int held = kSegUnknown;  // the segment whose output is held back
+    std::uint64_t datagrams = 0;
+    std::uint64_t bytes = 0;
     for (int i = 0; i < got; ++i) {
       std::uint8_t* buf = batch_.Data(i);
       const int len = batch_.Length(i);
@@ -120,10 +128,25 @@ void ReceiverThread::Run(std::stop_token stop) {
       const int seg = buf[0] == kNetIdFo ? kSegNfo : buf[0] == kNetIdCm ? kSegNcm : buf[0] == kNetIdCd ? kSegNcd : kSegUnknown;
       if (held != kSegUnknown && seg != held) framing_.EndBatch(held);
       held = seg;
+      ++datagrams;
+      bytes += static_cast<std::uint64_t>(len);
+      const std::int64_t at = batch_.ReceivedAtNs(i);
       switch (buf[0]) {
-        case kNetIdFo: framing_.FrameFoDatagram(buf, len, later); recorded |= 1u << kSegNfo; break;
-        case kNetIdCm: framing_.FrameCmDatagram(buf, len, later); recorded |= 1u << kSegNcm; break;
-        case kNetIdCd: framing_.FrameCdDatagram(buf, len, later); recorded |= 1u << kSegNcd; break;
+        case kNetIdFo:
+          ctx_.metrics.Of(kSegNfo).receivedAtNs.store(at, std::memory_order_relaxed);
+          framing_.FrameFoDatagram(buf, len, later);
+          recorded |= 1u << kSegNfo;
+          break;
+        case kNetIdCm:
+          ctx_.metrics.Of(kSegNcm).receivedAtNs.store(at, std::memory_order_relaxed);
+          framing_.FrameCmDatagram(buf, len, later);
+          recorded |= 1u << kSegNcm;
+          break;
+        case kNetIdCd:
+          ctx_.metrics.Of(kSegNcd).receivedAtNs.store(at, std::memory_order_relaxed);
+          framing_.FrameCdDatagram(buf, len, later);
+          recorded |= 1u << kSegNcd;
+          break;
         default:
           framing_.RecordUnknownDatagram(buf, len, later);
           recorded |= 1u << kSegUnknown;
@@ -132,6 +155,12 @@ void ReceiverThread::Run(std::stop_token stop) {
       }
     }
     if (held != kSegUnknown) framing_.EndBatch(held);
+    // One add per batch rather than per datagram: the figures are read as a
+    // whole and a batch is handled before the next receive.
+    if (datagrams != 0) {
+      figures.datagrams.Add(datagrams);
+      figures.bytes.Add(bytes);
+    }
     if (!recordingAtStart && ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) recorded = 0;
     for (int seg = kSegUnknown; recorded != 0; ++seg, recorded >>= 1)
       if ((recorded & 1u) != 0) framing_.FlushRecording(seg);

@@ -3,9 +3,11 @@
 // segment its first byte names (2 FO, 4 CM, 6 CD; anything else is recorded as
 // unknown and logged "no FO no CM segment Read from MCAST Socket %c %d").
 //
-// Socket set-up, in this order: UDP socket, SO_REUSEADDR 1, SO_RCVBUF and then
-// SO_SNDBUF of kSocketBufferBytes (128 MiB), bind to INADDR_ANY:port,
-// IP_ADD_MEMBERSHIP of the group on any interface. The kernel caps SO_RCVBUF
+// Socket set-up, in this order: UDP socket, SO_REUSEADDR 1, SO_RCVBUF of the
+// args' receiveBuffer (kSocketBufferBytes, 128 MiB, unless a caller asks less)
+// and SO_SNDBUF of kSocketBufferBytes, bind to INADDR_ANY:port,
+// IP_ADD_MEMBERSHIP of the group on any interface. The socket also asks for
+// receive stamps and drop counts (AskForReceiveInfo; not fatal when refused). The kernel caps SO_RCVBUF
 // at net.core.rmem_max; the size it granted (as getsockopt reads it back) is
 // logged in one line
 //   "NSE receiver %s|%d : socket receive buffer %d bytes (asked %d)"
@@ -22,6 +24,12 @@
 // longer datagram is cut to 512. The datagram is passed on with the length
 // received; an empty datagram is ignored.
 //
+// Figures (FeedMetrics): the datagrams and bytes received and the kernel's
+// drops on the socket go to the segment the receiver was started for, the
+// granted buffer to its receiveBufferBytes; each datagram's receive time is
+// put in receivedAtNs of the segment its net id names just before it is
+// framed.
+//
 // Thread safety: construct, Stop and destroy from one controlling thread (the
 // user-interface thread). GrantedReceiveBuffer, Listening and Running may be
 // read from any thread. The receiver calls the framing, the log list and the
@@ -34,6 +42,8 @@
 #include <string_view>
 
 #include "feedstate/datagram_batch.h"
+#include "feedstate/exg_seg.h"
+#include "feedstate/feed_defaults.h"
 #include "feedstate/feed_context.h"
 #include "feedstate/receiver_socket.h"
 #include "intake/framing.h"
@@ -41,14 +51,17 @@
 namespace fh {
 
 // The block a receiver starts with: group address text (at most 15 characters
-// and a terminating NUL) and the UDP port to bind.
+// and a terminating NUL), the UDP port to bind, the segment it was started for
+// (whose figures it adds to) and the receive buffer to ask for.
 struct ReceiverArgs {
   static constexpr std::size_t kGroupSize = 16;
   char groupIp[kGroupSize] = {};
   int port = 0;
+  int segment = kSegUnknown;
+  int receiveBuffer = kSocketBufferBytes;
 
   // Fills a block; a longer group text is cut to 15 characters.
-  static ReceiverArgs Make(std::string_view group, int port);
+  static ReceiverArgs Make(std::string_view group, int port, int segment = kSegUnknown);
 };
 
 class ReceiverThread {

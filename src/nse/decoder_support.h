@@ -238,17 +238,21 @@ class DecoderCore {
   DecoderCore(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out, const Setup& setup);
   ~DecoderCore() = default;
 
-  // The start of every call: empty lines, no packet, the head taken from work.
+  // The start of every call: empty lines, no packet, the head taken from work,
+  // the message counted by its code in the feed's figures.
   void Start(const std::uint8_t* work, int length);
   // The output step: the packet (when one was built), then the delta lines.
   void Finish();
 
   // Counts the message of a routed code and runs its handler; false for a
-  // code outside the table.
+  // code outside the table, which the feed's figures count as unhandled.
   template <class D, std::size_t N>
   bool Dispatch(const Routes<D, N>& routes, int code, std::uint8_t* work, int length) {
     const auto* entry = routes.Find(code);
-    if (entry == nullptr) return false;
+    if (entry == nullptr) {
+      context_.metrics.Of(setup_.segment).unhandled.Add();
+      return false;
+    }
     if (entry->slot >= 0) CountAndShow(CounterOf(*entry), entry->route.row);
     if (entry->route.handle != nullptr) (static_cast<D*>(this)->*entry->route.handle)(work, length);
     return true;

@@ -99,6 +99,8 @@ TEST_F(BseDatagramTest, BadBlockEndsTheWalkWithOneLineAndKeepsTheBlocksBefore) {
     EXPECT_EQ(fresh.decoder.Count(1907), 1u);
     EXPECT_EQ(fresh.decoder.Count(1902), 0u);
     EXPECT_EQ(fresh.log.Lines(), Strings{c.line});
+    EXPECT_EQ(fresh.metrics.Of(kSegBcm).malformed[FeedMetrics::kBadBlock].Get(), 1u);
+    EXPECT_EQ(fresh.metrics.Messages(kSegBcm, 1907) + fresh.metrics.Messages(kSegBcm, 1902), 1u);
   }
 }
 

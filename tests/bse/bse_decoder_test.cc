@@ -84,6 +84,11 @@ TEST_F(BseDecoderTest, UnhandledTypeIsLoggedOnceAndItsSubstringsNever) {
                                                           "FH : BCM : Unhandedled TrxCode BCM : -7\n"}));
   EXPECT_EQ(feed.decoder.UnhandledBseTypes(), "BCM,1910,-7,");
   EXPECT_EQ(feed.decoder.Count(1910), 0u);
+  // The feed's figures count every one of them, each by its own type.
+  EXPECT_EQ(feed.metrics.Of(kSegBcm).unhandled.Get(), 4u);
+  EXPECT_EQ(feed.metrics.Messages(kSegBcm, 1910), 2u);
+  EXPECT_EQ(feed.metrics.Messages(kSegBcm, 191), 1u);
+  EXPECT_EQ(feed.metrics.Of(kSegBcm).otherCodes.Get(), 1u);
 }
 
 TEST_F(BseDecoderTest, UnhandledListStopsGrowingWhenFull) {
@@ -130,6 +135,9 @@ TEST_F(BseDecoderTest, CountsReachTheGridOnlyWithPacketCounters) {
   feed.Decode(BseBlock(2003).Build());
   EXPECT_EQ(feed.grid.CellText(1, 1), "2");
   EXPECT_EQ(feed.decoder.Count(2002), 2u);
+  EXPECT_EQ(feed.metrics.Messages(kSegBcm, 2002), 1u);  // the figures keep the two types apart
+  EXPECT_EQ(feed.metrics.Messages(kSegBcm, 2003), 1u);
+  EXPECT_EQ(feed.metrics.Of(kSegBcm).unhandled.Get(), 0u);
 }
 
 // --- 1903 and 1904: debug-log lines ---------------------------------------

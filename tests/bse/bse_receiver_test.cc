@@ -102,7 +102,9 @@ TEST_F(BseReceiverTest, DatagramsSentBackToBackAreForwardedInOrderAndRecorded) {
   const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
   const sockaddr_in to = Loopback(port);
   std::string recorded;
+  std::uint64_t nonEmpty = 0;
   for (const Bytes& d : sent) {
+    nonEmpty += d.empty() ? 0 : 1;
     ASSERT_EQ(::sendto(s, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
               static_cast<ssize_t>(d.size()));
     recorded.append(d.begin(), d.end());
@@ -120,6 +122,12 @@ TEST_F(BseReceiverTest, DatagramsSentBackToBackAreForwardedInOrderAndRecorded) {
   EXPECT_EQ(packets.back().size(), 76u);
   EXPECT_EQ(decoder.Count(1909), 1u);
   EXPECT_TRUE(feed.Logged("Udp Received Bad Block PktNo: 2| Offset:20| Length:4000| Total:32"));
+  const FeedMetrics::Segment& bcm = feed.metrics.Of(kSegBcm);
+  EXPECT_EQ(bcm.datagrams.Get(), nonEmpty);
+  EXPECT_EQ(bcm.bytes.Get(), recorded.size());
+  EXPECT_EQ(bcm.recordedBytes.Get(), recorded.size());
+  EXPECT_EQ(bcm.receiveBufferBytes.Get(), receiver->GrantedReceiveBuffer());
+  EXPECT_GT(bcm.receivedAtNs.load(), 0);
 }
 
 // A port held by another socket, a text of four numbers that is no address

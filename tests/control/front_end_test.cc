@@ -65,10 +65,11 @@ TEST(CommandLine, SystemDriveDefaultsToEnvironmentThenWorkDir) {
   ::unsetenv("FH_SYSTEM_DRIVE");
 }
 
-TEST(ActionLines, ParseTheFiveCommandsAndRefuseTheRest) {
+TEST(ActionLines, ParseTheSixCommandsAndRefuseTheRest) {
   const std::pair<const char*, const char*> good[] = {{"  click   BCAST DELTA \r", "0|BCAST DELTA|"},
                                                       {"set 1188=10.0.0.5", "1|1188|10.0.0.5"},
-                                                      {"grid", "2||"}, {"state", "3||"}, {"title", "4||"}};
+                                                      {"grid", "2||"}, {"state", "3||"}, {"title", "4||"},
+                                                      {"stats", "5||"}};
   FrontEndAction a;
   std::string error;
   for (const auto& [line, shown] : good) {
@@ -76,7 +77,7 @@ TEST(ActionLines, ParseTheFiveCommandsAndRefuseTheRest) {
     ASSERT_TRUE(ParseActionLine(line, &a, &error)) << line;
     EXPECT_EQ(Show(a), shown);
   }
-  for (const char* line : {"click", "grid 3", "set 1188", "launch"}) EXPECT_FALSE(ParseActionLine(line, &a, &error));
+  for (const char* line : {"click", "grid 3", "set 1188", "stats all", "launch"}) EXPECT_FALSE(ParseActionLine(line, &a, &error));
   EXPECT_EQ(error, "unknown command: launch");
 }
 

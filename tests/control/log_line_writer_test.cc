@@ -45,8 +45,11 @@ struct Pipe {
 TEST(LogLineWriter, CountsTheLinesThatFoundNoRoomAndSaysSoOnceCaughtUp) {
   Pipe pipe;
   LogLineWriter writer(pipe.write, nullptr, 4);
+  MetricCounter notShown;
+  writer.CountNotShownIn(&notShown);
   for (const char* line : {"l0", "l1", "l2", "l3", "l4", "l5"}) writer.Push(line);
   EXPECT_EQ(writer.NotShown(), 2u);
+  EXPECT_EQ(notShown.Get(), 2u);
   writer.Start();
   EXPECT_EQ(pipe.ReadUntil("shown\n"), "l0\nl1\nl2\nl3\n2 log lines not shown\n");
   // One output line each: line ends at the end dropped, control bytes blank.

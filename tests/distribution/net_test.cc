@@ -95,6 +95,7 @@ TEST_F(NetTest, ASecondBridgeTakesOverThePacketsWhileTheFirstKeepsSubscribingOnB
   EXPECT_EQ(Drain(second.Fd(), 2s, after.size()), after);
   EXPECT_EQ(Drain(first.Fd(), 200ms), before);  // what was queued for it, nothing after
   EXPECT_EQ(server.ClientThreadCount(), 2u);
+  EXPECT_EQ(state.metrics.bridgeAccepted.Get(), 2u);
   ASSERT_TRUE(WriteAll(first.Fd(), "1,2885|2,43521|6,500112|1,5|"));
   for (const char* line : {",2885|1234", ",43521|-1", ",5|-1"}) EXPECT_EQ(Next(all), line);  // none for BSE
   for (const char* line : {"1,2885|1234", "2,43521|-1", "4,500112|-1", "1,5|-1"}) EXPECT_EQ(Next(subscribed), line);
@@ -187,6 +188,8 @@ TEST_F(NetTest, APeerOutsideTheAllowListIsClosedAtOnce) {
   EXPECT_EQ(state.log.Line(0), "Bridge from 127.0.0.1 refused: not in the allow-list\n");
   EXPECT_FALSE(transport.BridgeConnected());
   EXPECT_EQ(guarded.LastBridgeAddress(), "");
+  EXPECT_EQ(state.metrics.bridgeRefused.Get(), 1u);
+  EXPECT_EQ(state.metrics.bridgeAccepted.Get(), 0u);
 }
 
 }  // namespace

@@ -114,6 +114,9 @@ TEST_F(RequestTest, SplitAndBatchedRequestsAreAnsweredInTurnAndAHalfRequestIsDro
     EXPECT_EQ(std::tuple(r->token, std::string(r->name), r->subscribed.load()), std::tuple(token, std::string(key), 1));
   }
   EXPECT_EQ(instruments.KeyCount(), 6u);  // none under segment 5 or 6, none for the half request
+  EXPECT_EQ(state.metrics.bridgeRequests.Get(), 6u);
+  EXPECT_EQ(state.metrics.bridgeRequestRecords.Get(), 5u);
+  EXPECT_EQ(state.metrics.bridgeDrops[FeedMetrics::kDropClosed].Get(), 1u);  // the Bridge closed its end
 }
 
 TEST_F(RequestTest, AFieldLongerThanItsBufferClosesTheConnection) {
@@ -124,6 +127,7 @@ TEST_F(RequestTest, AFieldLongerThanItsBufferClosesTheConnection) {
   EXPECT_TRUE(state.Logged("Request field longer than 511 characters, closing connection " + Fd() + "\n"));
   EXPECT_EQ(state.log.Line(0), "=========");
   EXPECT_TRUE(output.Events().empty());
+  EXPECT_EQ(state.metrics.bridgeDrops[FeedMetrics::kDropClosed].Get(), 0u);  // closed by this side
 }
 
 TEST_F(RequestTest, PastTheCapTheRefusalIsLoggedOncePerConnection) {
@@ -138,6 +142,8 @@ TEST_F(RequestTest, PastTheCapTheRefusalIsLoggedOncePerConnection) {
     const std::string refusal = "Bridge requests may create no more than 1 instruments: refusing unknown tokens on "
                                 "connection " + std::to_string(other.feed->Fd()) + "\n";
     EXPECT_EQ(feed.LinesContaining("refusing"), Lines{refusal});
+    EXPECT_EQ(feed.metrics.bridgeRequests.Get(), 4u);
+    EXPECT_EQ(feed.metrics.bridgeRequestRecords.Get(), connection == 0 ? 1u : 0u);
   }
   EXPECT_EQ(instruments.KeyCount(), 1u);
 }

@@ -8,6 +8,7 @@
 #include "feedstate/counter_grid.h"
 #include "feedstate/debug_log.h"
 #include "feedstate/exg_seg.h"
+#include "feedstate/feed_metrics.h"
 #include "feedstate/file_places.h"
 #include "feedstate/log_list.h"
 #include "feedstate/options.h"
@@ -64,6 +65,8 @@ TEST(LogList, KeepsEveryByteOfAFormattedLineEvenANul) {
 
 TEST(LogList, TakesLinesFromManyThreads) {
   LogList log(100);
+  MetricCounter lines;
+  log.CountLinesIn(&lines);
   std::vector<std::jthread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&log] {
@@ -73,6 +76,7 @@ TEST(LogList, TakesLinesFromManyThreads) {
   threads.clear();
   EXPECT_EQ(log.Sequence(), 4000u);
   EXPECT_EQ(log.Size(), 100u);
+  EXPECT_EQ(lines.Get(), 4000u);
 }
 
 TEST(CounterGrid, LaysOutTheHeaderAndTheThirtyCodeRowsAndWritesCountsByCode) {
@@ -133,16 +137,18 @@ TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
 
 // A recording that hits the file size limit (as a full disk would refuse it)
 // says so once with the system's error, stays quiet while it keeps failing,
-// and says once that it works again.
+// and says once that it works again; the figures count every failure.
 TEST(SegmentFiles, AFailingRecordingIsLoggedOnceAndOnceWhenItRecovers) {
   testing::TempDir dir;
   SegmentFiles files;
   LogList log;
+  FeedMetrics metrics;
   const std::string path = dir.File("rec.bin");
   ASSERT_TRUE(files.Open(2, SegmentFiles::kBinFile, path, "ab+"));
-  files.Append(2, SegmentFiles::kBinFile, "first", 5, log);
-  files.Flush(2, SegmentFiles::kBinFile, log);
+  files.Append(2, SegmentFiles::kBinFile, "first", 5, log, &metrics);
+  files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
   EXPECT_EQ(testing::ReadFile(path), "first");
+  EXPECT_EQ(metrics.Of(2).recordedBytes.Get(), 5u);
 
   rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -151,21 +157,22 @@ TEST(SegmentFiles, AFailingRecordingIsLoggedOnceAndOnceWhenItRecovers) {
   small.rlim_cur = 5;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   for (int i = 0; i < 3; ++i) {
-    files.Append(2, SegmentFiles::kBinFile, "more", 4, log);
-    files.Flush(2, SegmentFiles::kBinFile, log);
+    files.Append(2, SegmentFiles::kBinFile, "more", 4, log, &metrics);
+    files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
   }
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
   ::signal(SIGXFSZ, oldHandler);
-  files.Append(2, SegmentFiles::kBinFile, "again", 5, log);
-  files.Flush(2, SegmentFiles::kBinFile, log);
-  files.Append(2, SegmentFiles::kBinFile, "!", 1, log);
-  files.Flush(2, SegmentFiles::kBinFile, log);
+  files.Append(2, SegmentFiles::kBinFile, "again", 5, log, &metrics);
+  files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
+  files.Append(2, SegmentFiles::kBinFile, "!", 1, log, &metrics);
+  files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
 
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Writing " + path + " works again",
                                                    "Writing " + path + " failed: File too large"}));
   const std::string content = testing::ReadFile(path);
   EXPECT_EQ(content.substr(0, 5), "first");
   EXPECT_EQ(content.substr(content.size() - 6), "again!");
+  EXPECT_EQ(metrics.Of(2).recordingFailures.Get(), 3u);  // each failed flush
 }
 
 

@@ -39,7 +39,8 @@ Bytes Resized(Bytes bytes, std::size_t size) {
   return bytes;
 }
 
-// Each datagram is recorded whole and counted whatever it holds.
+// Each datagram is recorded whole and counted whatever it holds; the feed's
+// figures count the packets decoded and the one line's cause.
 TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
   struct Case {
     const char* what;
@@ -120,6 +121,14 @@ TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
     EXPECT_EQ(framing.Counters().Datagrams(Seg()), 1u);
     EXPECT_EQ(framing.Counters().Compressed(Seg()) + framing.Counters().Uncompressed(Seg()), c.decoded);
     if (c.length >= 0) { EXPECT_EQ(decoder.Calls().back().length, c.length); }
+    const FeedMetrics::Segment& figures = fresh.metrics.Of(Seg());
+    const auto said = [&c](const char* cause) { return c.line.find(cause) != std::string::npos ? 1u : 0u; };
+    EXPECT_EQ(figures.packetsFramed.Get(), c.decoded);
+    EXPECT_EQ(figures.decompressFailures.Get(), said("did not decompress"));
+    EXPECT_EQ(figures.malformed[FeedMetrics::kTooShort].Get(), said("is too short"));
+    EXPECT_EQ(figures.malformed[FeedMetrics::kRunsPast].Get(), said("runs past"));
+    EXPECT_EQ(figures.malformed[FeedMetrics::kShortHeader].Get(), said("shorter than its header"));
+    EXPECT_EQ(figures.recordedBytes.Get(), c.datagram.size());
   }
 }
 

@@ -156,6 +156,8 @@ TEST(FramingRecording, UnknownDatagramsGoToSegmentZerosRecording) {
   framing.FlushRecording(kSegUnknown);
   EXPECT_EQ(ReadFile(unknown), Text(odd) + std::string("\0\1\2", 3));
   EXPECT_EQ(feed.log.Size(), 0u);
+  EXPECT_EQ(feed.metrics.Of(kSegUnknown).datagrams.Get(), 3u);
+  EXPECT_EQ(feed.metrics.Of(kSegUnknown).recordedBytes.Get(), 9u);
 }
 
 }  // namespace

@@ -144,6 +144,10 @@ TEST(CapitalMarket, UnhandledCodeIsLoggedOnceAndIgnoredCodesLeaveNoTrace) {
   EXPECT_EQ(feed.ncm.ReportedCodesText(), "NCM,7309,");
   EXPECT_TRUE(feed.out.Events().empty());
   EXPECT_EQ(feed.ncm.MessageTotal(), 10u);
+  // The feed's figures: every message by its code, the codes outside the table as unhandled.
+  EXPECT_EQ(feed.metrics.Messages(kSegNcm, 7309), 2u);
+  EXPECT_EQ(feed.metrics.Messages(kSegNcm, 1833), 1u);
+  EXPECT_EQ(feed.metrics.Of(kSegNcm).unhandled.Get(), 3u);
 }
 
 TEST(CapitalMarket, ReportedCodesStopGrowingWhenTheListIsFull) {
@@ -258,6 +262,8 @@ TEST(Derivatives, FuturesAndOptionsReportAnUnhandledCodeOnceToTheLogAndTheCounte
   EXPECT_EQ(feed.nfo.ReportedCodesText(), "NFO,7212,");
   for (int code : {1836, 6581, 7209, 7213, 7214}) feed.Decode(2, MessageBuilder(code, 40));
   EXPECT_EQ(feed.log.Lines().size(), 6u);
+  EXPECT_EQ(feed.metrics.Messages(kSegNfo, 7212), 2u);
+  EXPECT_EQ(feed.metrics.Of(kSegNfo).unhandled.Get(), 7u);
 }
 
 TEST(Derivatives, CurrencyDerivativesReportEveryInvalidCodeAndIgnore7214To7216) {
@@ -275,6 +281,8 @@ TEST(Derivatives, CurrencyDerivativesReportEveryInvalidCodeAndIgnore7214To7216) 
   EXPECT_EQ(feed.log.Lines(), (Strings{line, line}));
   EXPECT_EQ(ReadFile(feed.dir.File("BPACK_Counter_NCD.TXT")), line + line);
   EXPECT_TRUE(feed.out.Events().empty());
+  EXPECT_EQ(feed.metrics.Messages(kSegNcd, 7214), 1u);
+  EXPECT_EQ(feed.metrics.Of(kSegNcd).unhandled.Get(), 2u);
 }
 
 }  // namespace
