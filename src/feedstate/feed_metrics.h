@@ -13,7 +13,9 @@
 // Message codes are counted for 0..kMaxCode; others go to the segment's
 // "other codes" counter.
 //
-// Thread safety: every member may be used from any thread at any time.
+// Thread safety: every member may be used from any thread at any time, except
+// that the serialised adders (AddSerialised, CountMessageSerialised) of one
+// counter must never run at the same time; readers may still read at any time.
 #pragma once
 
 #include <array>
@@ -30,6 +32,12 @@ namespace fh {
 class MetricCounter {
  public:
   void Add(std::uint64_t n = 1) { value_.fetch_add(n, std::memory_order_relaxed); }
+  // Add for a counter whose adders never run at the same time (one thread, or
+  // all under one lock): a plain load and store, no locked read-modify-write
+  // on the per-message path. Two concurrent adders here would lose counts.
+  void AddSerialised(std::uint64_t n = 1) {
+    value_.store(value_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
+  }
   std::uint64_t Get() const { return value_.load(std::memory_order_relaxed); }
 
  private:
@@ -166,6 +174,16 @@ class FeedMetrics {
       return;
     }
     codes_[static_cast<std::size_t>(seg) * (kMaxCode + 1) + static_cast<std::size_t>(code)].Add();
+  }
+  // CountMessage for a segment whose decoder runs on one thread at a time (a
+  // framing lane's lock, or the one BSE receiver): see AddSerialised.
+  void CountMessageSerialised(int seg, int code) {
+    if (seg < 0 || seg >= kSegments) return;
+    if (code < 0 || code > kMaxCode) {
+      segments_[seg].otherCodes.AddSerialised();
+      return;
+    }
+    codes_[static_cast<std::size_t>(seg) * (kMaxCode + 1) + static_cast<std::size_t>(code)].AddSerialised();
   }
   std::uint64_t Messages(int seg, int code) const {
     if (seg < 0 || seg >= kSegments || code < 0 || code > kMaxCode) return 0;

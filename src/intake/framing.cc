@@ -155,7 +155,7 @@ void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* in
       if (showCounts) ctx_.grid.SetCounterCell(1, n, CounterGrid::kCashColumn);
     }
 
-    figures.packetsFramed.Add();
+    figures.packetsFramed.AddSerialised();  // under the lane's lock
     lane.decoder(p.message, std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt));
   }
   return;

@@ -7,7 +7,9 @@
 //
 // Thread safety: a decoder is used by the one thread that runs it, except
 // its counters (and IndustryIndexCounters), atomics that the dialog may read
-// from any thread.
+// from any thread. A segment's decoder never runs on two threads at once (the
+// framing's lane lock), which is what lets it count the feed's per-code
+// figures with serialised adds.
 #pragma once
 
 #include <algorithm>
