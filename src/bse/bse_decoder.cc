@@ -46,7 +46,7 @@ int BseDecoder::DecodeBseBlock(const std::uint8_t* block, int size) {
 
     const std::int32_t type = LoadLe32(work_ + payload::kMsgType);
     const MessageLayout* layout = FindLayout(type);
-    context_.metrics.CountMessageSerialised(kSegBcm, type);
+    context_.metrics.CountMessage(kSegBcm, type);
     if (layout == nullptr) {
       context_.metrics.Of(kSegBcm).unhandled.Add();
       ReportUnhandled(type);

@@ -14,7 +14,7 @@
 // "other codes" counter.
 //
 // Thread safety: every member may be used from any thread at any time, except
-// that the serialised adders (AddSerialised, CountMessageSerialised) of one
+// that the serialised adders (AddSerialised, CountMessage) of one
 // counter must never run at the same time; readers may still read at any time.
 #pragma once
 
@@ -166,24 +166,16 @@ class FeedMetrics {
   Segment& Of(int seg) { return seg >= 0 && seg < kSegments ? segments_[seg] : scratch_; }
   const Segment& Of(int seg) const { return seg >= 0 && seg < kSegments ? segments_[seg] : empty_; }
 
-  // One decoded message of code on seg.
+  // One decoded message of code on seg. Only seg's decoder counts there, and
+  // it runs on one thread at a time (a framing lane's lock, or the one BSE
+  // receiver): see AddSerialised.
   void CountMessage(int seg, int code) {
     if (seg < 0 || seg >= kSegments) return;
-    if (code < 0 || code > kMaxCode) {
-      segments_[seg].otherCodes.Add();
-      return;
-    }
-    codes_[static_cast<std::size_t>(seg) * (kMaxCode + 1) + static_cast<std::size_t>(code)].Add();
-  }
-  // CountMessage for a segment whose decoder runs on one thread at a time (a
-  // framing lane's lock, or the one BSE receiver): see AddSerialised.
-  void CountMessageSerialised(int seg, int code) {
-    if (seg < 0 || seg >= kSegments) return;
-    if (code < 0 || code > kMaxCode) {
-      segments_[seg].otherCodes.AddSerialised();
-      return;
-    }
-    codes_[static_cast<std::size_t>(seg) * (kMaxCode + 1) + static_cast<std::size_t>(code)].AddSerialised();
+    MetricCounter& counter =
+        code < 0 || code > kMaxCode
+            ? segments_[seg].otherCodes
+            : codes_[static_cast<std::size_t>(seg) * (kMaxCode + 1) + static_cast<std::size_t>(code)];
+    counter.AddSerialised();
   }
   std::uint64_t Messages(int seg, int code) const {
     if (seg < 0 || seg >= kSegments || code < 0 || code > kMaxCode) return 0;

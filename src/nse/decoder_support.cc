@@ -29,7 +29,7 @@ void DecoderCore::Start(const std::uint8_t* work, int length) {
   lines_.Clear();
   packet_.Clear();
   head_.Take(work, length);
-  context_.metrics.CountMessageSerialised(setup_.segment, head_.TransactionCode());
+  context_.metrics.CountMessage(setup_.segment, head_.TransactionCode());
 }
 
 void DecoderCore::Finish() {
