@@ -55,7 +55,7 @@ void LogLineWriter::Push(std::string_view line) {
     info_[slot] = {static_cast<std::uint16_t>(n), pendingNotShown_};
     pendingNotShown_ = 0;
     ++count_;
-    wake = writerWaiting_;
+    wake = writerWaiting_ && (!gathering_ || count_ >= capacity_ / 2);
   }
   if (wake) moreLines_.notify_one();
 }
@@ -143,6 +143,11 @@ void LogLineWriter::Run() {
         moreLines_.wait(lock);
         writerWaiting_ = false;
       }
+      if (!stopping_ && !draining_ && count_ < capacity_ / 2) {
+        writerWaiting_ = gathering_ = true;
+        moreLines_.wait_for(lock, kGather);
+        writerWaiting_ = gathering_ = false;
+      }
       if (!HasOutputLocked()) break;  // stopping, and everything is out
       n = TakeLocked(batch, sizeof batch);
       writing_ = true;
@@ -166,8 +171,13 @@ void LogLineWriter::Run() {
 
 bool LogLineWriter::Drain(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
-  return progress_.wait_for(lock, limit, [this] { return !running_ || (!HasOutputLocked() && !writing_); }) &&
-         !HasOutputLocked();
+  ++draining_;  // no gathering while someone waits for the output
+  moreLines_.notify_one();
+  const bool drained =
+      progress_.wait_for(lock, limit, [this] { return !running_ || (!HasOutputLocked() && !writing_); }) &&
+      !HasOutputLocked();
+  --draining_;
+  return drained;
 }
 
 void LogLineWriter::Stop(std::chrono::milliseconds limit) {

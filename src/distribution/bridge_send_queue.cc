@@ -72,9 +72,12 @@ BridgeSendQueue::AppendResult BridgeSendQueue::Append(const std::uint8_t* bytes,
     offset += size;
   }
   out.taken = i;
+  const std::uint64_t tailBefore = tail_;
   const AppendResult result = QueueLocked(bytes, packets, count, offset, sent, out);
   out.queued = static_cast<std::size_t>(tail_ - head_);
-  const bool wake = senderIdle_ || result == AppendResult::kOverflow;
+  // The sender is woken only for bytes to write or a failure to see: a run
+  // the socket took whole leaves it asleep.
+  const bool wake = (senderIdle_ && tail_ != tailBefore) || result == AppendResult::kOverflow;
   lock.unlock();
   if (wake) wake_.notify_one();
   return result;
