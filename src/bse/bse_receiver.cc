@@ -195,20 +195,10 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     // when it was off at both).
     const bool recordingAtStart = context_.options.writeBin.load(std::memory_order_relaxed) == 1;
     FeedMetrics::Segment& figures = context_.metrics.Of(kSegBcm);
-    if (const std::uint32_t drops = batch_.NewKernelDrops(); drops != 0) figures.kernelDrops.Add(drops);
-    std::uint64_t datagrams = 0;
-    std::uint64_t bytes = 0;
+    batch_.CountInto(figures, n);
     for (int i = 0; i < n; ++i) {
-      const int length = batch_.Length(i);
-      if (length <= 0) continue;  // nothing to handle
-      ++datagrams;
-      bytes += static_cast<std::uint64_t>(length);
       figures.receivedAtNs.store(batch_.ReceivedAtNs(i), std::memory_order_relaxed);
-      handler_.OnDatagram(batch_.Data(i), length, false);
-    }
-    if (datagrams != 0) {
-      figures.datagrams.Add(datagrams);
-      figures.bytes.Add(bytes);
+      handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false);
     }
     if (recordingAtStart || context_.options.writeBin.load(std::memory_order_relaxed) == 1) handler_.FlushRecording();
     handler_.EndBatch();

@@ -28,6 +28,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "feedstate/feed_metrics.h"
+
 namespace fh {
 
 // Asks the kernel for each datagram's receive stamp and the socket's drop
@@ -82,9 +84,23 @@ class DatagramBatch {
   int Length(int i) const { return lengths_[i]; }
   // Datagram i's receive time, CLOCK_REALTIME nanoseconds.
   std::int64_t ReceivedAtNs(int i) const { return stamps_[i]; }
-  // Datagrams the kernel dropped on the socket since the previous Receive
-  // reported them (the count wraps at 2^32; the difference does not care).
-  std::uint32_t NewKernelDrops() const { return newDrops_; }
+  // Adds the got datagrams of the last Receive to a receiver's figures: the
+  // non-empty ones and their bytes, and the datagrams the kernel dropped on
+  // the socket since the previous Receive (the kernel's count wraps at 2^32;
+  // the difference does not care).
+  void CountInto(FeedMetrics::Segment& figures, int got) const {
+    std::uint64_t datagrams = 0;
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < got; ++i) {
+      datagrams += lengths_[i] > 0 ? 1 : 0;
+      bytes += static_cast<std::uint64_t>(lengths_[i]);
+    }
+    if (datagrams != 0) {
+      figures.datagrams.Add(datagrams);
+      figures.bytes.Add(bytes);
+    }
+    if (newDrops_ != 0) figures.kernelDrops.Add(newDrops_);
+  }
 
  private:
   static constexpr std::size_t kControlBytes = CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(std::uint32_t));

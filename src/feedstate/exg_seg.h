@@ -21,6 +21,16 @@ inline constexpr unsigned char kNetIdCm = 4;
 inline constexpr unsigned char kNetIdFo = 2;
 inline constexpr unsigned char kNetIdCd = 6;
 
+// The segment an NSE datagram's first byte names; kSegUnknown for any other.
+constexpr int SegmentOfNetId(unsigned char netId) {
+  switch (netId) {
+    case kNetIdCm: return kSegNcm;
+    case kNetIdFo: return kSegNfo;
+    case kNetIdCd: return kSegNcd;
+    default: return kSegUnknown;
+  }
+}
+
 // Suffix by segment: "NCM", "NFO", "NCD", "BCM"; nullptr for 0 and others.
 const char* SegmentSuffix(int seg);
 

@@ -158,7 +158,6 @@ void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* in
     figures.packetsFramed.AddSerialised();  // under the lane's lock
     lane.decoder(p.message, std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt));
   }
-  return;
 }
 
 // The one place that reads a packet's bounds. d[0 .. end-1] are the framed

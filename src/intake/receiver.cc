@@ -116,51 +116,29 @@ void ReceiverThread::Run(std::stop_token stop) {
     // datagram is another segment's, so each output socket sees what the
     // datagrams made in their order.
     const bool recordingAtStart = ctx_.options.writeBin.load(std::memory_order_relaxed) == 1;
-    if (const std::uint32_t drops = batch_.NewKernelDrops(); drops != 0) figures.kernelDrops.Add(drops);
     unsigned recorded = 0;
     int held = kSegUnknown;  // the segment whose output is held back
-    std::uint64_t datagrams = 0;
-    std::uint64_t bytes = 0;
     for (int i = 0; i < got; ++i) {
       std::uint8_t* buf = batch_.Data(i);
       const int len = batch_.Length(i);
       if (len == 0) continue;  // an empty datagram carries nothing to frame
-      const int seg = buf[0] == kNetIdFo ? kSegNfo : buf[0] == kNetIdCm ? kSegNcm : buf[0] == kNetIdCd ? kSegNcd : kSegUnknown;
+      const int seg = SegmentOfNetId(buf[0]);
       if (held != kSegUnknown && seg != held) framing_.EndBatch(held);
       held = seg;
-      ++datagrams;
-      bytes += static_cast<std::uint64_t>(len);
-      const std::int64_t at = batch_.ReceivedAtNs(i);
-      switch (buf[0]) {
-        case kNetIdFo:
-          ctx_.metrics.Of(kSegNfo).receivedAtNs.store(at, std::memory_order_relaxed);
-          framing_.FrameFoDatagram(buf, len, later);
-          recorded |= 1u << kSegNfo;
-          break;
-        case kNetIdCm:
-          ctx_.metrics.Of(kSegNcm).receivedAtNs.store(at, std::memory_order_relaxed);
-          framing_.FrameCmDatagram(buf, len, later);
-          recorded |= 1u << kSegNcm;
-          break;
-        case kNetIdCd:
-          ctx_.metrics.Of(kSegNcd).receivedAtNs.store(at, std::memory_order_relaxed);
-          framing_.FrameCdDatagram(buf, len, later);
-          recorded |= 1u << kSegNcd;
-          break;
+      ctx_.metrics.Of(seg).receivedAtNs.store(batch_.ReceivedAtNs(i), std::memory_order_relaxed);
+      switch (seg) {
+        case kSegNfo: framing_.FrameFoDatagram(buf, len, later); break;
+        case kSegNcm: framing_.FrameCmDatagram(buf, len, later); break;
+        case kSegNcd: framing_.FrameCdDatagram(buf, len, later); break;
         default:
           framing_.RecordUnknownDatagram(buf, len, later);
-          recorded |= 1u << kSegUnknown;
           ctx_.log.LogFormat("no FO no CM segment Read from MCAST Socket %c %d", buf[0], buf[0]);
           break;
       }
+      recorded |= 1u << seg;
     }
     if (held != kSegUnknown) framing_.EndBatch(held);
-    // One add per batch rather than per datagram: the figures are read as a
-    // whole and a batch is handled before the next receive.
-    if (datagrams != 0) {
-      figures.datagrams.Add(datagrams);
-      figures.bytes.Add(bytes);
-    }
+    batch_.CountInto(figures, got);
     if (!recordingAtStart && ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) recorded = 0;
     for (int seg = kSegUnknown; recorded != 0; ++seg, recorded >>= 1)
       if ((recorded & 1u) != 0) framing_.FlushRecording(seg);
