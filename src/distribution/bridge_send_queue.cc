@@ -37,11 +37,6 @@ BridgeSendQueue::~BridgeSendQueue() {
   if (sender_.joinable()) sender_.join();
 }
 
-BridgeSendQueue::AppendResult BridgeSendQueue::Append(int segment, const std::uint8_t* packet, int length) {
-  const QueuedPacket one{segment, length, 0};
-  return Append(packet, &one, 1);
-}
-
 BridgeSendQueue::AppendResult BridgeSendQueue::Append(const std::uint8_t* bytes, const QueuedPacket* packets, int count,
                                                       Appended* done) {
   Appended scratch;

@@ -81,12 +81,10 @@ class BridgeSendQueue {
   BridgeSendQueue(const BridgeSendQueue&) = delete;
   BridgeSendQueue& operator=(const BridgeSendQueue&) = delete;
 
-  // Queues length (>= 1) bytes of packet. kOverflow: no room; the queue has
-  // failed and writes nothing more. kClosed: closed, stopped or failed before.
-  AppendResult Append(int segment, const std::uint8_t* packet, int length);
   // Queues count packets laid end to end in bytes, under one lock and with at
   // most one send. kOverflow: the packets before packets[done.taken] were
-  // queued, that one found no room and the queue has failed.
+  // queued, that one found no room, and the queue has failed and writes
+  // nothing more. kClosed: closed, stopped or failed before.
   AppendResult Append(const std::uint8_t* bytes, const QueuedPacket* packets, int count, Appended* done = nullptr);
 
   // No more appends; the sender writes what is queued and ends (the stream
