@@ -130,6 +130,20 @@ void AddDecodedMessages(Families& f, const FeedMetrics& m) {
   }
 }
 
+void AddUnknownForms(Families& f, const FeedMetrics& m) {
+  f.Begin("feedhandler_unknown_form_messages_total",
+          "Messages of a known code whose MessageLength matches none of its forms, not decoded", MetricType::Counter);
+  for (int seg = kFirstSegment; seg <= kLastSegment; ++seg) {
+    const CodeCounts& counts = m.Of(seg).unknownForms;
+    for (int i = 0; i < CodeCounts::kSlots; ++i) {
+      const int code = counts.Code(i);
+      if (code == 0) continue;
+      f.Add(static_cast<double>(counts.Count(i)),
+            {{"segment", SegmentLabel(seg)}, {"code", code == CodeCounts::kOther ? "other" : std::to_string(code)}});
+    }
+  }
+}
+
 ClientMetric::Histogram TickToBridge(const LatencyHistogram& h) {
   ClientMetric::Histogram out;
   std::uint64_t cumulative = 0;
@@ -173,6 +187,7 @@ std::vector<MetricFamily> FeedMetricsCollectable::Collect() const {
       f.Add(m.Of(seg).malformed[static_cast<std::size_t>(k)],
             {{"segment", SegmentLabel(seg)}, {"reason", kMalformedReasons[k]}});
   AddDecodedMessages(f, m);
+  AddUnknownForms(f, m);
   AddSegmentFamilies(f, m, kOutputCounters);
 
   f.Begin("feedhandler_delta_datagrams_total", "Delta-line datagrams broadcast, by port", MetricType::Counter);

@@ -105,6 +105,42 @@ class LatencyHistogram {
   MetricCounter sumNs_;
 };
 
+// Counts by code for the few codes one counter family follows: the first
+// kSlots distinct codes each get a slot as they are first counted; a further
+// code counts in the last slot under code -1 ("other").
+// Thread safety: AddSerialised as MetricCounter::AddSerialised (one adder at a
+// time); readers may read at any time.
+class CodeCounts {
+ public:
+  static constexpr int kSlots = 16;
+  static constexpr int kOther = -1;
+
+  void AddSerialised(int code) {
+    int slot = 0;
+    while (slot < kSlots - 1) {
+      const int held = codes_[static_cast<std::size_t>(slot)].load(std::memory_order_relaxed);
+      if (held == code) break;
+      if (held == 0) {
+        codes_[static_cast<std::size_t>(slot)].store(code, std::memory_order_relaxed);
+        break;
+      }
+      ++slot;
+    }
+    if (slot == kSlots - 1) {
+      const int held = codes_[static_cast<std::size_t>(slot)].load(std::memory_order_relaxed);
+      if (held != code) codes_[static_cast<std::size_t>(slot)].store(kOther, std::memory_order_relaxed);
+    }
+    counts_[static_cast<std::size_t>(slot)].AddSerialised();
+  }
+  // Slot i's code (0: unused) and count.
+  int Code(int i) const { return codes_[static_cast<std::size_t>(i)].load(std::memory_order_relaxed); }
+  std::uint64_t Count(int i) const { return counts_[static_cast<std::size_t>(i)].Get(); }
+
+ private:
+  std::array<std::atomic<int>, kSlots> codes_{};
+  std::array<MetricCounter, kSlots> counts_;
+};
+
 class FeedMetrics {
  public:
   static constexpr int kSegments = kSegmentCount;
@@ -141,6 +177,9 @@ class FeedMetrics {
     // Decoding: messages by code, and the codes no decoder handles.
     MetricCounter otherCodes;         // codes outside 0..kMaxCode
     MetricCounter unhandled;
+    // Messages of a known code whose MessageLength matches none of the
+    // code's forms (not decoded), by code.
+    CodeCounts unknownForms;
     // Outputs.
     MetricCounter forwardedPackets;
     MetricCounter forwardedBytes;

@@ -17,6 +17,7 @@ static_assert(std::endian::native == std::endian::little, "host order is assumed
 // Reads a field in host order (after conversion) or writes one.
 inline std::int16_t Load16(const std::uint8_t* p) { std::int16_t v; std::memcpy(&v, p, 2); return v; }
 inline std::int32_t Load32(const std::uint8_t* p) { std::int32_t v; std::memcpy(&v, p, 4); return v; }
+inline std::int64_t Load64(const std::uint8_t* p) { std::int64_t v; std::memcpy(&v, p, 8); return v; }
 inline double LoadDouble(const std::uint8_t* p) { double v; std::memcpy(&v, p, 8); return v; }
 inline void Store16(std::uint8_t* p, std::int16_t v) { std::memcpy(p, &v, 2); }
 inline void Store32(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, 4); }
@@ -25,15 +26,15 @@ inline void Store32(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, 4); }
 inline std::int16_t LoadBe16(const std::uint8_t* p) {
   std::uint16_t v; std::memcpy(&v, p, 2); return static_cast<std::int16_t>(__builtin_bswap16(v));
 }
-inline std::int32_t LoadBe32(const std::uint8_t* p) {
-  std::uint32_t v; std::memcpy(&v, p, 4); return static_cast<std::int32_t>(__builtin_bswap32(v));
-}
 // Writes a big-endian field (tests and the simulator build wire messages).
 inline void StoreBe16(std::uint8_t* p, std::int16_t v) {
   const std::uint16_t w = __builtin_bswap16(static_cast<std::uint16_t>(v)); std::memcpy(p, &w, 2);
 }
 inline void StoreBe32(std::uint8_t* p, std::int32_t v) {
   const std::uint32_t w = __builtin_bswap32(static_cast<std::uint32_t>(v)); std::memcpy(p, &w, 4);
+}
+inline void StoreBe64(std::uint8_t* p, std::int64_t v) {
+  const std::uint64_t w = __builtin_bswap64(static_cast<std::uint64_t>(v)); std::memcpy(p, &w, 8);
 }
 inline void StoreBeDouble(std::uint8_t* p, double d) {
   std::uint64_t w; std::memcpy(&w, &d, 8); w = __builtin_bswap64(w); std::memcpy(p, &w, 8);

@@ -7,6 +7,7 @@
 namespace fh::nse {
 
 void PacketStage::Build(const std::uint8_t* head, const std::uint8_t* work, int workLength, int packetLength) {
+  packetLength = std::clamp(packetLength, forwarded::kHeaderSize, forwarded::kBufferSize);
   PrepareForwardedHeader(bytes_, head, segmentCode_, divisor_);
   SetForwardedLength(bytes_, packetLength);
   const int body = ForwardedBodyLength(packetLength);
@@ -59,13 +60,29 @@ void DecoderCore::Show(const std::uint8_t* record, std::span<const ViewCell> vie
   CounterGrid& grid = context_.grid;
   for (const ViewCell& cell : view) {
     const int index = cell.row * grid.Cols() + cell.col;
-    if (!cell.isDouble) {
+    if (cell.kind == ViewCell::kInt32) {
       grid.SetCellNumber(index, Load32(record + cell.at));
-      continue;
+    } else if (cell.kind == ViewCell::kInt64) {
+      grid.SetCellNumber(index, Load64(record + cell.at));
+    } else {
+      char text[64];
+      const int n = std::snprintf(text, sizeof text, "%.0f", LoadDouble(record + cell.at));
+      if (n >= 0) grid.SetCellText(index, std::string_view(text, std::min<std::size_t>(n, sizeof text - 1)));
     }
-    char text[64];
-    const int n = std::snprintf(text, sizeof text, "%.0f", LoadDouble(record + cell.at));
-    if (n >= 0) grid.SetCellText(index, std::string_view(text, std::min<std::size_t>(n, sizeof text - 1)));
+  }
+}
+
+void DecoderCore::UnknownForm() {
+  const int code = head_.TransactionCode();
+  context_.metrics.Of(setup_.segment).unknownForms.AddSerialised(code);
+  for (int& logged : unknownFormsLogged_) {
+    if (logged == code) return;
+    if (logged == 0) {
+      logged = code;
+      context_.log.LogFormat("FH : %s : TrxCode %d of unknown form : MsgLen=%d, not decoded", setup_.name, code,
+                             head_.MessageLength());
+      return;
+    }
   }
 }
 

@@ -120,11 +120,12 @@ struct MessageHead {
 };
 
 // One cell of the watched-instrument view (counters grid rows 4 to 8,
-// columns 1 and 2): the record field shown there, a 4-byte integer, or a
-// double shown with "%.0f".
+// columns 1 and 2): the record field shown there, a 4-byte or an 8-byte
+// integer in decimal, or a double shown with "%.0f".
 struct ViewCell {
+  enum Kind { kInt32, kInt64, kDouble };
   int row, col, at;
-  bool isDouble = false;
+  Kind kind = kInt32;
 };
 
 // A record-list layout as its handler sees it.
@@ -137,6 +138,12 @@ struct RecordList {
   int tokenWidth = 0, valueAt = 0;
   std::array<int, 2> testAt{-1, -1}, testEquals{0, 0};
   std::span<const ViewCell> view{};
+  // The header MessageLengths that announce this form, where a code has more
+  // than one form or the form is one of today's (full 0: not checked).
+  FormLengths form{0};
+  // Today's forms forward the message as long as the header says (46 +
+  // MessageLength - 40 bytes); the classic forms always forward packetLength.
+  bool packetByLength = false;
 };
 
 // Converts NoOfRecords and every record that lies within the first length
@@ -174,12 +181,14 @@ struct Route {
 };
 
 // A segment's routing table with a direct index by code. Counters are
-// numbered in the order their codes first appear in the table.
+// numbered (slots) in the order their codes first appear in the table. Built
+// at compile time: a code outside kFirstCode..kLastCode, or a code routed
+// twice, does not compile.
 template <class D, std::size_t N>
 class Routes {
  public:
   static constexpr int kFirstCode = 1800;
-  static constexpr int kLastCode = 9100;
+  static constexpr int kLastCode = 18800;
 
   struct Entry {
     Route<D> route;
@@ -188,13 +197,16 @@ class Routes {
 
   consteval explicit Routes(const std::array<Route<D>, N>& routes) {
     for (std::size_t i = 0; i < N; ++i) {
+      if (routes[i].code < kFirstCode || routes[i].code > kLastCode) throw "a routed code outside the index";
       int slot = -1;
       for (std::size_t j = 0; j < i && routes[i].counter != 0; ++j) {
         if (routes[j].counter == routes[i].counter) slot = entries_[j].slot;
       }
       if (routes[i].counter != 0 && slot < 0) slot = slots_++;
       entries_[i] = Entry{routes[i], slot};
-      index_[static_cast<std::size_t>(routes[i].code - kFirstCode)] = static_cast<std::uint8_t>(i + 1);
+      std::uint8_t& index = index_[static_cast<std::size_t>(routes[i].code - kFirstCode)];
+      if (index != 0) throw "a code routed twice";
+      index = static_cast<std::uint8_t>(i + 1);
     }
   }
 
@@ -204,9 +216,11 @@ class Routes {
     const int i = index_[static_cast<std::size_t>(code - kFirstCode)];
     return i == 0 ? nullptr : &entries_[static_cast<std::size_t>(i - 1)];
   }
+  // The number of counters the table uses.
   constexpr int Slots() const { return slots_; }
 
  private:
+  static_assert(N < 255, "the index holds entry numbers in one byte");
   std::array<Entry, N> entries_{};
   std::array<std::uint8_t, kLastCode - kFirstCode + 1> index_{};
   int slots_ = 0;
@@ -226,10 +240,12 @@ class DecoderCore {
   // Messages handed to the decoder, whatever their code.
   std::uint32_t MessageTotal() const { return Read(total_); }
 
- protected:
+  // The counters a segment's routing table may number.
   static constexpr int kMaxSlots = 24;
 
+ protected:
   struct Setup {
+    const char* name;  // "CM", "FO", "CD" in log lines
     int segment, segmentCode, divisor;
     bool allDelta;
     int column;              // of the counters grid
@@ -290,7 +306,7 @@ class DecoderCore {
         if (delta && Passes<L>(r)) ReportChange(token, Load32(r + L.valueAt));
       }
     }
-    BuildPacket(work, length, L.packetLength);
+    BuildPacket(work, length, L.packetByLength ? PacketLengthOfMessageLength(head_.MessageLength()) : L.packetLength);
   }
   // The same on a private copy of the first L.messageLength bytes, so the
   // caller's buffer stays as it was.
@@ -300,6 +316,39 @@ class DecoderCore {
     std::memcpy(copy_, work, static_cast<std::size_t>(n));
     HandleRecordList<L>(copy_, n);
   }
+  // A code with two record-list forms: the one the header's MessageLength
+  // announces is handled; a length that announces neither is an unknown form.
+  template <const RecordList& A, const RecordList& B>
+  void HandleEitherForm(std::uint8_t* work, int length) {
+    static_assert(Disjoint(A.form, B.form), "two forms of one code share a MessageLength");
+    const int count = RecordsOnWire(work, length, records::kNoOfRecords);
+    if (A.form.Announces(head_.MessageLength(), count)) {
+      HandleRecordList<A>(work, length);
+    } else if (B.form.Announces(head_.MessageLength(), count)) {
+      HandleRecordList<B>(work, length);
+    } else {
+      UnknownForm();
+    }
+  }
+  // A code of one of today's record-list forms: handled when the header's
+  // MessageLength announces it, else an unknown form.
+  template <const RecordList& L>
+  void HandleOnlyForm(std::uint8_t* work, int length) {
+    if (L.form.Announces(head_.MessageLength(), RecordsOnWire(work, length, records::kNoOfRecords))) {
+      HandleRecordList<L>(work, length);
+    } else {
+      UnknownForm();
+    }
+  }
+  // Whether the header's MessageLength announces form, for a message whose
+  // record count is the 2-byte field at countAt.
+  bool Announced(const FormLengths& form, const std::uint8_t* work, int length, int countAt) const {
+    return form.Announces(head_.MessageLength(), RecordsOnWire(work, length, countAt));
+  }
+  // A message of a known code whose MessageLength matches none of the code's
+  // forms: nothing of it is decoded, forwarded or reported. The feed's
+  // figures count it by code; the log says so once per code, with the length.
+  void UnknownForm();
 
   // The new-instrument item of a 7305 message for key (segment, token): made
   // by format (token, token and the rest of args) and put into the
@@ -335,8 +384,26 @@ class DecoderCore {
            (L.testAt[1] < 0 || Load16(r + L.testAt[1]) == L.testEquals[1]);
   }
   void Show(const std::uint8_t* record, std::span<const ViewCell> view);
+  // The record count as the message carries it: NoOfRecords (at 38, still
+  // big-endian) or the header's ErrorCode (already host order); 0 when the
+  // field did not arrive.
+  int RecordsOnWire(const std::uint8_t* work, int length, int countAt) const {
+    if (countAt == header::kErrorCode) return head_.ErrorCode();
+    return length >= countAt + 2 ? LoadBe16(work + countAt) : 0;
+  }
+  // Whether no MessageLength and record count announce both forms.
+  static constexpr bool Disjoint(const FormLengths& a, const FormLengths& b) {
+    for (int length = 0; length <= forwarded::kBufferSize; ++length) {
+      for (int count = 0; count <= 64; ++count) {
+        if (a.Announces(length, count) && b.Announces(length, count)) return false;
+      }
+    }
+    return true;
+  }
 
   Counter counts_[kMaxSlots] = {};
+  // Codes whose unknown form was logged already (0: a free place).
+  std::array<int, 16> unknownFormsLogged_{};
   RecordCache records_;
   DeltaLines lines_;
   PacketStage packet_;
@@ -358,16 +425,38 @@ void DecoderCore::AnnounceInstrument(std::int32_t token, const char* format, Arg
 // The record-list layouts, from the offsets of layouts.h. The view shows the
 // watched instrument's market-0 prices and volumes (7201), its fills (7202)
 // and its best depth, last trade and volume (7208; in the capital market the
-// total quantities too).
+// total quantities too). Today's forms show the same fields, 8 bytes wide
+// where the field now is.
 
 namespace lists {
+
+using K = ViewCell::Kind;
+
+// The form checks: a classic form of a code that has two forms is announced
+// by its whole length in either measure, or trimmed to its records; today's
+// forms by the exchange's whole length, or trimmed to their records.
+constexpr FormLengths ClassicForm(int messageLength, int recordSize, int capacity) {
+  return FormLengths{.full = WireLength(messageLength), .recordSize = recordSize, .capacity = capacity,
+                     .olderMeasure = true};
+}
+constexpr FormLengths TodaysForm(int messageLength, int recordSize, int capacity) {
+  return FormLengths{.full = WireLength(messageLength), .recordSize = recordSize, .capacity = capacity};
+}
 
 inline constexpr ViewCell kCmMwView[] = {{4, 1, cm::mw::kBuyPrice0}, {4, 2, cm::mw::kSellPrice0},
     {5, 1, cm::mw::kBuyVolume0}, {5, 2, cm::mw::kSellVolume0}, {6, 1, cm::mw::kLastTradedPrice0}};
 inline constexpr ViewCell kFoMwView[] = {{4, 1, fo::mw::kBuyPrice0}, {4, 2, fo::mw::kSellPrice0},
     {5, 1, fo::mw::kBuyVolume0}, {5, 2, fo::mw::kSellVolume0}, {6, 1, fo::mw::kLastTradedPrice0}};
+// CM 7201 and F&O 7201 of today share the record head, 8-byte volumes.
+inline constexpr ViewCell kWideMwView[] = {{4, 1, cm::mwWide::kBuyPrice0}, {4, 2, cm::mwWide::kSellPrice0},
+    {5, 1, cm::mwWide::kBuyVolume0, K::kInt64}, {5, 2, cm::mwWide::kSellVolume0, K::kInt64},
+    {6, 1, cm::mwWide::kLastTradedPrice0}};
 inline constexpr ViewCell kCmTickerView[] = {{6, 1, cm::ticker::kFillPrice}, {6, 2, cm::ticker::kFillVolume}};
 inline constexpr ViewCell kFoTickerView[] = {{6, 1, fo::ticker::kFillPrice}, {6, 2, fo::ticker::kFillVolume}};
+inline constexpr ViewCell kCmTicker18703View[] = {{6, 1, cm::ticker18703::kFillPrice},
+                                                  {6, 2, cm::ticker18703::kFillVolume}};
+inline constexpr ViewCell kFoTicker17202View[] = {{6, 1, fo::ticker17202::kFillPrice},
+                                                  {6, 2, fo::ticker17202::kFillVolume}};
 
 // Best buy and best sell depth entries, last trade, volume; the capital
 // market adds the total quantities.
@@ -378,40 +467,128 @@ constexpr std::array<ViewCell, kCells> MarketByPriceView() {
       {5, 1, best + mbpinfo::kQuantity}, {5, 2, sell + mbpinfo::kQuantity},
       {6, 1, kShift + cm::mbp::kLastTradedPrice}, {6, 2, kShift + cm::mbp::kLastTradeQuantity},
       {7, 1, kShift + cm::mbp::kVolumeTradedToday}, {7, 2, kShift + cm::mbp::kLastTradeTime},
-      {8, 1, cm::mbp::kTotalBuyQuantity, true}, {8, 2, cm::mbp::kTotalSellQuantity, true}}};
+      {8, 1, cm::mbp::kTotalBuyQuantity, K::kDouble}, {8, 2, cm::mbp::kTotalSellQuantity, K::kDouble}}};
   std::array<ViewCell, kCells> out{};
   for (int i = 0; i < kCells; ++i) out[i] = v[i];
   return out;
 }
 inline constexpr auto kCmMbpView = MarketByPriceView<0, 10>();
 inline constexpr auto kFoMbpView = MarketByPriceView<fo::mbp::kShift, 8>();
+// Today's record: 8-byte quantities and volume; the capital market's total
+// quantities are 8-byte integers now, not doubles.
+template <int kCells>
+constexpr std::array<ViewCell, kCells> WideMarketByPriceView() {
+  namespace W = wideMbp;
+  constexpr int best = W::kMbpInfoAt, sell = best + W::kMbpSellAt * W::kMbpInfoSize;
+  std::array<ViewCell, 10> v{{{4, 1, best + wideMbpInfo::kPrice}, {4, 2, sell + wideMbpInfo::kPrice},
+      {5, 1, best + wideMbpInfo::kQuantity, K::kInt64}, {5, 2, sell + wideMbpInfo::kQuantity, K::kInt64},
+      {6, 1, W::kLastTradedPrice}, {6, 2, W::kLastTradeQuantity},
+      {7, 1, W::kVolumeTradedToday, K::kInt64}, {7, 2, W::kLastTradeTime},
+      {8, 1, W::kTotalBuyQuantity, K::kInt64}, {8, 2, W::kTotalSellQuantity, K::kInt64}}};
+  std::array<ViewCell, kCells> out{};
+  for (int i = 0; i < kCells; ++i) out[i] = v[i];
+  return out;
+}
+inline constexpr auto kCmMbpWideView = WideMarketByPriceView<10>();
+inline constexpr auto kFo17208View = WideMarketByPriceView<8>();
 
 // 7201: every record reports market 0's last traded price.
-inline constexpr RecordList kCmMw{cm::mw::kRecordSize, cm::mw::kCapacity, cm::mw::kMessageLength,
-    cm::mw::kPacketLength, cm::mw::kConverted, 2, cm::mw::kLastTradedPrice0, {-1, -1}, {0, 0}, kCmMwView};
-inline constexpr RecordList kFoMw{fo::mw::kRecordSize, fo::mw::kCapacity, fo::mw::kMessageLength,
-    fo::mw::kPacketLength, fo::mw::kConverted, 4, fo::mw::kLastTradedPrice0, {-1, -1}, {0, 0}, kFoMwView};
+inline constexpr RecordList kCmMw{.recordSize = cm::mw::kRecordSize, .capacity = cm::mw::kCapacity,
+    .messageLength = cm::mw::kMessageLength, .packetLength = cm::mw::kPacketLength, .converted = cm::mw::kConverted,
+    .tokenWidth = 2, .valueAt = cm::mw::kLastTradedPrice0, .view = kCmMwView,
+    .form = ClassicForm(cm::mw::kMessageLength, cm::mw::kRecordSize, cm::mw::kCapacity)};
+inline constexpr RecordList kCmMwWide{.recordSize = cm::mwWide::kRecordSize, .capacity = cm::mwWide::kCapacity,
+    .messageLength = cm::mwWide::kMessageLength, .packetLength = 0, .converted = cm::mwWide::kConverted,
+    .tokenWidth = 4, .valueAt = cm::mwWide::kLastTradedPrice0, .view = kWideMwView,
+    .form = TodaysForm(cm::mwWide::kMessageLength, cm::mwWide::kRecordSize, cm::mwWide::kCapacity),
+    .packetByLength = true};
+inline constexpr RecordList kFoMw{.recordSize = fo::mw::kRecordSize, .capacity = fo::mw::kCapacity,
+    .messageLength = fo::mw::kMessageLength, .packetLength = fo::mw::kPacketLength, .converted = fo::mw::kConverted,
+    .tokenWidth = 4, .valueAt = fo::mw::kLastTradedPrice0, .view = kFoMwView,
+    .form = ClassicForm(fo::mw::kMessageLength, fo::mw::kRecordSize, fo::mw::kCapacity)};
+inline constexpr RecordList kFoMw17201{.recordSize = fo::mw17201::kRecordSize, .capacity = fo::mw17201::kCapacity,
+    .messageLength = fo::mw17201::kMessageLength, .packetLength = 0, .converted = fo::mw17201::kConverted,
+    .tokenWidth = 4, .valueAt = fo::mw17201::kLastTradedPrice0, .view = kFoMwView,
+    .form = TodaysForm(fo::mw17201::kMessageLength, fo::mw17201::kRecordSize, fo::mw17201::kCapacity),
+    .packetByLength = true};
+inline constexpr RecordList kFoMwWide{.recordSize = fo::mwWide::kRecordSize, .capacity = fo::mwWide::kCapacity,
+    .messageLength = fo::mwWide::kMessageLength, .packetLength = 0, .converted = fo::mwWide::kConverted,
+    .tokenWidth = 4, .valueAt = fo::mwWide::kLastTradedPrice0, .view = kWideMwView,
+    .form = TodaysForm(fo::mwWide::kMessageLength, fo::mwWide::kRecordSize, fo::mwWide::kCapacity),
+    .packetByLength = true};
 // 7202: records of market type 1 report the fill price.
-inline constexpr RecordList kCmTicker{cm::ticker::kRecordSize, cm::ticker::kCapacity, cm::ticker::kMessageLength,
-    cm::ticker::kPacketLength, cm::ticker::kConverted, 2, cm::ticker::kFillPrice, {cm::ticker::kMarketType, -1},
-    {1, 0}, kCmTickerView};
-inline constexpr RecordList kFoTicker{fo::ticker::kRecordSize, fo::ticker::kCapacity, fo::ticker::kMessageLength,
-    fo::ticker::kPacketLength, fo::ticker::kConverted, 4, fo::ticker::kFillPrice, {fo::ticker::kMarketType, -1},
-    {1, 0}, kFoTickerView};
+inline constexpr RecordList kCmTicker{.recordSize = cm::ticker::kRecordSize, .capacity = cm::ticker::kCapacity,
+    .messageLength = cm::ticker::kMessageLength, .packetLength = cm::ticker::kPacketLength,
+    .converted = cm::ticker::kConverted, .tokenWidth = 2, .valueAt = cm::ticker::kFillPrice,
+    .testAt = {cm::ticker::kMarketType, -1}, .testEquals = {1, 0}, .view = kCmTickerView};
+inline constexpr RecordList kCmTicker18703{.recordSize = cm::ticker18703::kRecordSize,
+    .capacity = cm::ticker18703::kCapacity, .messageLength = cm::ticker18703::kMessageLength, .packetLength = 0,
+    .converted = cm::ticker18703::kConverted, .tokenWidth = 4, .valueAt = cm::ticker18703::kFillPrice,
+    .testAt = {cm::ticker18703::kMarketType, -1}, .testEquals = {1, 0}, .view = kCmTicker18703View,
+    .form = TodaysForm(cm::ticker18703::kMessageLength, cm::ticker18703::kRecordSize, cm::ticker18703::kCapacity),
+    .packetByLength = true};
+inline constexpr RecordList kFoTicker{.recordSize = fo::ticker::kRecordSize, .capacity = fo::ticker::kCapacity,
+    .messageLength = fo::ticker::kMessageLength, .packetLength = fo::ticker::kPacketLength,
+    .converted = fo::ticker::kConverted, .tokenWidth = 4, .valueAt = fo::ticker::kFillPrice,
+    .testAt = {fo::ticker::kMarketType, -1}, .testEquals = {1, 0}, .view = kFoTickerView};
+inline constexpr RecordList kFoTicker17202{.recordSize = fo::ticker17202::kRecordSize,
+    .capacity = fo::ticker17202::kCapacity, .messageLength = fo::ticker17202::kMessageLength, .packetLength = 0,
+    .converted = fo::ticker17202::kConverted, .tokenWidth = 4, .valueAt = fo::ticker17202::kFillPrice,
+    .testAt = {fo::ticker17202::kMarketType, -1}, .testEquals = {1, 0}, .view = kFoTicker17202View,
+    .form = TodaysForm(fo::ticker17202::kMessageLength, fo::ticker17202::kRecordSize, fo::ticker17202::kCapacity),
+    .packetByLength = true};
 // 7208: records with trading status 2 and book type 1 report the last traded price.
-inline constexpr RecordList kCmMbp{cm::mbp::kRecordSize, cm::mbp::kCapacity, cm::mbp::kMessageLength,
-    cm::mbp::kPacketLength, cm::mbp::kConverted, 2, cm::mbp::kLastTradedPrice,
-    {cm::mbp::kTradingStatus, cm::mbp::kBookType}, {2, 1}, kCmMbpView};
-inline constexpr RecordList kFoMbp{fo::mbp::kRecordSize, fo::mbp::kCapacity, fo::mbp::kMessageLength,
-    fo::mbp::kPacketLength, fo::mbp::kConverted, 4, fo::mbp::kLastTradedPrice,
-    {fo::mbp::kTradingStatus, fo::mbp::kBookType}, {2, 1}, kFoMbpView};
+inline constexpr RecordList kCmMbp{.recordSize = cm::mbp::kRecordSize, .capacity = cm::mbp::kCapacity,
+    .messageLength = cm::mbp::kMessageLength, .packetLength = cm::mbp::kPacketLength,
+    .converted = cm::mbp::kConverted, .tokenWidth = 2, .valueAt = cm::mbp::kLastTradedPrice,
+    .testAt = {cm::mbp::kTradingStatus, cm::mbp::kBookType}, .testEquals = {2, 1}, .view = kCmMbpView,
+    .form = ClassicForm(cm::mbp::kMessageLength, cm::mbp::kRecordSize, cm::mbp::kCapacity)};
+inline constexpr RecordList kCmMbpWide{.recordSize = cm::mbpWide::kRecordSize, .capacity = cm::mbpWide::kCapacity,
+    .messageLength = cm::mbpWide::kMessageLength, .packetLength = 0, .converted = cm::mbpWide::kConverted,
+    .tokenWidth = 4, .valueAt = wideMbp::kLastTradedPrice,
+    .testAt = {wideMbp::kTradingStatus, wideMbp::kBookType}, .testEquals = {2, 1}, .view = kCmMbpWideView,
+    .form = TodaysForm(cm::mbpWide::kMessageLength, cm::mbpWide::kRecordSize, cm::mbpWide::kCapacity),
+    .packetByLength = true};
+inline constexpr RecordList kFoMbp{.recordSize = fo::mbp::kRecordSize, .capacity = fo::mbp::kCapacity,
+    .messageLength = fo::mbp::kMessageLength, .packetLength = fo::mbp::kPacketLength,
+    .converted = fo::mbp::kConverted, .tokenWidth = 4, .valueAt = fo::mbp::kLastTradedPrice,
+    .testAt = {fo::mbp::kTradingStatus, fo::mbp::kBookType}, .testEquals = {2, 1}, .view = kFoMbpView};
+inline constexpr RecordList kFoMbp17208{.recordSize = fo::mbp17208::kRecordSize, .capacity = fo::mbp17208::kCapacity,
+    .messageLength = fo::mbp17208::kMessageLength, .packetLength = 0, .converted = fo::mbp17208::kConverted,
+    .tokenWidth = 4, .valueAt = wideMbp::kLastTradedPrice,
+    .testAt = {wideMbp::kTradingStatus, wideMbp::kBookType}, .testEquals = {2, 1}, .view = kFo17208View,
+    .form = TodaysForm(fo::mbp17208::kMessageLength, fo::mbp17208::kRecordSize, fo::mbp17208::kCapacity),
+    .packetByLength = true};
 // 7203 and 7207 report nothing: converted and forwarded only.
-inline constexpr RecordList kCmIndustry{cm::industry::kRecordSize, cm::industry::kCapacity,
-    cm::industry::kMessageLength, cm::industry::kPacketLength, cm::industry::kConverted};
-inline constexpr RecordList kFoIndustry{fo::industry::kRecordSize, fo::industry::kCapacity,
-    fo::industry::kMessageLength, fo::industry::kPacketLength, fo::industry::kConverted};
-inline constexpr RecordList kIndices{cm::indices::kRecordSize, cm::indices::kCapacity, cm::indices::kMessageLength,
-    cm::indices::kPacketLength, cm::indices::kConverted};
+inline constexpr RecordList kCmIndustry{.recordSize = cm::industry::kRecordSize, .capacity = cm::industry::kCapacity,
+    .messageLength = cm::industry::kMessageLength, .packetLength = cm::industry::kPacketLength,
+    .converted = cm::industry::kConverted};
+inline constexpr RecordList kFoIndustry{.recordSize = fo::industry::kRecordSize, .capacity = fo::industry::kCapacity,
+    .messageLength = fo::industry::kMessageLength, .packetLength = fo::industry::kPacketLength,
+    .converted = fo::industry::kConverted};
+inline constexpr RecordList kIndices{.recordSize = cm::indices::kRecordSize, .capacity = cm::indices::kCapacity,
+    .messageLength = cm::indices::kMessageLength, .packetLength = cm::indices::kPacketLength,
+    .converted = cm::indices::kConverted};
+
+// The forms of today's codes that are not record lists.
+inline constexpr FormLengths kSpread17211Form{.full = WireLength(fo::spread17211::kMessageLength)};
+inline constexpr FormLengths kOpenInterest17130Form{.full = WireLength(fo::oi17130::kMessageLength),
+    .recordSize = fo::oi17130::kEntrySize, .capacity = fo::oi17130::kCapacity, .recordsAt = fo::oi17130::kEntriesAt};
+
+// The security update of the capital market: what its handler copies, reads
+// and converts, and the form check (none for the classic 7305).
+struct SecurityUpdateLayout {
+  int copyLength;
+  int token, tokenWidth, symbol, series, end;
+  FormLengths form{0};
+};
+inline constexpr SecurityUpdateLayout kCmSecurity{cm::security::kMessageLength, cm::security::kToken,
+    cm::security::kTokenWidth, cm::security::kSymbol, cm::security::kSeries,
+    cm::security::kSeries + cm::security::kSeriesSize};
+inline constexpr SecurityUpdateLayout kCmSecurity18720{cm::security18720::kMessageLength,
+    cm::security18720::kToken, cm::security18720::kTokenWidth, cm::security18720::kSymbol,
+    cm::security18720::kSeries, cm::security18720::kSeries + cm::security18720::kSeriesSize,
+    FormLengths{.full = WireLength(cm::security18720::kMessageLength)}};
 
 }  // namespace lists
 

@@ -7,31 +7,49 @@ namespace fh::nse {
 using Ncd = NcdDecoder;
 
 // As in F&O: groups share a counter and 7324 counts apart; 7214 to 7216 are
-// dropped without a trace.
-constexpr Routes<Ncd, 26> Ncd::kRoutes{std::array<Route<Ncd>, 26>{{
-    {6501, 6501, 6501}, {6511, 6571, 6571}, {6521, 6571, 6571}, {6522, 6571, 6571}, {6531, 6571, 6571},
-    {6571, 6571, 6571}, {6541, 6541, 6541}, {7130, 7130, 7130, &Ncd::Pairs7130}, {7200, 7200, 7200},
-    {7201, 7201, 7201, &Ncd::HandleRecordList<lists::kFoMw>},
-    {7202, 7202, 7202, &Ncd::HandleRecordList<lists::kFoTicker>}, {7206, 7206, 7206},
-    {7208, 7208, 7208, &Ncd::HandleRecordList<lists::kFoMbp>},
-    {7210, 7320, 7320}, {7320, 7320, 7320}, {7211, 7211, 7211, &Ncd::Spread},
-    {7213, 7213, 7213, &Ncd::Value<cd::v7213::kConverted, cd::v7213::kToken, cd::v7213::kValue,
-                                   cd::v7213::kPacketLength>},
-    {7214}, {7215}, {7216},
-    {7305, 7305, 7305, &Ncd::ContractUpdate}, {7306, 7306, 7306}, {7309, 7309, 7309}, {7324, 7324, kNoRow},
-    {9010, 9011, 9011}, {9011, 9011, 9011},
-}}};
+// dropped without a trace. The currency segment keeps the classic forms.
+const auto& NcdDecoder::Routing() {
+  static constexpr Routes kRoutes{std::to_array<Route<Ncd>>({
+      {.code = 6501, .counter = 6501, .row = 6501},
+      {.code = 6511, .counter = 6571, .row = 6571},
+      {.code = 6521, .counter = 6571, .row = 6571},
+      {.code = 6522, .counter = 6571, .row = 6571},
+      {.code = 6531, .counter = 6571, .row = 6571},
+      {.code = 6571, .counter = 6571, .row = 6571},
+      {.code = 6541, .counter = 6541, .row = 6541},
+      {.code = 7130, .counter = 7130, .row = 7130, .handle = &Ncd::Pairs7130},
+      {.code = 7200, .counter = 7200, .row = 7200},
+      {.code = 7201, .counter = 7201, .row = 7201, .handle = &Ncd::HandleRecordList<lists::kFoMw>},
+      {.code = 7202, .counter = 7202, .row = 7202, .handle = &Ncd::HandleRecordList<lists::kFoTicker>},
+      {.code = 7206, .counter = 7206, .row = 7206},
+      {.code = 7208, .counter = 7208, .row = 7208, .handle = &Ncd::HandleRecordList<lists::kFoMbp>},
+      {.code = 7210, .counter = 7320, .row = 7320},
+      {.code = 7320, .counter = 7320, .row = 7320},
+      {.code = 7211, .counter = 7211, .row = 7211, .handle = &Ncd::Spread},
+      {.code = 7213, .counter = 7213, .row = 7213,
+       .handle = &Ncd::Value<cd::v7213::kConverted, cd::v7213::kToken, cd::v7213::kValue, cd::v7213::kPacketLength>},
+      {.code = 7214}, {.code = 7215}, {.code = 7216},
+      {.code = 7305, .counter = 7305, .row = 7305, .handle = &Ncd::ContractUpdate},
+      {.code = 7306, .counter = 7306, .row = 7306},
+      {.code = 7309, .counter = 7309, .row = 7309},
+      {.code = 7324, .counter = 7324, .row = kNoRow},
+      {.code = 9010, .counter = 9011, .row = 9011},
+      {.code = 9011, .counter = 9011, .row = 9011},
+  })};
+  static_assert(kRoutes.Slots() <= kMaxSlots, "more counters than the decoder holds");
+  return kRoutes;
+}
 
 NcdDecoder::NcdDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out)
     : DerivativeDecoder(context, instruments, out,
-                        Setup{kSegment, kSegmentCodeCd, kDivisorCd, false, CounterGrid::kFoColumn, kWatchedToken,
+                        Setup{"CD", kSegment, kSegmentCodeCd, kDivisorCd, false, CounterGrid::kFoColumn, kWatchedToken,
                               kContractCacheSlotsLog2, nullptr}) {}
 
-std::uint32_t NcdDecoder::Count(int code) const { return CountOf(kRoutes, code); }
+std::uint32_t NcdDecoder::Count(int code) const { return CountOf(Routing(), code); }
 
 void NcdDecoder::Decode(std::uint8_t* message, int length) {
   const int code = Begin(message, length);
-  if (!Dispatch(kRoutes, code, copy_, available_)) {
+  if (!Dispatch(Routing(), code, copy_, available_)) {
     // Every such message is reported, file first: no list of codes already
     // reported here.
     ReportCode("Invalid", code, Order::kFileFirst);

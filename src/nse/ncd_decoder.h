@@ -31,7 +31,8 @@ class NcdDecoder final : public DerivativeDecoder {
   std::uint32_t Count(int code) const;
 
  private:
-  static const Routes<NcdDecoder, 26> kRoutes;
+  // The routing table (ncd_decoder.cc).
+  static const auto& Routing();
 };
 
 }  // namespace fh::nse

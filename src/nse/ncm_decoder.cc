@@ -9,46 +9,60 @@ namespace fh::nse {
 
 using Ncm = NcmDecoder;
 
-// Handled codes count in their own row; the other codes the capital-market
-// feed carries are dropped without a trace; any code outside the table is
-// reported once.
-constexpr Routes<Ncm, 28> Ncm::kRoutes{std::array<Route<Ncm>, 28>{{
-    {7201, 7201, 7201, &Ncm::HandleRecordList<lists::kCmMw>},
-    {7202, 7202, 7202, &Ncm::HandleRecordList<lists::kCmTicker>},
-    {7203, 7203, 7203, &Ncm::HandleCopiedRecordList<lists::kCmIndustry>},
-    {7207, 7207, 7207, &Ncm::HandleCopiedRecordList<lists::kIndices>},
-    {7208, 7208, 7208, &Ncm::HandleRecordList<lists::kCmMbp>},
-    {7305, 7305, 7305, &Ncm::SecurityUpdate},
-    {1833}, {1836}, {6013}, {6501}, {6511}, {6521}, {6531}, {6541}, {6571}, {6581}, {6582}, {7200}, {7206},
-    {7210}, {7211}, {7214}, {7215}, {7216}, {7306}, {7320}, {9010}, {9011},
-}}};
+// Handled codes count in their own row, today's codes in the row of the
+// classic code they replace; the other codes the capital-market feed carries
+// are dropped without a trace; any code outside the table is reported once.
+const auto& NcmDecoder::Routing() {
+  static constexpr Routes kRoutes{std::to_array<Route<Ncm>>({
+      {.code = 7201, .counter = 7201, .row = 7201,
+       .handle = &Ncm::HandleEitherForm<lists::kCmMw, lists::kCmMwWide>},
+      {.code = 7202, .counter = 7202, .row = 7202, .handle = &Ncm::HandleRecordList<lists::kCmTicker>},
+      {.code = 18703, .counter = 7202, .row = 7202, .handle = &Ncm::HandleOnlyForm<lists::kCmTicker18703>},
+      {.code = 7203, .counter = 7203, .row = 7203, .handle = &Ncm::HandleCopiedRecordList<lists::kCmIndustry>},
+      {.code = 7207, .counter = 7207, .row = 7207, .handle = &Ncm::HandleCopiedRecordList<lists::kIndices>},
+      {.code = 7208, .counter = 7208, .row = 7208,
+       .handle = &Ncm::HandleEitherForm<lists::kCmMbp, lists::kCmMbpWide>},
+      {.code = 7305, .counter = 7305, .row = 7305, .handle = &Ncm::SecurityUpdate<lists::kCmSecurity>},
+      {.code = 18720, .counter = 7305, .row = 7305, .handle = &Ncm::SecurityUpdate<lists::kCmSecurity18720>},
+      {.code = 1833}, {.code = 1836}, {.code = 6013}, {.code = 6501}, {.code = 6511}, {.code = 6521},
+      {.code = 6531}, {.code = 6541}, {.code = 6571}, {.code = 6581}, {.code = 6582}, {.code = 7200},
+      {.code = 7206}, {.code = 7210}, {.code = 7211}, {.code = 7214}, {.code = 7215}, {.code = 7216},
+      {.code = 7306}, {.code = 7320}, {.code = 9010}, {.code = 9011},
+  })};
+  static_assert(kRoutes.Slots() <= kMaxSlots, "more counters than the decoder holds");
+  return kRoutes;
+}
 
 NcmDecoder::NcmDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out,
                        IndustryIndexCounters& industryIndex)
     : DecoderCore(context, instruments, out,
-                  // Capital-market tokens are 16-bit: at most 65,536 of them in the cache.
-                  Setup{kSegment, kSegmentCodeCm, kDivisorCm, true, CounterGrid::kCashColumn, kWatchedToken, 17,
+                  // Today's capital-market tokens are 4 bytes wide, as the contracts' are.
+                  Setup{"CM", kSegment, kSegmentCodeCm, kDivisorCm, true, CounterGrid::kCashColumn, kWatchedToken, 18,
                         &industryIndex.cm}) {}
 
-std::uint32_t NcmDecoder::Count(int code) const { return CountOf(kRoutes, code); }
+std::uint32_t NcmDecoder::Count(int code) const { return CountOf(Routing(), code); }
 
 void NcmDecoder::Decode(std::uint8_t* message, int length) {
   length = std::max(length, 0);
   Start(message, length);
   Bump(total_);
   const int code = head_.TransactionCode();
-  if (!Dispatch(kRoutes, code, message, length)) Unhandled(code);
+  if (!Dispatch(Routing(), code, message, length)) Unhandled(code);
   Finish();
 }
 
+// A new security: the token, symbol and series read from a private copy of
+// the first L.copyLength bytes, the token converted there.
+template <const lists::SecurityUpdateLayout& L>
 void NcmDecoder::SecurityUpdate(std::uint8_t* message, int length) {
-  namespace L = cm::security;
-  const int n = std::min(length, L::kMessageLength);
-  if (n < L::kSeries + L::kSeriesSize) return;  // the fields read did not arrive
+  if (L.form.full != 0 && !Announced(L.form, message, length, records::kNoOfRecords)) return UnknownForm();
+  const int n = std::min(length, L.copyLength);
+  if (n < L.end) return;  // the fields read did not arrive
   std::memcpy(copy_, message, static_cast<std::size_t>(n));
-  ConvertFields<L::kConverted>(copy_);
+  ConvertField(copy_ + L.token, L.tokenWidth);
+  const std::int32_t token = L.tokenWidth == 2 ? Load16(copy_ + L.token) : Load32(copy_ + L.token);
   const char* text = reinterpret_cast<const char*>(copy_);
-  AnnounceInstrument(Load16(copy_ + L::kToken), ",%d|1:%d:%.10s:0:0:%.2s", text + L::kSymbol, text + L::kSeries);
+  AnnounceInstrument(token, ",%d|1:%d:%.10s:0:0:%.2s", text + L.symbol, text + L.series);
 }
 
 void NcmDecoder::Unhandled(int code) {

@@ -3,9 +3,12 @@
 // Takes one broadcast message (the message address of the framing, header
 // fields already in host order) and produces BCAST DELTA items, a
 // ForwardedPacket and the operator's counters. Market watch (7201), ticker
-// (7202) and market by price (7208) are converted in place in the caller's
-// buffer; industry index (7203), indices (7207) and security update (7305) in
-// a private copy. Nothing is read or written past the length handed in.
+// (7202, and 18703 today) and market by price (7208) are converted in place in
+// the caller's buffer; industry index (7203), indices (7207) and security
+// update (7305, and 18720 today) in a private copy. 7201 and 7208 come in two
+// forms, the classic and today's, told apart by the header's MessageLength; a
+// length that announces neither is not decoded. Nothing is read or written
+// past the length handed in.
 //
 // Thread safety: Decode is called by one thread at a time (the receiver that
 // frames capital-market datagrams). The counters may be read from any thread.
@@ -31,14 +34,16 @@ class NcmDecoder final : public DecoderCore {
   // from it (0 or less: none).
   void Decode(std::uint8_t* message, int length);
 
-  // Messages of a counted code (7201, 7202, 7203, 7207, 7208, 7305); 0 for
-  // any other code.
+  // Messages of a counted code (7201, 7202, 7203, 7207, 7208, 7305; today's
+  // 18703 and 18720 count with 7202 and 7305); 0 for any other code.
   std::uint32_t Count(int code) const;
   std::string_view ReportedCodesText() const { return reported_.Text(); }
 
  private:
-  static const Routes<NcmDecoder, 28> kRoutes;
+  // The routing table (ncm_decoder.cc).
+  static const auto& Routing();
 
+  template <const lists::SecurityUpdateLayout& L>
   void SecurityUpdate(std::uint8_t* message, int length);
   void Unhandled(int code);
 

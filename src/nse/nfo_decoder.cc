@@ -8,36 +8,66 @@ namespace fh::nse {
 
 using Nfo = NfoDecoder;
 
-// Codes of a group share one counter, shown in the group's row. 7324 keeps a
-// count of its own that no row shows (row 7305 shows 7305 alone).
-constexpr Routes<Nfo, 29> Nfo::kRoutes{std::array<Route<Nfo>, 29>{{
-    {1833, 1833, 1833}, {2009, 2009, 2009}, {6013, 6013, 6013}, {6501, 6501, 6501},
-    {6511, 6571, 6571}, {6521, 6571, 6571}, {6522, 6571, 6571}, {6531, 6571, 6571}, {6571, 6571, 6571},
-    {6541, 6541, 6541}, {7130, 7130, 7130, &Nfo::Pairs7130}, {7200, 7200, 7200},
-    {7201, 7201, 7201, &Nfo::HandleRecordList<lists::kFoMw>},
-    {7202, 7202, 7202, &Nfo::HandleRecordList<lists::kFoTicker>},
-    {7203, 7203, 7203, &Nfo::IndustryIndex}, {7206, 7206, 7206},
-    {7207, 7207, 7207, &Nfo::HandleRecordList<lists::kIndices>},
-    {7208, 7208, 7208, &Nfo::HandleRecordList<lists::kFoMbp>},
-    {7210, 7320, 7320}, {7320, 7320, 7320}, {7211, 7211, 7211, &Nfo::Spread},
-    {7305, 7305, 7305, &Nfo::ContractUpdate}, {7306, 7306, 7306}, {7309, 7309, 7309}, {7324, 7324, kNoRow},
-    {7732, 7732, 7732, &Nfo::Value<fo::v7732::kConverted, fo::v7732::kToken, fo::v7732::kValue, 0>},
-    {7733, 7733, 7733, &Nfo::Value<fo::v7733::kConverted, fo::v7733::kToken, fo::v7733::kValue, 0>},
-    {9010, 9011, 9011}, {9011, 9011, 9011},
-}}};
+// Codes of a group share one counter, shown in the group's row; today's codes
+// count with the classic code they replace. 7324 keeps a count of its own
+// that no row shows (row 7305 shows 7305 alone).
+const auto& NfoDecoder::Routing() {
+  static constexpr Routes kRoutes{std::to_array<Route<Nfo>>({
+      {.code = 1833, .counter = 1833, .row = 1833},
+      {.code = 11833, .counter = 1833, .row = 1833},
+      {.code = 2009, .counter = 2009, .row = 2009},
+      {.code = 6013, .counter = 6013, .row = 6013},
+      {.code = 6501, .counter = 6501, .row = 6501},
+      {.code = 6511, .counter = 6571, .row = 6571},
+      {.code = 6521, .counter = 6571, .row = 6571},
+      {.code = 6522, .counter = 6571, .row = 6571},
+      {.code = 6531, .counter = 6571, .row = 6571},
+      {.code = 6571, .counter = 6571, .row = 6571},
+      {.code = 6541, .counter = 6541, .row = 6541},
+      {.code = 7130, .counter = 7130, .row = 7130, .handle = &Nfo::Pairs7130},
+      {.code = 17130, .counter = 7130, .row = 7130, .handle = &Nfo::OpenInterest17130},
+      {.code = 7200, .counter = 7200, .row = 7200},
+      {.code = 7201, .counter = 7201, .row = 7201,
+       .handle = &Nfo::HandleEitherForm<lists::kFoMw, lists::kFoMwWide>},
+      {.code = 17201, .counter = 7201, .row = 7201, .handle = &Nfo::HandleOnlyForm<lists::kFoMw17201>},
+      {.code = 7202, .counter = 7202, .row = 7202, .handle = &Nfo::HandleRecordList<lists::kFoTicker>},
+      {.code = 17202, .counter = 7202, .row = 7202, .handle = &Nfo::HandleOnlyForm<lists::kFoTicker17202>},
+      {.code = 7203, .counter = 7203, .row = 7203, .handle = &Nfo::IndustryIndex},
+      {.code = 7206, .counter = 7206, .row = 7206},
+      {.code = 7207, .counter = 7207, .row = 7207, .handle = &Nfo::HandleRecordList<lists::kIndices>},
+      {.code = 7208, .counter = 7208, .row = 7208, .handle = &Nfo::HandleRecordList<lists::kFoMbp>},
+      {.code = 17208, .counter = 7208, .row = 7208, .handle = &Nfo::HandleOnlyForm<lists::kFoMbp17208>},
+      {.code = 7210, .counter = 7320, .row = 7320},
+      {.code = 7320, .counter = 7320, .row = 7320},
+      {.code = 7211, .counter = 7211, .row = 7211, .handle = &Nfo::Spread},
+      {.code = 17211, .counter = 7211, .row = 7211, .handle = &Nfo::Spread17211},
+      {.code = 7305, .counter = 7305, .row = 7305, .handle = &Nfo::ContractUpdate},
+      {.code = 7306, .counter = 7306, .row = 7306},
+      {.code = 7309, .counter = 7309, .row = 7309},
+      {.code = 7324, .counter = 7324, .row = kNoRow},
+      {.code = 7732, .counter = 7732, .row = 7732,
+       .handle = &Nfo::Value<fo::v7732::kConverted, fo::v7732::kToken, fo::v7732::kValue, 0>},
+      {.code = 7733, .counter = 7733, .row = 7733,
+       .handle = &Nfo::Value<fo::v7733::kConverted, fo::v7733::kToken, fo::v7733::kValue, 0>},
+      {.code = 9010, .counter = 9011, .row = 9011},
+      {.code = 9011, .counter = 9011, .row = 9011},
+  })};
+  static_assert(kRoutes.Slots() <= kMaxSlots, "more counters than the decoder holds");
+  return kRoutes;
+}
 
 NfoDecoder::NfoDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out,
                        IndustryIndexCounters& industryIndex)
     : DerivativeDecoder(context, instruments, out,
-                        Setup{kSegment, kSegmentCodeFo, kDivisorFo, true, CounterGrid::kFoColumn, kWatchedToken,
+                        Setup{"FO", kSegment, kSegmentCodeFo, kDivisorFo, true, CounterGrid::kFoColumn, kWatchedToken,
                               kContractCacheSlotsLog2, &industryIndex.fo}),
       indexPath_(context.places.SystemDrive(kIndexFileName)) {}
 
-std::uint32_t NfoDecoder::Count(int code) const { return CountOf(kRoutes, code); }
+std::uint32_t NfoDecoder::Count(int code) const { return CountOf(Routing(), code); }
 
 void NfoDecoder::Decode(std::uint8_t* message, int length) {
   const int code = Begin(message, length);
-  if (!Dispatch(kRoutes, code, copy_, available_) && reported_.Add(code)) {
+  if (!Dispatch(Routing(), code, copy_, available_) && reported_.Add(code)) {
     // A code reported now ends the call; one reported before goes on to the
     // output step, which has nothing to send.
     ReportCode("Unhandled", code, Order::kLogFirst);

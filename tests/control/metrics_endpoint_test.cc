@@ -30,6 +30,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
   m.CountMessage(4, 2020);
   m.CountMessage(4, 40000);
   m.Of(2).unhandled.Add(19);
+  m.Of(2).unknownForms.AddSerialised(17201);
   m.Of(3).forwardedPackets.Add(20);
   m.Of(1).forwardedBytes.Add(21);
   m.Of(0).recordedBytes.Add(22);
@@ -61,6 +62,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       "feedhandler_kernel_dropped_datagrams_total", "feedhandler_unknown_net_id_datagrams_total",
       "feedhandler_framed_packets_total", "feedhandler_decompress_failures_total", "feedhandler_malformed_total",
       "feedhandler_decoded_messages_total", "feedhandler_unhandled_messages_total",
+      "feedhandler_unknown_form_messages_total",
       "feedhandler_forwarded_packets_total", "feedhandler_forwarded_bytes_total", "feedhandler_recorded_bytes_total",
       "feedhandler_recording_failures_total", "feedhandler_delta_datagrams_total", "feedhandler_output_frames_total",
       "feedhandler_send_failures_total", "feedhandler_bridge_connections_total", "feedhandler_bridge_drops_total",
@@ -102,6 +104,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       R"(feedhandler_decoded_messages_total{segment="BCM",code="2020"} 1)",
       R"(feedhandler_decoded_messages_total{segment="BCM",code="other"} 1)",
       R"(feedhandler_unhandled_messages_total{segment="NFO"} 19)",
+      R"(feedhandler_unknown_form_messages_total{segment="NFO",code="17201"} 1)",
       R"(feedhandler_forwarded_packets_total{segment="NCD"} 20)",
       R"(feedhandler_forwarded_bytes_total{segment="NCM"} 21)",
       R"(feedhandler_recorded_bytes_total{segment="unknown"} 22)",
