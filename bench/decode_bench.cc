@@ -345,6 +345,122 @@ void BM_DecodeFuturesAndOptions(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeFuturesAndOptions)->ArgName("delta")->Arg(1)->Arg(0);
 
+// ---------------------------------------------------------------------------
+// One form at a time: each of today's forms beside its classic twin, the
+// records filled alike (the same tokens, every record reported), so the
+// time per message compares the handler on the two layouts.
+//
+//   build/bench/decode_bench --benchmark_filter=BM_DecodeForm
+
+// A record list of form L: records (at most the capacity) with a token from
+// the hot set, the tested fields set to pass, a price in the reported field
+// and the other converted fields filled with small numbers.
+std::vector<std::uint8_t> RecordListMessage(const RecordList& L, int code, int segment, std::mt19937& rng) {
+  Plain p;
+  const int messageLength = records::kRecordsAt + L.capacity * L.recordSize;
+  p.Begin(code, messageLength);
+  std::uint8_t* m = p.Message();
+  StoreBe16(m + records::kNoOfRecords, static_cast<std::int16_t>(L.capacity));
+  for (int i = 0; i < L.capacity; ++i) {
+    std::uint8_t* r = m + records::kRecordsAt + i * L.recordSize;
+    for (const Field& f : L.converted) {
+      const std::int64_t v = 1 + static_cast<int>(rng() % 1000);
+      if (f.width == 2) StoreBe16(r + f.offset, static_cast<std::int16_t>(v));
+      if (f.width == 4) StoreBe32(r + f.offset, static_cast<std::int32_t>(v));
+      if (f.width == 8) StoreBe64(r + f.offset, v << 20);
+    }
+    const int hot = static_cast<int>(rng() % kHotTokens) * 10;
+    const int token = segment == 1 ? 1 + hot : kFoFirstToken + hot;
+    if (L.tokenWidth == 2) StoreBe16(r, static_cast<std::int16_t>(token));
+    if (L.tokenWidth == 4) StoreBe32(r, token);
+    for (int t = 0; t < 2; ++t) {
+      if (L.testAt[static_cast<std::size_t>(t)] >= 0)
+        StoreBe16(r + L.testAt[static_cast<std::size_t>(t)], static_cast<std::int16_t>(L.testEquals[static_cast<std::size_t>(t)]));
+    }
+    StoreBe32(r + L.valueAt, 100000 + static_cast<int>(rng() % 50000));
+  }
+  return Framed(p);
+}
+
+// A message of one of the forms that are not record lists: security update,
+// spread, open-interest pairs.
+std::vector<std::uint8_t> SingleMessage(int code, std::mt19937& rng) {
+  Plain p;
+  std::uint8_t* m = p.Message();
+  const int token = 30000 + static_cast<int>(rng() % 20000);
+  switch (code) {
+    case cm::security::kCode:
+      p.Begin(code, cm::security::kMessageLength);
+      StoreBe16(m + cm::security::kToken, static_cast<std::int16_t>(token));
+      std::memcpy(m + cm::security::kSymbol, "RELIANCE  EQ", cm::security::kSymbolSize + cm::security::kSeriesSize);
+      break;
+    case cm::security18720::kCode:
+      p.Begin(code, cm::security18720::kMessageLength);
+      StoreBe32(m + cm::security18720::kToken, token);
+      std::memcpy(m + cm::security18720::kSymbol, "RELIANCE  EQ",
+                  cm::security18720::kSymbolSize + cm::security18720::kSeriesSize);
+      break;
+    case fo::spread::kCode:
+      p.Begin(code, fo::spread::kMessageLength);
+      for (const Field& f : fo::spread::kConverted) StoreBe32(m + f.offset, static_cast<std::int32_t>(rng() % 1000));
+      break;
+    case fo::spread17211::kCode:
+      p.Begin(code, fo::spread17211::kMessageLength);
+      for (const Field& f : fo::spread17211::kConverted) StoreBe32(m + f.offset, static_cast<std::int32_t>(rng() % 1000));
+      break;
+    case fo::pairs7130::kCode:
+      p.Begin(code, fo::pairs7130::kEntriesAt + 58 * fo::pairs7130::kEntrySize);
+      StoreBe16(m + header::kErrorCode, 58);
+      break;
+    case fo::oi17130::kCode:
+      p.Begin(code, fo::oi17130::kMessageLength);
+      StoreBe16(m + header::kErrorCode, fo::oi17130::kCapacity);
+      break;
+    default: break;
+  }
+  return Framed(p);
+}
+
+struct Form {
+  const char* name;
+  int segment;
+  int code;
+  const RecordList* list;  // null: SingleMessage
+};
+const Form kForms[] = {
+    {"CM 7201", 1, 7201, &lists::kCmMw},          {"CM 7201 today", 1, 7201, &lists::kCmMwWide},
+    {"CM 7202", 1, 7202, &lists::kCmTicker},      {"CM 18703", 1, 18703, &lists::kCmTicker18703},
+    {"CM 7208", 1, 7208, &lists::kCmMbp},         {"CM 7208 today", 1, 7208, &lists::kCmMbpWide},
+    {"CM 7305", 1, 7305, nullptr},                {"CM 18720", 1, 18720, nullptr},
+    {"FO 7201", 2, 7201, &lists::kFoMw},          {"FO 17201", 2, 17201, &lists::kFoMw17201},
+    {"FO 7201 today", 2, 7201, &lists::kFoMwWide}, {"FO 7202", 2, 7202, &lists::kFoTicker},
+    {"FO 17202", 2, 17202, &lists::kFoTicker17202}, {"FO 7208", 2, 7208, &lists::kFoMbp},
+    {"FO 17208", 2, 17208, &lists::kFoMbp17208},  {"FO 7211", 2, 7211, nullptr},
+    {"FO 17211", 2, 17211, nullptr},              {"FO 7130", 2, 7130, nullptr},
+    {"FO 17130", 2, 17130, nullptr},
+};
+
+void BM_DecodeForm(benchmark::State& state) {
+  static Bench bench;
+  static NcmDecoder ncm(bench.context, bench.instruments, bench.out, bench.industryIndex);
+  static NfoDecoder nfo(bench.context, bench.instruments, bench.out, bench.industryIndex);
+  const Form& form = kForms[state.range(0)];
+  state.SetLabel(form.name);
+  std::mt19937 rng(static_cast<unsigned>(form.code));  // twins draw the same tokens
+  std::vector<std::vector<std::uint8_t>> messages;
+  for (int i = 0; i < kMessages; ++i) {
+    messages.push_back(form.list != nullptr ? RecordListMessage(*form.list, form.code, form.segment, rng)
+                                            : SingleMessage(form.code, rng));
+  }
+  bench.out = CountingOutput();
+  if (form.segment == 1) {
+    RunDecode(state, bench, ncm, messages);
+  } else {
+    RunDecode(state, bench, nfo, messages);
+  }
+}
+BENCHMARK(BM_DecodeForm)->DenseRange(0, std::size(kForms) - 1);
+
 // Whole datagrams: net id, packet count, then compLen and LZO1Z bytes per
 // packet, as many packets as fit in 512 bytes.
 struct Datagrams {
@@ -390,7 +506,7 @@ void BM_FrameCapitalMarketDatagram(benchmark::State& state) {
   std::size_t i = 0;
   for (auto _ : state) {
     const std::vector<std::uint8_t>& d = data.datagrams[i++ % data.datagrams.size()];
-    std::memcpy(work, d.data(), d.size());  // the receiver's buffer; CM frames it in place
+    std::memcpy(work, d.data(), d.size());  // the receiver's buffer, framed in place
     framing.FrameCmDatagram(work, static_cast<int>(d.size()));
   }
   state.counters["packets_per_datagram"] =
@@ -405,10 +521,12 @@ void BM_FrameFuturesAndOptionsDatagram(benchmark::State& state) {
   static const Datagrams data(2, kNetIdFo);
   framing.SetDecoder(kSegNfo, MakeDecoderEntry(decoder));
   bench.options.bcastDelta = static_cast<int>(state.range(0));
+  std::uint8_t work[datagram::kMaxSize];
   std::size_t i = 0;
   for (auto _ : state) {
     const std::vector<std::uint8_t>& d = data.datagrams[i++ % data.datagrams.size()];
-    framing.FrameFoDatagram(d.data(), static_cast<int>(d.size()));
+    std::memcpy(work, d.data(), d.size());  // the receiver's buffer, framed in place
+    framing.FrameFoDatagram(work, static_cast<int>(d.size()));
   }
   state.counters["packets_per_datagram"] =
       static_cast<double>(data.packets) / static_cast<double>(data.datagrams.size());

@@ -25,9 +25,9 @@ constexpr int kPlainHead = pk::kHeaderAt + hd::kSize;
 
 Framing::Framing(FeedContext& ctx)
     : ctx_(ctx),
-      cm_{kSegNcm, kNetIdCm, "CM", "FO in CM", false, 1, nullptr, cmOutput_, kCmOutputSize, {}, {}},
-      fo_{kSegNfo, kNetIdFo, "FO", "CM in FO", true, 2, foCopy_, foOutput_, kFoCdOutputSize, {}, {}},
-      cd_{kSegNcd, kNetIdCd, "CD", "CM in CD", true, 2, cdCopy_, cdOutput_, kFoCdOutputSize, {}, {}} {}
+      cm_{kSegNcm, kNetIdCm, "CM", "FO in CM", false, 1, cmOutput_, kCmOutputSize, {}, {}},
+      fo_{kSegNfo, kNetIdFo, "FO", "CM in FO", true, 2, foOutput_, kFoCdOutputSize, {}, {}},
+      cd_{kSegNcd, kNetIdCd, "CD", "CM in CD", true, 2, cdOutput_, kFoCdOutputSize, {}, {}} {}
 
 Framing::Lane* Framing::LaneOf(int seg) {
   switch (seg) {
@@ -45,13 +45,9 @@ void Framing::SetDecoder(int seg, DecoderEntry entry) {
   lane->decoder = entry;
 }
 
-int Framing::FrameCmDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(cm_, data, data, len, flush); }
-int Framing::FrameFoDatagram(const std::uint8_t* data, int len, Flush flush) {
-  return Frame(fo_, data, nullptr, len, flush);
-}
-int Framing::FrameCdDatagram(const std::uint8_t* data, int len, Flush flush) {
-  return Frame(cd_, data, nullptr, len, flush);
-}
+int Framing::FrameCmDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(cm_, data, len, flush); }
+int Framing::FrameFoDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(fo_, data, len, flush); }
+int Framing::FrameCdDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(cd_, data, len, flush); }
 
 int Framing::RecordUnknownDatagram(const std::uint8_t* data, int len, Flush flush) {
   if (data == nullptr) return 0;
@@ -75,33 +71,24 @@ void Framing::EndBatch(int seg) {
   lane->decoder.Flush();
 }
 
-int Framing::Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush) {
+int Framing::Frame(Lane& lane, std::uint8_t* data, int len, Flush flush) {
   if (data == nullptr || len < 0) len = 0;
   std::lock_guard lock(lane.mutex);
-  FrameLocked(lane, data, inPlace, len, flush);
+  FrameLocked(lane, data, len, flush);
   if (flush == Flush::kNow) lane.decoder.Flush();
   return 0;
 }
 
-void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush) {
+void Framing::FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush) {
   // Recording: exactly what arrived, before anything is converted.
-  Record(lane.seg, data, len, flush);
+  Record(lane.seg, d, len, flush);
 
   const bool showCounts = lane.showsGrid && ctx_.options.pktCounters.load(std::memory_order_relaxed) == 1;
   const std::uint32_t datagrams = counters_.Increment(lane.seg, PacketCounters::kDatagrams);
   if (showCounts) ctx_.grid.SetCounterCell(0, datagrams, CounterGrid::kCashColumn);
 
-  // d[0 .. end-1] are the bytes framed: the caller's (CM) or the copy (FO, CD).
-  std::uint8_t* d = inPlace;
-  int end = len;
-  if (lane.copy != nullptr) {
-    // The copy buffer ends up cleared behind the datagram.
-    end = std::min(len, kFoCdCopySize);
-    if (end > 0) std::memcpy(lane.copy, data, static_cast<std::size_t>(end));
-    std::memset(lane.copy + end, 0, static_cast<std::size_t>(kFoCdCopySize - end));
-    d = lane.copy;
-  }
-
+  // d[0 .. end-1] are the bytes framed, the whole datagram, in place.
+  const int end = len;
   if (end >= 1 && d[dg::kNetId] != lane.netId) {
     ctx_.log.LogFormat("FH : %s : Not Expected %s mcast cnet=%c", lane.name, lane.unexpected, d[dg::kNetId]);
     return;
@@ -156,7 +143,14 @@ void Framing::FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* in
     }
 
     figures.packetsFramed.AddSerialised();  // under the lane's lock
-    lane.decoder(p.message, std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt));
+    const int length = std::clamp(p.msgLen, 0, p.owned - pk::kMessageAt);
+    // What the decoder may read past the bytes a decompression produced (the
+    // two header bytes a whole message's MessageLength counts, or the rest a
+    // lying one claims) reads as zero, never as an earlier packet's bytes.
+    std::uint8_t* plain = p.message - pk::kMessageAt;
+    const int seen = pk::kMessageAt + length;
+    if (seen > p.produced) std::memset(plain + p.produced, 0, static_cast<std::size_t>(seen - p.produced));
+    lane.decoder(p.message, length);
   }
 }
 
@@ -176,19 +170,15 @@ Framing::PacketRead Framing::NextPacket(Lane& lane, std::uint8_t* d, int end, in
     if (p.compLen > end - pos) return PacketRead::kRunsPast;
     p.out = DecompressPacket(lane.output, lane.outputSize, d + pos, p.compLen);
     pos += p.compLen;
-    if (lane.copy != nullptr) {
-      // FO and CD see their output buffer cleared behind each packet, as if
-      // it had been cleared before the decompression.
-      const int keep = std::max(p.out, 0);
-      std::memset(lane.output + keep, 0, static_cast<std::size_t>(lane.outputSize - keep));
-    }
     if (p.out < kPlainHead) return PacketRead::kUndecompressed;
     plain = lane.output;
     p.owned = lane.outputSize;
+    p.produced = p.out;
   } else {
     if (end - pos < kPlainHead) return PacketRead::kRunsPast;
     plain = d + pos;
     p.owned = end - pos;
+    p.produced = p.owned;
   }
 
   p.message = plain + pk::kMessageAt;

@@ -10,18 +10,16 @@
 //      when options.writeBin is 1 and that file is open, and flushes it;
 //   2. counts the datagram (FO and CD also show the count in the grid, row "0",
 //      column 1, when options.pktCounters is 1);
-//   3. FO and CD: clears the segment's 1024-byte copy buffer and copies the
-//      datagram into it (at most 1024 bytes are framed); CM frames the caller's
-//      bytes in place;
-//   4. checks the net id, then walks the packets: each compressed packet is
-//      decompressed into the segment's output buffer (CM 5120 bytes, FO/CD 1024
-//      bytes cleared before each packet); an uncompressed packet is used where
-//      it lies. LogTime, TransactionCode, ErrorCode and MessageLength are
-//      converted to host order in place, packets with TransactionCode <= 0 are
-//      logged and skipped, compressed packets longer than 512 bytes are
-//      hex-dumped into SegmentFiles::kBpackCounterFile, the packet is counted
-//      (FO/CD grid row "1": column 2 compressed, column 1 uncompressed) and the
-//      decoder is called.
+//   3. checks the net id, then walks the packets of the whole datagram, in
+//      place in the caller's bytes: each compressed packet is decompressed
+//      into the segment's output buffer (CM 5120 bytes, FO/CD 1024 bytes); an
+//      uncompressed packet is used where it lies. LogTime, TransactionCode,
+//      ErrorCode and MessageLength are converted to host order in place,
+//      packets with TransactionCode <= 0 are logged and skipped, compressed
+//      packets longer than 512 bytes are hex-dumped into
+//      SegmentFiles::kBpackCounterFile, the packet is counted (FO/CD grid row
+//      "1": column 2 compressed, column 1 uncompressed) and the decoder is
+//      called.
 //
 // Malformed datagrams are handled safely; every line below goes to the log:
 //   - a datagram too short for its 4-byte head (or a negative length) is
@@ -48,11 +46,12 @@
 // What the decoder receives (see nse/decoder_entry.h): the message address (plain
 // packet + 10) and MessageLength clamped to [0, bytes the framing owns after the
 // message address]. Those bytes are the rest of the segment's output buffer for
-// a compressed packet and the rest of the framed datagram for an uncompressed
-// one, so a well-formed packet is handed its MessageLength unchanged, and the
-// decoder may read and convert in place up to that length without leaving the
-// framing's memory. The hex dump covers the bytes from the packet's compLen
-// field to the end of the datagram only.
+// a compressed packet and the rest of the datagram for an uncompressed one, so
+// a well-formed packet is handed its MessageLength unchanged, and the decoder
+// may read and convert in place up to that length without leaving the
+// framing's memory. Bytes of the output buffer that lie within that length but
+// past what the decompression produced are zero. The hex dump covers the bytes
+// from the packet's compLen field to the end of the datagram only.
 //
 // Thread safety: every member may be called from any thread. Each segment has
 // one lock, held for the whole datagram (recording, counting, framing and the
@@ -99,7 +98,6 @@ class PacketCounters {
 class Framing {
  public:
   static constexpr int kCmOutputSize = 5120;
-  static constexpr int kFoCdCopySize = 1024;
   static constexpr int kFoCdOutputSize = 1024;
   static constexpr int kDumpAbove = 512;  // compLen above this is hex-dumped
 
@@ -118,12 +116,12 @@ class Framing {
   // FlushRecording at the end of its batch (before its next receive).
   enum class Flush { kNow, kLater };
 
-  // One datagram of len bytes each; always return 0. FrameCmDatagram converts
-  // header fields in place in data (the caller's buffer is left converted);
-  // FO and CD work on their own copy and leave data untouched.
+  // One datagram of len bytes each, of any size; always return 0. Header
+  // fields are converted in place in data (the caller's buffer is left
+  // converted), after the recording took the datagram as it arrived.
   int FrameCmDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
-  int FrameFoDatagram(const std::uint8_t* data, int len, Flush flush = Flush::kNow);
-  int FrameCdDatagram(const std::uint8_t* data, int len, Flush flush = Flush::kNow);
+  int FrameFoDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
+  int FrameCdDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
 
   // A datagram of no known net id: appended to segment 0's recording when
   // writeBin is 1 and that file is open. Always returns 0.
@@ -147,6 +145,7 @@ class Framing {
     int out = 0;        // bytes decompressed (compressed packets)
     std::uint8_t* message = nullptr;  // plain packet + 10
     int owned = 0;      // bytes the framing owns from the plain packet on
+    int produced = 0;   // of those, the bytes that hold the packet's data
     int trx = 0;
     int msgLen = 0;
   };
@@ -156,8 +155,8 @@ class Framing {
     kRunsPast,        // compLen field, compressed bytes or plain packet pass the end
     kShortMessage,    // uncompressed, MessageLength below the header: no way on
   };
-  int Frame(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush);
-  void FrameLocked(Lane& lane, const std::uint8_t* data, std::uint8_t* inPlace, int len, Flush flush);
+  int Frame(Lane& lane, std::uint8_t* data, int len, Flush flush);
+  void FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush);
   void Record(int seg, const std::uint8_t* data, int len, Flush flush);
   PacketRead NextPacket(Lane& lane, std::uint8_t* d, int end, int& pos, Packet& p);
   void Dump(const Lane& lane, const std::uint8_t* from, int count);
@@ -170,7 +169,6 @@ class Framing {
     const char* unexpected;   // "FO in CM", "CM in FO", "CM in CD"
     bool showsGrid;           // FO and CD show their counts at once
     int dumpStep;             // CM dumps every byte, FO and CD every second one
-    std::uint8_t* copy;       // FO/CD datagram copy, nullptr for CM
     std::uint8_t* output;
     int outputSize;
     std::mutex mutex;
@@ -181,9 +179,7 @@ class Framing {
   PacketCounters counters_;
 
   std::uint8_t cmOutput_[kCmOutputSize] = {};
-  std::uint8_t foCopy_[kFoCdCopySize] = {};
   std::uint8_t foOutput_[kFoCdOutputSize] = {};
-  std::uint8_t cdCopy_[kFoCdCopySize] = {};
   std::uint8_t cdOutput_[kFoCdOutputSize] = {};
 
   Lane cm_;

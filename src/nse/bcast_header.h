@@ -14,7 +14,7 @@
 namespace fh::nse {
 
 namespace datagram {
-inline constexpr int kMaxSize = 512;    // received datagrams are at most this long
+inline constexpr int kMaxSize = 512;    // the exchange keeps its datagrams to this as a rule; longer ones are framed whole too
 inline constexpr int kNetId = 0;        // 1 byte
 inline constexpr int kNoOfPackets = 2;  // 2 bytes, signed
 inline constexpr int kPacketsAt = 4;

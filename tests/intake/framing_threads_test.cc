@@ -59,7 +59,8 @@ TEST(FramingThreads, ReceiversSharingASegmentAndACounterReaderStayConsistent) {
   });
   const auto receive = [&] {
     for (int i = 0; i < kRounds; ++i) {
-      framing.FrameFoDatagram(foDatagram.data(), static_cast<int>(foDatagram.size()));
+      Bytes foBuf = foDatagram;
+      framing.FrameFoDatagram(foBuf.data(), static_cast<int>(foBuf.size()));
       Bytes cmBuf = cmDatagram;
       framing.FrameCmDatagram(cmBuf.data(), static_cast<int>(cmBuf.size()));
     }

@@ -57,6 +57,7 @@ class MessageBuilder {
   void C16(int at, std::int16_t v) { StoreBe16(wire_ + at, v); Store16(host_ + at, v); }
   void C32(int at, std::int32_t v) { StoreBe32(wire_ + at, v); Store32(host_ + at, v); }
   void CDouble(int at, double v) { StoreBeDouble(wire_ + at, v); std::memcpy(host_ + at, &v, 8); }
+  void C64(int at, std::int64_t v) { StoreBe64(wire_ + at, v); std::memcpy(host_ + at, &v, 8); }
   // Bytes the decoder leaves as they are.
   void Raw8(int at, std::uint8_t v) { wire_[at] = v; host_[at] = v; }
   void Text(int at, const std::string& text, int width) {
@@ -67,6 +68,19 @@ class MessageBuilder {
   static int RecordAt(int i, int recordSize) { return records::kRecordsAt + i * recordSize; }
 
   std::vector<std::uint8_t> Wire(int length) const { return std::vector<std::uint8_t>(wire_, wire_ + length); }
+  // The plain packet the exchange would send: 8 leading bytes, the whole
+  // BcastHeader with every field big-endian, the body; 8 + MessageLength
+  // bytes (MessageLength counts the 2 header bytes before the message
+  // address).
+  std::vector<std::uint8_t> Plain() const {
+    const int length = Load16(wire_ + header::kMessageLength);
+    std::vector<std::uint8_t> p(static_cast<std::size_t>(packet::kHeaderAt + std::max(length, 2)), 0);
+    std::uint8_t* m = p.data() + packet::kMessageAt;
+    std::memcpy(m, wire_, static_cast<std::size_t>(std::min(std::max(length - 2, 0), kSize)));
+    for (int at : {header::kTransactionCode, header::kErrorCode, header::kMessageLength}) ToHost16(m + at);
+    ToHost32(m + header::kLogTime);
+    return p;
+  }
   const std::uint8_t* HostBytes() const { return host_; }
 
  private:
