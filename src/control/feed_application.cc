@@ -18,6 +18,11 @@ FeedApplication::FeedApplication(FilePlaces places, MessageBoxes& boxes, Program
     if (metricsEndpoint_ == nullptr) {
       std::fprintf(stderr, "%s\n", error.c_str());
       context_.programExit.Exit(1);
+    } else if (settings.metricsAddress == "0.0.0.0") {
+      std::fprintf(stderr,
+                   "metrics endpoint 0.0.0.0:%d: open on every interface; any host that reaches this one can read "
+                   "the feed's figures\n",
+                   settings.metricsPort);
     }
   }
 }

@@ -12,7 +12,9 @@
 // With a metrics address set, the run's figures are served there from
 // construction on; an address that cannot be served is reported on standard
 // error in the error-print form and ends the program with exit code 1
-// through the ProgramExit, as the other socket set-up failures do.
+// through the ProgramExit, as the other socket set-up failures do. A wildcard
+// address (0.0.0.0) is served, with one line on standard error saying that
+// the figures are open on every interface.
 #pragma once
 
 #include <memory>

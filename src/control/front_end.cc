@@ -1,12 +1,15 @@
 #include "control/front_end.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -39,8 +42,8 @@ constexpr char kUsage[] =
     "                      address, 0.0.0.0)\n"
     "  --bridge-allow LIST Bridges allowed to connect, A.B.C.D[/N],... (default:\n"
     "                      all); others are closed with one log line\n"
-    "  --batch N           datagrams a receiver takes per call, 1 to 64 (default\n"
-    "                      64; 1 turns batching off); also FH_BATCH (0 = off)\n"
+    "  --batch N           datagrams a receiver takes per call, 0 to 64 (default\n"
+    "                      64; 0 or 1 turns batching off); also FH_BATCH\n"
     "  --metrics ADDR:PORT serve the feed's figures for Prometheus at\n"
     "                      http://ADDR:PORT/metrics (default: not served)\n"
     "\n"
@@ -52,12 +55,31 @@ constexpr char kUsage[] =
     "standard input, one action a line: click CONTROL | set ID=TEXT | grid |\n"
     "state | title | stats (the feed's figures, one sample a line)\n";
 
+// --batch and FH_BATCH: 0 to kMaxReceiveBatch; 0 and 1 both take one datagram
+// a call (batching off).
 bool ParseBatch(const char* text, int* out) {
   char* end = nullptr;
   const long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || n < 1 || n > kMaxReceiveBatch) return false;
-  *out = static_cast<int>(n);
+  if (end == text || *end != '\0' || n < 0 || n > kMaxReceiveBatch) return false;
+  *out = std::max(static_cast<int>(n), 1);
   return true;
+}
+
+// Whether a TCP socket can be bound to address here (the Bridge server binds
+// it later, at Server); false with the reason in *why.
+bool CanListenOn(const std::string& address, std::string* why) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return false;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  const int err = errno;
+  if (fd >= 0) ::close(fd);
+  if (!bound) {
+    char text[256];
+    *why = strerror_r(err, text, sizeof text);
+  }
+  return bound;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -106,10 +128,27 @@ bool EveryActionNamesAControl(const FeedHandlerDialog& dialog, const std::vector
   return true;
 }
 
+void RunActionLine(FeedHandlerDialog& dialog, std::string_view line) {
+  if (Trim(line).empty()) return;
+  FrontEndAction action;
+  std::string error;
+  if (ParseActionLine(line, &action, &error)) {
+    RunAction(dialog, action, stdout, stderr);
+  } else {
+    std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
+    std::fflush(stderr);
+  }
+}
+
 // Reads standard input and runs its actions until SIGINT or SIGTERM arrives
 // on signalFd. End of input only stops the reading.
 void ServeUntilSignalled(FeedHandlerDialog& dialog, int signalFd) {
-  std::string pending;
+  InputLines lines;
+  const auto run = [&dialog](std::string_view line) { RunActionLine(dialog, line); };
+  const auto dropped = [] {
+    std::fprintf(stderr, "feedhandler: input line longer than %zu bytes dropped\n", InputLines::kMaxLine);
+    std::fflush(stderr);
+  };
   bool inputOpen = true;
   for (;;) {
     pollfd fds[2] = {{signalFd, POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
@@ -121,35 +160,15 @@ void ServeUntilSignalled(FeedHandlerDialog& dialog, int signalFd) {
     }
     if (fds[0].revents != 0) return;
     if (fds[1].revents == 0) continue;
-    char chunk[4096];
+    char chunk[16384];
     const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       inputOpen = false;
-      if (!Trim(pending).empty()) {
-        FrontEndAction action;
-        std::string error;
-        if (ParseActionLine(pending, &action, &error)) RunAction(dialog, action, stdout, stderr);
-        else std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
-      }
-      pending.clear();
+      lines.Finish(run);
       continue;
     }
-    pending.append(chunk, static_cast<std::size_t>(n));
-    std::size_t start = 0;
-    for (std::size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
-      const std::string_view line(pending.data() + start, eol - start);
-      if (Trim(line).empty()) continue;
-      FrontEndAction action;
-      std::string error;
-      if (ParseActionLine(line, &action, &error)) {
-        RunAction(dialog, action, stdout, stderr);
-      } else {
-        std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
-        std::fflush(stderr);
-      }
-    }
-    pending.erase(0, start);
+    lines.Feed(std::string_view(chunk, static_cast<std::size_t>(n)), run, dropped);
   }
 }
 
@@ -271,7 +290,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     } else if (arg == "--batch") {
       const char* v = value(arg);
       if (v == nullptr || !ParseBatch(v, &out->settings.receiveBatch)) {
-        if (v != nullptr) *error = "--batch needs a number from 1 to " + std::to_string(kMaxReceiveBatch);
+        if (v != nullptr) *error = "--batch needs a number from 0 to " + std::to_string(kMaxReceiveBatch);
         return false;
       }
       out->batchGiven = true;
@@ -298,6 +317,32 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     }
   }
   return true;
+}
+
+InputLines::InputLines() { pending_.reserve(kMaxLine); }
+
+void InputLines::Feed(std::string_view bytes, const LineFn& line, const std::function<void()>& dropped) {
+  while (!bytes.empty()) {
+    const std::size_t eol = bytes.find('\n');
+    const std::string_view part = bytes.substr(0, eol);
+    if (!dropping_ && pending_.size() + part.size() > kMaxLine) {
+      dropping_ = true;
+      pending_.clear();
+      dropped();
+    }
+    if (!dropping_) pending_.append(part);
+    if (eol == std::string_view::npos) return;
+    bytes.remove_prefix(eol + 1);
+    if (!dropping_) line(pending_);
+    pending_.clear();
+    dropping_ = false;
+  }
+}
+
+void InputLines::Finish(const LineFn& line) {
+  if (!dropping_ && !pending_.empty()) line(pending_);
+  pending_.clear();
+  dropping_ = false;
 }
 
 bool ParseActionLine(std::string_view line, FrontEndAction* out, std::string* error) {
@@ -389,7 +434,7 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
   CommandLine command;
   std::string error;
   if (!ParseCommandLine(argc, argv, &command, &error)) {
-    std::fprintf(stderr, "feedhandler: %s\n%s", error.c_str(), kUsage);
+    std::fprintf(stderr, "feedhandler: %s\n", error.c_str());
     return 2;
   }
   if (command.help) {
@@ -397,13 +442,19 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
     return 0;
   }
   if (const char* env = std::getenv("FH_BATCH"); !command.batchGiven && env != nullptr && *env != '\0') {
-    // FH_BATCH=0 (or 1) turns batching off, as --batch 1 does.
-    if (std::strcmp(env, "0") == 0) {
-      command.settings.receiveBatch = 1;
-    } else if (!ParseBatch(env, &command.settings.receiveBatch)) {
+    if (!ParseBatch(env, &command.settings.receiveBatch)) {
       std::fprintf(stderr, "feedhandler: FH_BATCH needs a number from 0 to %d\n", kMaxReceiveBatch);
       return 2;
     }
+  }
+  // The Bridge server binds its address only at Server, and then says no more
+  // than "TCP Bind Failed" in the log; an address that is not (yet) on this
+  // host is said at once. The program runs on: the address may come up later.
+  if (const std::string& listen = command.settings.bridge.listenAddress; !listen.empty()) {
+    std::string why;
+    if (!CanListenOn(listen, &why))
+      std::fprintf(stderr, "feedhandler: --bridge-listen %s: the Bridge server cannot listen there: %s\n",
+                   listen.c_str(), why.c_str());
   }
   std::string workDir;
   std::string systemDrive;

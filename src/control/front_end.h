@@ -10,7 +10,8 @@
 // Headless, the actions run in order after the dialog's initialisation; then
 // standard input is read for more ("click CONTROL", "set ID=TEXT", "grid",
 // "state", "title", "stats"), until SIGINT or SIGTERM, after which every thread is
-// stopped and the program exits 0. End of input does not end the program.
+// stopped and the program exits 0. End of input does not end the program; an
+// input line longer than 64 KiB is dropped with one line on standard error.
 // Every log line goes to standard output as one line, every message box to
 // standard error as one line (the program goes on as if OK was pressed). Log
 // lines pass through a bounded queue and a writer thread (LogLineWriter): a
@@ -22,6 +23,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,26 @@ struct CommandLine {
 // Parses argv. False with a message in *error for an unknown option or a
 // missing value.
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
+
+// Standard input cut into lines as it arrives, at the same work for every
+// byte: a line longer than kMaxLine bytes (its '\n' not counted) is dropped as
+// it streams in, said once through dropped() when it passes the limit, and
+// the input goes on with the next line. Holds at most kMaxLine bytes.
+class InputLines {
+ public:
+  static constexpr std::size_t kMaxLine = 64 * 1024;
+  using LineFn = std::function<void(std::string_view line)>;
+
+  InputLines();
+  // Calls line for each line that bytes complete, without its '\n'.
+  void Feed(std::string_view bytes, const LineFn& line, const std::function<void()>& dropped);
+  // End of input: the last line, when it had no '\n'.
+  void Finish(const LineFn& line);
+
+ private:
+  std::string pending_;
+  bool dropping_ = false;  // the current line passed kMaxLine
+};
 
 // Parses one line of standard input ("click NSE-CM", "set 1191=15000",
 // "grid", "state", "title", "stats"). False for an empty or unknown line.

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <prometheus/exposer.h>
 #include <prometheus/text_serializer.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <exception>
 #include <limits>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #ifndef FH_BUILD_VERSION
@@ -162,6 +165,27 @@ ClientMetric::Histogram TickToBridge(const LatencyHistogram& h) {
 
 double Seconds(std::chrono::duration<double> d) { return d.count(); }
 
+// Enough server threads that a scrape finds one free while 63 other clients
+// hold a connection open, and a client that does not send its whole request
+// within the timeout loses its connection: 50 idle or trickling clients
+// neither block nor delay a scrape.
+constexpr int kServerThreads = 64;
+constexpr std::chrono::milliseconds kRequestTimeout{250};
+constexpr std::chrono::milliseconds kWakeEvery{10};
+
+// Opens a connection to the listening socket at to and closes it again once
+// it is made (or refused, or after 50 ms): it wakes the server's listening
+// thread from its poll.
+void WakeListener(const sockaddr_in& to) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 && errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    (void)::poll(&p, 1, 50);
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 const char* BuildVersion() { return FH_BUILD_VERSION; }
@@ -272,7 +296,10 @@ std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& addre
   const std::string where = address + ":" + std::to_string(port);
   const std::string what = "metrics endpoint " + where + ": ";
   // The HTTP server reports only that it could not start; a bind of our own
-  // first says why (address in use, not an address of this host, ...).
+  // first says why (address in use, not an address of this host, ...). It
+  // allows address reuse as the server does, so the connections of the last
+  // run's scrapes (waiting out their close) do not hold the port; a server
+  // still listening there does.
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -281,7 +308,9 @@ std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& addre
     return nullptr;
   }
   const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (probe < 0 || ::bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  const int on = 1;
+  if (probe < 0 || ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      ::bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     const int err = errno;
     if (probe >= 0) ::close(probe);
     char text[256];
@@ -293,22 +322,43 @@ std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& addre
   std::unique_ptr<MetricsEndpoint> endpoint(new MetricsEndpoint());
   endpoint->collectable_ = std::make_shared<FeedMetricsCollectable>(metrics, BuildVersion());
   try {
-    endpoint->exposer_ = std::make_unique<prometheus::Exposer>(where, 1);
+    endpoint->exposer_ = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
+        "listening_ports", where,                                      //
+        "num_threads", std::to_string(kServerThreads),                 //
+        "request_timeout_ms", std::to_string(kRequestTimeout.count()),  //
+        "enable_keep_alive", "no"});
   } catch (const std::exception& e) {
     *error = what + e.what();
     return nullptr;
   }
   endpoint->exposer_->RegisterCollectable(endpoint->collectable_);
+  const std::vector<int> ports = endpoint->exposer_->GetListeningPorts();
+  endpoint->port_ = ports.empty() ? 0 : ports.front();
+  endpoint->wake_ = local;
+  if (endpoint->wake_.sin_addr.s_addr == htonl(INADDR_ANY)) endpoint->wake_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  endpoint->wake_.sin_port = htons(static_cast<std::uint16_t>(endpoint->port_));
   return endpoint;
 }
 
 MetricsEndpoint::~MetricsEndpoint() {
-  exposer_.reset();  // no scrape runs once the server's threads are gone
+  // The server's listening thread looks at its stop flag only between polls
+  // of its sockets, which last 2 s when nobody connects: a connection of our
+  // own every few milliseconds ends each wait until the server has stopped.
+  // Its workers wait at most kRequestTimeout for a client's bytes. No scrape
+  // runs once the server's threads are gone.
+  if (exposer_ == nullptr) return;
+  std::atomic<bool> stopped{false};
+  std::thread waker([this, &stopped] {
+    while (!stopped.load(std::memory_order_acquire)) {
+      WakeListener(wake_);
+      std::this_thread::sleep_for(kWakeEvery);
+    }
+  });
+  exposer_.reset();
+  stopped.store(true, std::memory_order_release);
+  waker.join();
 }
 
-int MetricsEndpoint::Port() const {
-  const std::vector<int> ports = exposer_->GetListeningPorts();
-  return ports.empty() ? 0 : ports.front();
-}
+int MetricsEndpoint::Port() const { return port_; }
 
 }  // namespace fh

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <charconv>
+#include <utility>
 
 namespace fh {
 namespace {
@@ -16,11 +17,19 @@ std::string_view Trim(std::string_view s) {
 }  // namespace
 
 bool BridgeAllowList::Parse(std::string_view text, BridgeAllowList* out, std::string* error) {
+  auto fail = [error](std::string why) {
+    if (error != nullptr) *error = std::move(why);
+    return false;
+  };
+  // An empty text is most likely an unset shell variable: never "everyone".
+  if (Trim(text).empty()) return fail("empty list");
   BridgeAllowList list;
-  while (!Trim(text).empty()) {
+  for (bool more = true; more;) {
     const std::size_t comma = text.find(',');
     const std::string_view item = Trim(text.substr(0, comma));
-    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    more = comma != std::string_view::npos;
+    if (more) text.remove_prefix(comma + 1);
+    if (item.empty()) return fail("empty item");
 
     const std::size_t slash = item.find('/');
     const std::string address(item.substr(0, slash));
@@ -33,10 +42,7 @@ bool BridgeAllowList::Parse(std::string_view text, BridgeAllowList* out, std::st
     }
     in_addr a{};
     ok = ok && ::inet_pton(AF_INET, address.c_str(), &a) == 1;
-    if (!ok) {
-      if (error != nullptr) *error = "bad network '" + std::string(item) + "'";
-      return false;
-    }
+    if (!ok) return fail("bad network '" + std::string(item) + "'");
     const std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);
     list.networks_.push_back({ntohl(a.s_addr) & mask, mask});
   }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "dialog_rig.h"
 
@@ -36,6 +39,48 @@ TEST(CommandLine, KeepsActionsInOrderAndRefusesUnknownOptionsAndMissingValues) {
   EXPECT_FALSE(ParseCommandLine(2, missing, &c, &error));
   const char* badSet[] = {"feedhandler", "--set", "15000"};
   EXPECT_FALSE(ParseCommandLine(3, badSet, &c, &error));
+}
+
+TEST(CommandLine, BatchZeroTurnsBatchingOffAndAnEmptyAllowListIsRefused) {
+  const std::pair<std::vector<const char*>, std::string> cases[] = {  // arguments, receive batch or error
+      {{"--batch", "0"}, "1"},
+      {{"--batch", "1"}, "1"},
+      {{"--batch", "64"}, "64"},
+      {{"--batch", "65"}, "--batch needs a number from 0 to 64"},
+      {{"--batch", "-1"}, "--batch needs a number from 0 to 64"},
+      {{"--bridge-allow", ""}, "--bridge-allow: empty list"},
+      {{"--bridge-allow", " "}, "--bridge-allow: empty list"},
+      {{"--bridge-allow", "10.0.0.1,"}, "--bridge-allow: empty item"}};
+  for (const auto& [args, want] : cases) {
+    std::vector<const char*> argv{"feedhandler"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    CommandLine c;
+    std::string error;
+    const bool ok = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &c, &error);
+    EXPECT_EQ(ok ? std::to_string(c.settings.receiveBatch) : error, want) << args[0] << " " << args[1];
+  }
+}
+
+TEST(InputLines, DropsALineLongerThan64KiBAsItStreamsInAndKeepsTheRest) {
+  InputLines in;
+  Strings lines;
+  int dropped = 0;
+  auto feed = [&](std::string_view bytes) {
+    in.Feed(bytes, [&](std::string_view l) { lines.emplace_back(l); }, [&] { ++dropped; });
+  };
+  const std::string fits(65536, 'a');
+  feed("title\nsta");
+  feed("te\n" + fits.substr(0, 1000));
+  feed(fits.substr(1000) + "\n");  // exactly 64 KiB: kept
+  for (int i = 0; i < 100; ++i) feed(fits);  // 6.4 MB without a line end: one notice, as soon as it is too long
+  EXPECT_EQ(dropped, 1);
+  feed("tail\ngrid\n" + fits + "b");  // one byte too many
+  in.Finish([&](std::string_view l) { lines.emplace_back(l); });
+  EXPECT_EQ(dropped, 2);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2].size(), 65536u);
+  lines[2].clear();
+  EXPECT_EQ(lines, (Strings{"title", "state", "", "grid"}));
 }
 
 TEST(CommandLine, ProgramWithoutWindowOrWithBadArgumentsReturnsTwo) {

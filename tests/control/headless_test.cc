@@ -65,7 +65,8 @@ TEST(Headless, RunsActionsThenStandardInputShowsBoxesOnStandardErrorAndEndsOnlyO
 TEST(Headless, AnUnknownControlOrLoadWithoutSaveEndsBeforeTheLaterActions) {
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {  // actions, exit code, last error line
       {{"--click", "Save", "--click", "No Such Box"}, 2, "feedhandler: unknown control: No Such Box"},
-      {{"--click", "Load", "--click", "Save"}, 0, "Cant open file :fhc"}};
+      {{"--click", "Load", "--click", "Save"}, 0, "Cant open file :fhc"},
+      {{"--bridge-allow", "", "--click", "Save"}, 2, "feedhandler: --bridge-allow: empty list"}};
   for (const auto& [actions, code, lastError] : cases) {
     TempDir work, drive;
     ChildProcess child(Command(work, drive, actions));
@@ -73,6 +74,18 @@ TEST(Headless, AnUnknownControlOrLoadWithoutSaveEndsBeforeTheLaterActions) {
     EXPECT_EQ(child.ErrLines().empty() ? "" : child.ErrLines().back(), lastError);
     EXPECT_FALSE(std::filesystem::exists(drive.File("fhc.fhc")));
   }
+}
+
+TEST(Headless, SaysAtOnceWhenTheBridgeServerCannotListenAndDropsAnOverlongInputLine) {
+  TempDir work, drive;
+  ChildProcess child(Command(work, drive, {"--bridge-listen", "10.99.0.1", "--click", "NSE-CM"}));
+  EXPECT_TRUE(child.WaitForErrLine(
+      "feedhandler: --bridge-listen 10.99.0.1: the Bridge server cannot listen there: Cannot assign requested address"));
+  child.Write("click NSE-FO" + std::string(100'000, ' ') + "\ntitle\n");
+  EXPECT_TRUE(child.WaitForErrLine("feedhandler: input line longer than 65536 bytes dropped"));
+  EXPECT_TRUE(child.WaitForLine("FH NCM"));  // the line after it runs; the dropped one did not
+  EXPECT_EQ(child.ErrLines().size(), 2u);
+  EXPECT_EQ(child.Terminate(SIGTERM), 0);
 }
 
 // --- A reader that stops reading standard output ---------------------------------

@@ -58,5 +58,25 @@ TEST(LogLineWriter, CountsTheLinesThatFoundNoRoomAndSaysSoOnceCaughtUp) {
   EXPECT_TRUE(writer.Drain(5s));
 }
 
+TEST(LogLineWriter, SaysLostLinesOnceBeforeTheLineThatFoundRoomAfterThem) {
+  Pipe pipe;
+  // A one-page pipe takes the writer's first batch (8 of these lines) and
+  // holds it at its second, so the ring does not run empty until the test
+  // reads.
+  ASSERT_EQ(::fcntl(pipe.write, F_SETPIPE_SZ, 4096), 4096);
+  LogLineWriter writer(pipe.write, nullptr, 32);
+  const std::string wide(500, 'w');
+  for (int i = 0; i < 34; ++i) writer.Push(wide);  // 2 find no room
+  writer.Start();
+  pollfd p{pipe.read, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  writer.Push("x");
+  writer.Push("y");
+  std::string want;
+  for (int i = 0; i < 32; ++i) want += wide + "\n";
+  EXPECT_EQ(pipe.ReadUntil("y\n"), want + "2 log lines not shown\nx\ny\n");
+  EXPECT_TRUE(writer.Drain(5s));
+}
+
 }  // namespace
 }  // namespace fh

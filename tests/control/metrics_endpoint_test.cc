@@ -51,7 +51,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
   m.logLines.Add(36);
   m.logLinesNotShown.Add(37);
   m.tickToBridge.Observe(1'500);          // 1.5 us
-  m.tickToBridge.Observe(3'000'000);      // 3 ms
+  m.tickToBridge.Observe(5'000'000);      // 5 ms: exactly on a bound, counted at or below it
   m.tickToBridge.Observe(200'000'000);    // 200 ms: past the last bound
 
   const auto families = FeedMetricsCollectable(m, "7.8.9+abc").Collect();
@@ -125,7 +125,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       R"(feedhandler_log_lines_total 36)",
       R"(feedhandler_log_lines_not_shown_total 37)",
       R"(feedhandler_tick_to_bridge_seconds_count 3)",
-      R"(feedhandler_tick_to_bridge_seconds_sum 0.2030015)",
+      R"(feedhandler_tick_to_bridge_seconds_sum 0.2050015)",
       R"(feedhandler_tick_to_bridge_seconds_bucket{le="1e-06"} 0)",
       R"(feedhandler_tick_to_bridge_seconds_bucket{le="2e-06"} 1)",
       R"(feedhandler_tick_to_bridge_seconds_bucket{le="0.002"} 1)",

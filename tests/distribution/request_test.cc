@@ -3,6 +3,7 @@
 // client thread on a local socket pair standing in for a Bridge connection.
 #include <climits>
 #include <tuple>
+#include <utility>
 #include <thread>
 
 #include "distribution/bridge_allow_list.h"
@@ -38,7 +39,10 @@ TEST(BridgeAllowList, ParsesNetworksAndAllowsOnlyTheirPeers) {
   struct Case { const char *list, *peer; bool allowed; };
   const char* const two = " 192.168.1.7 , 172.16.0.0/12";
   std::string error;
-  for (const Case& c : {Case{"", "10.1.2.3", true}, Case{"10.0.0.0/8", "10.255.255.255", true},
+  in_addr anyone{};
+  ::inet_pton(AF_INET, "10.1.2.3", &anyone);
+  EXPECT_TRUE(BridgeAllowList().Allows(anyone));  // no list given: everyone
+  for (const Case& c : {Case{"10.0.0.0/8", "10.255.255.255", true},
                         Case{"10.0.0.0/8", "11.0.0.1", false}, Case{two, "172.31.255.1", true},
                         Case{two, "192.168.1.8", false}, Case{"0.0.0.0/0", "1.2.3.4", true},
                         Case{"10.1.2.3/31", "10.1.2.2", true}, Case{"10.1.2.3/31", "10.1.2.4", false}}) {
@@ -48,10 +52,17 @@ TEST(BridgeAllowList, ParsesNetworksAndAllowsOnlyTheirPeers) {
     ::inet_pton(AF_INET, c.peer, &peer);
     EXPECT_EQ(list.Allows(peer), c.allowed) << c.list << " " << c.peer;
   }
-  for (const char* bad : {"10.0.0.0/33", "10.0.0", "10.0.0.1/", "10.0.0.1/x", "host"}) {
+  // An unset shell variable or a stray comma never widens the list.
+  const std::pair<const char*, const char*> bad[] = {
+      {"10.0.0.0/33", "bad network '10.0.0.0/33'"}, {"10.0.0", "bad network '10.0.0'"},
+      {"10.0.0.1/", "bad network '10.0.0.1/'"},     {" host ", "bad network 'host'"},
+      {"", "empty list"},                           {" \t", "empty list"},
+      {",", "empty item"},                          {"10.0.0.1,", "empty item"},
+      {"10.0.0.1, ,10.0.0.2", "empty item"},        {",10.0.0.1", "empty item"}};
+  for (const auto& [text, why] : bad) {
     BridgeAllowList list;
-    EXPECT_FALSE(BridgeAllowList::Parse(bad, &list, &error));
-    EXPECT_EQ(error, "bad network '" + std::string(bad) + "'");
+    EXPECT_FALSE(BridgeAllowList::Parse(text, &list, &error)) << text;
+    EXPECT_EQ(error, why) << text;
     EXPECT_TRUE(list.AllowsEveryone()) << "left unchanged";
   }
 }
