@@ -109,17 +109,17 @@ TEST_P(FramingMalformed, StopsOrSkipsWithOneLineAndDecodesThePacketsBefore) {
     FeedState fresh;
     fresh.options.writeBin = 1;
     ASSERT_TRUE(fresh.files.Open(Seg(), SegmentFiles::kBinFile, fresh.dir.File("bin"), "ab+"));
-    Framing framing(fresh.context);
-    testing::RecordingDecoder decoder;
-    framing.SetDecoder(Seg(), decoder.Entry());
-    testing::FrameAs(framing, Seg(), c.datagram);
+    Framing lane(fresh.context);
+    testing::RecordingDecoder seen;
+    lane.SetDecoder(Seg(), seen.Entry());
+    testing::FrameAs(lane, Seg(), c.datagram);
     EXPECT_EQ(testing::ReadFile(fresh.dir.File("bin")), std::string(c.datagram.begin(), c.datagram.end()));
-    EXPECT_EQ(decoder.Count(), c.decoded);
-    for (const auto& call : decoder.Calls()) EXPECT_EQ(call.transactionCode, 7202);
+    EXPECT_EQ(seen.Count(), c.decoded);
+    for (const auto& call : seen.Calls()) EXPECT_EQ(call.transactionCode, 7202);
     EXPECT_EQ(fresh.log.Lines(), c.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.line});
-    EXPECT_EQ(framing.Counters().Datagrams(Seg()), 1u);
-    EXPECT_EQ(framing.Counters().Compressed(Seg()) + framing.Counters().Uncompressed(Seg()), c.decoded);
-    if (c.length >= 0) { EXPECT_EQ(decoder.Calls().back().length, c.length); }
+    EXPECT_EQ(lane.Counters().Datagrams(Seg()), 1u);
+    EXPECT_EQ(lane.Counters().Compressed(Seg()) + lane.Counters().Uncompressed(Seg()), c.decoded);
+    if (c.length >= 0) { EXPECT_EQ(seen.Calls().back().length, c.length); }
     const FeedMetrics::Segment& figures = fresh.metrics.Of(Seg());
     const auto said = [&c](const char* cause) { return c.line.find(cause) != std::string::npos ? 1u : 0u; };
     EXPECT_EQ(figures.packetsFramed.Get(), c.decoded);

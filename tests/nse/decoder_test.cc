@@ -116,7 +116,7 @@ TEST_P(EverySegment, OnlyTheWatchedInstrumentIsShownWhateverBcastDelta) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Nse, EverySegment, ::testing::Values(1, 2, 3),
-                         [](const auto& info) { return std::string(info.param == 1 ? "Ncm" : info.param == 2 ? "Nfo" : "Ncd"); });
+                         [](const auto& param) { return std::string(param.param == 1 ? "Ncm" : param.param == 2 ? "Nfo" : "Ncd"); });
 
 // ---------------------------------------------------------------------------
 // Capital market.
