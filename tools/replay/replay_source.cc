@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/tool_net.h"
 #include "feedstate/exg_seg.h"
 #include "nse/bcast_header.h"
 #include "nse/byteorder.h"
@@ -37,12 +38,12 @@ constexpr std::size_t kUdpLengthAt = 4;
 std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
 // Where the datagram that starts at `at` ends by its structure (before any
-// padding), or nothing when it runs past the file, past kMaxDatagram bytes,
+// padding), or nothing when it runs past the file, past kMaxUdpPayload bytes,
 // or holds a plain packet shorter than its header.
 std::optional<std::size_t> WalkNseDatagram(std::span<const std::uint8_t> file, std::size_t at) {
   namespace d = nse::datagram;
   constexpr std::size_t kLengthAt = nse::packet::kMessageAt + nse::header::kMessageLength;
-  const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxDatagram));
+  const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxUdpPayload));
   if (at + d::kPacketsAt > limit) return std::nullopt;
   const int packets = LoadBe16(file.data() + at + d::kNoOfPackets);
   std::size_t pos = at + d::kPacketsAt;
@@ -67,7 +68,7 @@ bool IsNetId(std::uint8_t b) { return b == kNetIdCm || b == kNetIdFo || b == kNe
 
 // A datagram's end with the zero padding after it.
 std::size_t WithPadding(std::span<const std::uint8_t> file, std::size_t at, std::size_t end) {
-  const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxDatagram));
+  const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxUdpPayload));
   while (end < limit && file[end] == 0) ++end;
   return end;
 }
@@ -98,7 +99,7 @@ std::vector<std::span<const std::uint8_t>> SplitBinRecords(std::span<const std::
 
 std::vector<std::span<const std::uint8_t>> SplitNseRecording(std::span<const std::uint8_t> file,
                                                              long long* guessed) {
-  constexpr std::size_t kFallback = static_cast<std::size_t>(nse::datagram::kMaxSize);
+  constexpr std::size_t kFallback = 512;  // the exchange's datagram size
   std::vector<std::span<const std::uint8_t>> records;
   std::size_t at = 0;
   while (at < file.size()) {
@@ -107,7 +108,7 @@ std::vector<std::span<const std::uint8_t>> SplitNseRecording(std::span<const std
       end = WithPadding(file, at, *walked);
     } else {
       if (guessed != nullptr) ++*guessed;
-      const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxDatagram));
+      const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxUdpPayload));
       end = at + 1;
       while (end < limit && !SureStart(file, end)) ++end;
       if (end == limit && limit < file.size()) end = std::min(file.size(), at + kFallback);

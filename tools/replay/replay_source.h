@@ -28,14 +28,14 @@ std::vector<std::span<const std::uint8_t>> SplitBinRecords(std::span<const std::
 // 8 + MessageLength bytes (MessageLength at its offset 46). Zero bytes after a
 // datagram's last packet belong to it (a datagram padded to a fixed size; a
 // datagram starts with its net id, never 0). A datagram is at most
-// kMaxDatagram bytes.
+// kMaxUdpPayload bytes.
 //
 // A record that does not walk (a malformed datagram, or one the file's end
 // cuts) cannot be delimited for sure: it runs to the next offset at which a
 // datagram of a known net id walks and is followed by another that walks, or
-// by the end of the file; when none lies within kMaxDatagram bytes it is cut
-// at 512. *guessed (when given) counts such records.
-inline constexpr int kMaxDatagram = 65507;  // the largest UDP payload over IPv4
+// by the end of the file; when none lies within kMaxUdpPayload bytes it is
+// cut at 512, the exchange's datagram size. *guessed (when given) counts such
+// records.
 std::vector<std::span<const std::uint8_t>> SplitNseRecording(std::span<const std::uint8_t> file,
                                                              long long* guessed = nullptr);
 

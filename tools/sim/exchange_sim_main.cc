@@ -84,7 +84,7 @@ struct Args {
   std::uint32_t seed = 1;
   int plainPercent = 10;
   fh::sim::Wire wire = fh::sim::Wire::kClassic;
-  int maxDatagram = fh::nse::datagram::kMaxSize;
+  int maxDatagram = fh::sim::kExchangeDatagramSize;
   int fixedSize = 0;
   long long junk = 0;
   int pool = 0;
@@ -130,7 +130,7 @@ bool ParseArgs(int argc, char** argv, Args* a) {
          a->wire = *wire;
          return true;
        }},
-      WholeNumber("--max-datagram", &a->maxDatagram, fh::nse::datagram::kMaxSize, fh::sim::kMaxUdpPayload),
+      WholeNumber("--max-datagram", &a->maxDatagram, fh::sim::kExchangeDatagramSize, fh::sim::kMaxUdpPayload),
       WholeNumber("--fixed-size", &a->fixedSize, 0, fh::sim::kMaxUdpPayload),
       WholeNumber("--junk", &a->junk, 0, 1e9),
       WholeNumber("--pool", &a->pool, 1, 1e6),

@@ -716,7 +716,7 @@ NseDatagramSource::NseDatagramSource(NseSegmentFeed& feed, int plainPercent, int
     : feed_(feed),
       plainPercent_(plainPercent),
       fixedSize_(fixedSize),
-      packetsScale_(std::max(1, maxSize / nse::datagram::kMaxSize)),
+      packetsScale_(std::max(1, maxSize / kExchangeDatagramSize)),
       builder_(NetIdOfSegment(feed.segment()), maxSize) {}
 
 std::span<const std::uint8_t> NseDatagramSource::Next(Ledger* ledger, int* messages) {

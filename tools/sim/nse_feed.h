@@ -107,7 +107,7 @@ class NseSegmentFeed {
 class NseDatagramSource {
  public:
   NseDatagramSource(NseSegmentFeed& feed, int plainPercent, int fixedSize,
-                    int maxSize = nse::datagram::kMaxSize);
+                    int maxSize = kExchangeDatagramSize);
 
   // Builds the next datagram, committing the effects of every message in it to
   // the ledger (which may be null). Returns its bytes (valid until the next call).

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/tool_net.h"
 #include "feedstate/exg_seg.h"
 #include "nse/bcast_header.h"
 
@@ -27,8 +28,10 @@ int NetIdOfSegment(int segment);  // 1, 2, 3 -> 4, 2, 6; anything else 0
 // Bytes between the start of BcastHeader and the message address.
 inline constexpr int kHeaderBeforeMessage = nse::packet::kMessageAt - nse::packet::kHeaderAt;
 
-// The largest UDP payload over IPv4: the most a datagram may carry.
-inline constexpr int kMaxUdpPayload = 65507;
+// The exchange's datagrams are at most 512 bytes; the simulator sends larger
+// ones (up to the UDP maximum) only when asked to.
+inline constexpr int kExchangeDatagramSize = 512;
+using tools::kMaxUdpPayload;
 
 class NseMessage {
  public:
@@ -82,7 +85,7 @@ class Lzo1zCompressor {
 // or compLen 0 and the plain packet itself. maxSize is at most kMaxUdpPayload.
 class DatagramBuilder {
  public:
-  explicit DatagramBuilder(int netId, int maxSize = nse::datagram::kMaxSize);
+  explicit DatagramBuilder(int netId, int maxSize = kExchangeDatagramSize);
 
   // Appends a packet, compressed or plain. False (datagram unchanged) when
   // it does not fit in maxSize.
