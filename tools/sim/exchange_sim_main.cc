@@ -69,7 +69,8 @@ constexpr char kUsage[] =
     "                       and F&O instruments sent into DIR (the feed handler's\n"
     "                       --system-drive) before sending; --count 0 sends nothing\n"
     "  --summary FILE       write what was sent: per (segment, code) counts, the\n"
-    "                       packets a Bridge receives, the last value per token\n"
+    "                       packets a Bridge receives, the last value per token, the\n"
+    "                       instruments an update announced before any value\n"
     "  --quiet              print only the final totals\n"
     "  --allow-host-network run outside scripts/netns-run (never used by scripts or tests)\n";
 
