@@ -44,19 +44,61 @@ TEST(PacketStream, CutsPacketsThatArriveInPiecesAndBreaksOnALengthBelowTheHeader
   EXPECT_EQ(lengths.size(), 2u);
 }
 
-// The best bid and ask of a market-by-price packet, never read past a short one.
+std::vector<std::uint8_t> Packet(int segmentCode, int code, int length) {
+  auto p = Packet(code, length);
+  Store16(p.data() + forwarded::kSegmentCode, static_cast<std::int16_t>(segmentCode));
+  return p;
+}
+
+// The form of an NSE packet by its length: the classic forms' fixed lengths,
+// today's MessageLength + 6, whole or trimmed to its records (lengths from
+// the exchange's tables), and a length no form of the code has.
+TEST(DescribePacket, TellsTheFormByThePacketLength) {
+  struct Case {
+    int segmentCode, code, length;
+    const char* form;
+  };
+  const Case cases[] = {
+      {20, 7201, 448, "classic"}, {20, 7201, 472, "CM6"},     {20, 7201, 154, "CM6"},    {20, 7201, 460, "unknown"},
+      {20, 7208, 472, "classic"}, {20, 7208, 572, "CM6"},     {20, 7208, 310, "CM6"},    {20, 7208, 500, "unknown"},
+      {20, 18703, 552, "CM6"},    {20, 7202, 496, "classic"}, {21, 7201, 478, "classic"}, {21, 7201, 504, "FO9.48"},
+      {21, 7201, 498, "unknown"}, {21, 17201, 498, "FO9.43"}, {21, 17202, 504, "FO9.43"}, {21, 17208, 564, "FO9.48"},
+      {21, 17211, 254, "FO9.48"}, {21, 17211, 210, "unknown"}, {22, 7201, 478, "classic"}, {22, 7201, 504, "unknown"},
+  };
+  for (const Case& c : cases) {
+    const auto p = Packet(c.segmentCode, c.code, c.length);
+    const PacketInfo info = DescribePacket(p.data(), c.length);
+    EXPECT_STREQ(info.form, c.form) << c.segmentCode << " " << c.code << " " << c.length;
+  }
+  auto bse = Packet(20, 2020, 300);
+  Store16(bse.data() + forwarded::kExchangeCode, forwarded::kExchangeBse);
+  EXPECT_EQ(DescribePacket(bse.data(), 300).form, nullptr);
+}
+
+// The best bid and ask of a market-by-price packet, classic and today's
+// (8-byte quantities), never read past a short one. Record fields at the
+// exchange's offsets: the record starts 48 bytes into the packet.
 TEST(DescribePacket, ReadsTheBestBidAndAskOfAMarketByPricePacket) {
-  auto p = Packet(nse::cm::mbp::kCode, nse::cm::mbp::kPacketLength);
-  // The body is the converted message from offset 38: NoOfRecords, then records.
-  std::uint8_t* body = p.data() + forwarded::kBodyAt - nse::header::kBodyAt;
-  Store16(body + nse::records::kNoOfRecords, 1);
-  std::uint8_t* rec = body + nse::records::kRecordsAt;
-  Store16(rec + nse::cm::mbp::kToken, 2885);
-  Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kPrice, 123400);
-  Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::mbpinfo::kQuantity, 50);
-  Store32(rec + nse::cm::mbp::kMbpInfoAt + nse::cm::mbp::kMbpSellAt * nse::cm::mbp::kMbpInfoSize + nse::mbpinfo::kPrice, 123500);
+  auto p = Packet(nse::cm::mbp::kCode, 472);
+  Store16(p.data() + 46, 1);  // NoOfRecords
+  Store16(p.data() + 48, 2885);
+  Store32(p.data() + 48 + 54, 50);           // depth 0 quantity
+  Store32(p.data() + 48 + 54 + 4, 123400);   // depth 0 price
+  Store32(p.data() + 48 + 114 + 4, 123500);  // depth 5 price
   EXPECT_EQ(FormatPacket(DescribePacket(p.data(), static_cast<int>(p.size()))),
-            "pkt NSE seg=20 code=7208 len=472 token=2885 bid=123400x50 ask=123500x0");
+            "pkt NSE seg=20 code=7208 (market by price, classic) len=472 token=2885 bid=123400x50 ask=123500x0");
+  auto wide = Packet(21, 17208, 564);
+  Store16(wide.data() + 46, 2);
+  Store32(wide.data() + 48, 38665);
+  const std::int64_t quantity = 5000001001;
+  std::memcpy(wide.data() + 48 + 60, &quantity, 8);
+  Store32(wide.data() + 48 + 68, 123400);
+  const std::int64_t sellQuantity = 5000006006;
+  std::memcpy(wide.data() + 48 + 140, &sellQuantity, 8);
+  Store32(wide.data() + 48 + 148, 123500);
+  EXPECT_EQ(FormatPacket(DescribePacket(wide.data(), static_cast<int>(wide.size()))),
+            "pkt NSE seg=21 code=17208 (market by price, FO9.48) len=564 token=38665 bid=123400x5000001001 "
+            "ask=123500x5000006006");
   auto shortPacket = Packet(nse::fo::mbp::kCode, forwarded::kHeaderSize + 4);
   const PacketInfo info = DescribePacket(shortPacket.data(), static_cast<int>(shortPacket.size()));
   EXPECT_FALSE(info.hasBook);
@@ -99,6 +141,65 @@ TEST(BinRecords, CutsAtTheRecordSizeWithAShorterLastRecord) {
   EXPECT_EQ(records[1][0], 2);
   EXPECT_EQ(records[2].size(), 100u);
   EXPECT_TRUE(SplitBinRecords({}, 512).empty());
+}
+
+// An NSE datagram laid out by hand: net id, a byte, the big-endian packet
+// count, then packets: compLen and compressed bytes, or compLen 0 and a plain
+// packet of 8 + MessageLength bytes (MessageLength at packet offset 46).
+struct Datagram {
+  std::vector<std::uint8_t> bytes;
+  Datagram(std::uint8_t netId, int packets) : bytes{netId, 0, 0, 0} { StoreBe16(bytes.data() + 2, static_cast<std::int16_t>(packets)); }
+  Datagram& Compressed(int n) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + 2 + static_cast<std::size_t>(n), 0x5a);
+    StoreBe16(bytes.data() + at, static_cast<std::int16_t>(n));
+    return *this;
+  }
+  Datagram& Plain(int messageLength) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + 2 + 8 + static_cast<std::size_t>(messageLength), 0x33);
+    StoreBe16(bytes.data() + at, 0);
+    StoreBe16(bytes.data() + at + 2 + 46, static_cast<std::int16_t>(messageLength));
+    return *this;
+  }
+  Datagram& PadTo(std::size_t n) {
+    bytes.resize(n, 0);
+    return *this;
+  }
+};
+
+// Datagrams of any size up to the UDP maximum come back whole from a
+// recording; padding stays with its datagram; a record that does not walk
+// ends where datagrams walk again.
+TEST(BinRecords, WalksTheNseDatagramsOfARecording) {
+  Datagram big(2, 60);
+  for (int i = 0; i < 60; ++i) big.Plain(992);
+  const std::vector<std::uint8_t> junk = {2, 0, 0x7f, 0xff, 1, 2, 3};
+  const std::vector<std::vector<std::uint8_t>> datagrams = {
+      Datagram(2, 1).Compressed(5).bytes,                 // 11 bytes
+      Datagram(4, 2).Plain(566).Compressed(3).bytes,      // a plain 566-byte message: 585 bytes
+      Datagram(6, 1).Compressed(10).PadTo(512).bytes,     // padded with zeros
+      big.bytes,                                          // 60124 bytes
+      Datagram(4, 0).bytes,
+      junk,                                               // claims 32767 packets
+      Datagram(2, 1).Compressed(5).bytes,
+      Datagram(2, 1).Plain(40).bytes,
+  };
+  std::vector<std::uint8_t> file;
+  for (const auto& d : datagrams) file.insert(file.end(), d.begin(), d.end());
+  long long guessed = 0;
+  const auto records = SplitNseRecording(file, &guessed);
+  ASSERT_EQ(records.size(), datagrams.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(std::vector<std::uint8_t>(records[i].begin(), records[i].end()), datagrams[i]) << "record " << i;
+  }
+  EXPECT_EQ(datagrams[1].size(), 585u);
+  EXPECT_EQ(datagrams[3].size(), 60124u);
+  EXPECT_EQ(guessed, 1);
+  // A file that ends inside a datagram: the rest is one record.
+  const auto cut = SplitNseRecording(std::span(file).first(11 + 300));
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(cut[1].size(), 300u);
 }
 
 // An Ethernet + IPv4 + UDP frame around a payload.

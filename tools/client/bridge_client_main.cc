@@ -1,6 +1,8 @@
 // bridge-client: a stand-in for a downstream Bridge program. It connects to
 // the feed handler's TCP port, subscribes instruments, reads the forwarded
 // packets and listens to the BCAST DELTA broadcasts on ports 2007 and 2017.
+// NSE packets are named by code and by form (classic, or today's generation,
+// told by the packet's length).
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,7 +27,9 @@ namespace {
 constexpr char kUsage[] =
     "usage: bridge-client [options]\n"
     "Connects to a feed handler like a Bridge, subscribes instruments, prints the\n"
-    "forwarded packets and BCAST DELTA lines it receives, then a summary.\n"
+    "forwarded packets and BCAST DELTA lines it receives, then a summary. NSE\n"
+    "packets are named with their form, told by their length: classic, or today's\n"
+    "CM6 (capital market 6.x), FO9.43 or FO9.48 (unknown: no form has that length).\n"
     "  --connect A.B.C.D:PORT   feed handler's TCP port (default 127.0.0.1:30001)\n"
     "  --subscribe SEG,TOKEN    subscribe one instrument (repeatable), e.g. 1,2885\n"
     "  --requests TEXT          send TEXT as it stands (the \"seg,token|\" grammar)\n"
@@ -38,7 +42,8 @@ constexpr char kUsage[] =
     "                           first delta line)\n"
     "  --connect-timeout S      keep retrying the connection this long (default 10)\n"
     "  --connect-optional       when the connection fails, go on with the delta ports\n"
-    "  --summary FILE           write the summary (packets per kind, last values) to FILE\n"
+    "  --summary FILE           write the summary (packets per code and per form, last\n"
+    "                           values, new instruments) to FILE\n"
     "  --record FILE            write the received TCP byte stream to FILE\n"
     "  --record-delta PREFIX    write each delta datagram to PREFIX.2007 or PREFIX.2017,\n"
     "                           its length in decimal and a newline before its bytes\n"
@@ -369,8 +374,19 @@ int main(int argc, char** argv) {
   std::printf("bridge-client: packets %lld (%lld bytes), delta lines %lld on 2007 and %lld on 2017, %lld items, %lld malformed\n",
               view.packets, view.bytes, view.deltaLines[0], view.deltaLines[1], view.deltaItems, view.malformedLines);
   if (!args.quiet) {
-    for (const auto& [kind, c] : view.packetsByKind)
-      std::printf("bridge-client:   exchange/segment/code %s: %lld packets, %lld bytes\n", kind.c_str(), c.packets, c.bytes);
+    // A line a code, with its packets by form: "NSE CM 7201 market watch: 9
+    // packets, 4248 bytes (classic 5, CM6 4)".
+    for (const auto& [kind, c] : view.packetsByKind) {
+      std::string forms;
+      for (auto it = view.packetsByForm.lower_bound(kind + " "); it != view.packetsByForm.end() &&
+                                                                  it->first.compare(0, kind.size() + 1, kind + " ") == 0;
+           ++it) {
+        forms += (forms.empty() ? " (" : ", ") + it->first.substr(kind.size() + 1) + " " +
+                 std::to_string(it->second.packets);
+      }
+      std::printf("bridge-client:   %s: %lld packets, %lld bytes%s\n", fh::tools::KindName(kind).c_str(), c.packets,
+                  c.bytes, forms.empty() ? "" : (forms + ")").c_str());
+    }
   }
   if (!args.summaryFile.empty()) {
     std::ofstream out(args.summaryFile, std::ios::trunc);

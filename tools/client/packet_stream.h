@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,17 +40,32 @@ struct PacketInfo {
   int segment = 0;    // 20, 21, 22
   int code = 0;       // transaction code (NSE) or low 16 bits of MsgType (BSE)
   int length = 0;
+  // NSE: what the code carries ("market by price"; null for a code the
+  // client does not name) and the form the packet length tells: "classic",
+  // or today's generation, "CM6" (capital market 6.x), "FO9.43" or "FO9.48";
+  // "unknown" for a length no form of the code gives. Null for BSE.
+  const char* name = nullptr;
+  const char* form = nullptr;
   bool hasBook = false;  // market by price: best bid and ask of the first record
   int token = 0;
-  int bidPrice = 0, bidQuantity = 0, askPrice = 0, askQuantity = 0;
+  int bidPrice = 0, askPrice = 0;
+  long long bidQuantity = 0, askQuantity = 0;  // 8 bytes wide in today's forms
 };
 
 // Reads the header (and, for market by price, the first record) of a whole
-// packet of `length` bytes; never reads past it.
+// packet of `length` bytes; never reads past it. An NSE packet's form is
+// told by its length: the classic forms are forwarded at fixed lengths,
+// today's as long as the message (MessageLength + 6), whole or trimmed to
+// its records.
 PacketInfo DescribePacket(const std::uint8_t* packet, int length);
 
-// One line, for example "pkt NSE 20 7208 len=472 token=2885 bid=100x1200 ask=..."
+// One line, for example
+// "pkt NSE seg=20 code=7208 (market by price, CM6) len=572 token=2885 bid=100x1200 ask=..."
 std::string FormatPacket(const PacketInfo& info);
+
+// "NSE CM 7208 market by price" or "BSE 20 2020" for a summary's kind key
+// ("EXCH SEG CODE").
+std::string KindName(const std::string& kind);
 
 // One item of a delta line: ",KEY|VALUE". A change item has a numeric
 // value; a new-instrument item's value holds colons ("1:22:ABC ...:0:0:EQ").
@@ -72,10 +88,12 @@ struct ClientView {
     long long bytes = 0;
   };
   std::map<std::string, Count> packetsByKind;  // "EXCH SEG CODE"
+  std::map<std::string, Count> packetsByForm;  // "EXCH SEG CODE FORM", NSE packets
   long long packets = 0, bytes = 0;
   long long deltaLines[2] = {0, 0};  // port 2007, port 2017
   long long deltaItems = 0;
   long long newInstruments = 0;
+  std::set<std::string> newKeys;  // "2017 SEG KEY" of the new-instrument items
   long long malformedLines = 0;
   // Last value per key: "2007 TOKEN" (the all-delta line has no segment) and
   // "2017 SEG KEY".
@@ -85,7 +103,8 @@ struct ClientView {
   // Returns false for a line that does not follow the grammar.
   bool AddDeltaLine(int port, std::string_view line);
   // Text summary, one fact a line: "packets EXCH SEG CODE COUNT BYTES",
-  // "last PORT KEY... VALUE", "total ..." lines.
+  // "form EXCH SEG CODE FORM COUNT BYTES", "last PORT KEY... VALUE",
+  // "new 2017 SEG KEY", "total ..." lines.
   std::string Summary() const;
 };
 

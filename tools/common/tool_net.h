@@ -14,6 +14,9 @@
 
 namespace fh::tools {
 
+// The largest UDP payload over IPv4: the longest datagram a tool sends.
+inline constexpr int kMaxUdpPayload = 65507;
+
 // The tools send multicast and broadcast and bind the feed's ports. They run
 // only inside the private namespace of scripts/netns-run (which sets
 // FH_IN_NETNS=1), or when the operator passes --allow-host-network by hand.

@@ -22,11 +22,14 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: bin-replay [options] FILE\n"
-    "Sends a recorded BIN file (datagrams cut at --record-size bytes, the last\n"
-    "record possibly shorter) or a pcap capture (UDP payloads to their original\n"
-    "group and port) onto the network.\n"
+    "Sends a recorded BIN file or a pcap capture (UDP payloads to their original\n"
+    "group and port) onto the network. A BIN file's records carry no length: an\n"
+    "NSE recording is cut into datagrams by walking each one's packets (any size\n"
+    "up to 65507 bytes; zero padding after the last packet stays with it); with\n"
+    "--record-size, or --bse, it is cut at a fixed size, the last record possibly\n"
+    "shorter.\n"
     "  --format bin|pcap      default: pcap when the file starts like one, else bin\n"
-    "  --record-size N        BIN record size (default 512)\n"
+    "  --record-size N        cut BIN records at N bytes (--bse: default 512)\n"
     "  --to A.B.C.D:PORT      send every datagram here instead\n"
     "  --cm A:P --fo A:P --cd A:P\n"
     "                         BIN destinations by net id 4, 2, 6 (default\n"
@@ -46,7 +49,7 @@ using fh::tools::Endpoint;
 struct Args {
   std::string file;
   std::string format;
-  int recordSize = 512;
+  int recordSize = 0;  // 0: walk the NSE datagrams
   std::optional<Endpoint> to;
   Endpoint cm{fh::kNseDefaultGroup, fh::kNcmDefaultPort}, fo{fh::kNseDefaultGroup, fh::kNfoDefaultPort},
       cd{fh::kNseDefaultGroup, fh::kNcdDefaultPort};
@@ -95,6 +98,7 @@ bool ParseArgs(int argc, char** argv, Args* a) {
     std::fputs(kUsage, stderr);
     return false;
   }
+  if (a->bse && a->recordSize == 0) a->recordSize = 512;
   return true;
 }
 
@@ -135,6 +139,7 @@ int main(int argc, char** argv) {
   const int fd = fh::tools::OpenSendSocket();
   if (fd < 0) return 1;
   Totals totals;
+  long long guessed = 0;
   const std::int64_t start = fh::tools::NowNs();
 
   for (long long loop = 0; loop < args.loops && !fh::tools::StopRequested(); ++loop) {
@@ -165,7 +170,8 @@ int main(int argc, char** argv) {
       }
       totals.skipped += reader.skipped();
     } else {
-      const auto records = fh::tools::SplitBinRecords(bytes, args.recordSize);
+      const auto records = args.recordSize > 0 ? fh::tools::SplitBinRecords(bytes, args.recordSize)
+                                               : fh::tools::SplitNseRecording(bytes, loop == 0 ? &guessed : nullptr);
       const std::int64_t loopStart = fh::tools::NowNs();
       long long index = 0;
       for (const auto& r : records) {
@@ -198,5 +204,9 @@ int main(int argc, char** argv) {
   std::printf("bin-replay: sent %lld datagrams (%lld bytes) in %.3f s from %s (%s); skipped %lld, failed %lld\n",
               totals.datagrams, totals.bytes, seconds, args.file.c_str(), pcap ? "pcap" : "bin", totals.skipped,
               totals.failed);
+  if (guessed > 0) {
+    std::printf("bin-replay: %lld records did not follow the NSE datagram structure; their ends are guesses\n",
+                guessed);
+  }
   return totals.failed > 0 ? 1 : 0;
 }

@@ -3,6 +3,12 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <optional>
+
+#include "common/tool_net.h"
+#include "feedstate/exg_seg.h"
+#include "nse/bcast_header.h"
+#include "nse/byteorder.h"
 
 namespace fh::tools {
 
@@ -30,6 +36,52 @@ constexpr std::size_t kUdpDestPortAt = 2;
 constexpr std::size_t kUdpLengthAt = 4;
 
 std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+
+// Where the datagram that starts at `at` ends by its structure (before any
+// padding), or nothing when it runs past the file, past kMaxUdpPayload bytes,
+// or holds a plain packet shorter than its header.
+std::optional<std::size_t> WalkNseDatagram(std::span<const std::uint8_t> file, std::size_t at) {
+  namespace d = nse::datagram;
+  constexpr std::size_t kLengthAt = nse::packet::kMessageAt + nse::header::kMessageLength;
+  const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxUdpPayload));
+  if (at + d::kPacketsAt > limit) return std::nullopt;
+  const int packets = LoadBe16(file.data() + at + d::kNoOfPackets);
+  std::size_t pos = at + d::kPacketsAt;
+  for (int i = 0; i < packets; ++i) {
+    if (pos + d::kCompLenSize > limit) return std::nullopt;
+    const int compLen = LoadBe16(file.data() + pos);
+    pos += d::kCompLenSize;
+    if (compLen > 0) {
+      pos += static_cast<std::size_t>(compLen);
+    } else {
+      if (pos + kLengthAt + 2 > limit) return std::nullopt;
+      const int messageLength = LoadBe16(file.data() + pos + kLengthAt);
+      if (messageLength < nse::header::kSize) return std::nullopt;
+      pos += static_cast<std::size_t>(nse::packet::kUncompressedExtra + messageLength);
+    }
+    if (pos > limit) return std::nullopt;
+  }
+  return pos;
+}
+
+bool IsNetId(std::uint8_t b) { return b == kNetIdCm || b == kNetIdFo || b == kNetIdCd; }
+
+// A datagram's end with the zero padding after it.
+std::size_t WithPadding(std::span<const std::uint8_t> file, std::size_t at, std::size_t end) {
+  const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxUdpPayload));
+  while (end < limit && file[end] == 0) ++end;
+  return end;
+}
+
+// Whether a datagram surely starts at `at`: a known net id, a walk, and after
+// it the end of the file or another datagram that walks.
+bool SureStart(std::span<const std::uint8_t> file, std::size_t at) {
+  if (!IsNetId(file[at])) return false;
+  const auto end = WalkNseDatagram(file, at);
+  if (!end) return false;
+  const std::size_t next = WithPadding(file, at, *end);
+  return next == file.size() || WalkNseDatagram(file, next).has_value();
+}
 std::uint32_t Be32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
          (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
@@ -42,6 +94,28 @@ std::vector<std::span<const std::uint8_t>> SplitBinRecords(std::span<const std::
   if (recordSize <= 0) return records;
   const std::size_t size = static_cast<std::size_t>(recordSize);
   for (std::size_t at = 0; at < file.size(); at += size) records.push_back(file.subspan(at, std::min(size, file.size() - at)));
+  return records;
+}
+
+std::vector<std::span<const std::uint8_t>> SplitNseRecording(std::span<const std::uint8_t> file,
+                                                             long long* guessed) {
+  constexpr std::size_t kFallback = 512;  // the exchange's datagram size
+  std::vector<std::span<const std::uint8_t>> records;
+  std::size_t at = 0;
+  while (at < file.size()) {
+    std::size_t end = 0;
+    if (const auto walked = WalkNseDatagram(file, at)) {
+      end = WithPadding(file, at, *walked);
+    } else {
+      if (guessed != nullptr) ++*guessed;
+      const std::size_t limit = std::min(file.size(), at + static_cast<std::size_t>(kMaxUdpPayload));
+      end = at + 1;
+      while (end < limit && !SureStart(file, end)) ++end;
+      if (end == limit && limit < file.size()) end = std::min(file.size(), at + kFallback);
+    }
+    records.push_back(file.subspan(at, end - at));
+    at = end;
+  }
   return records;
 }
 

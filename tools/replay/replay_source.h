@@ -1,9 +1,11 @@
 // What bin-replay reads: raw BIN recordings and pcap captures.
 //
-// A BIN recording is datagrams laid end to end without lengths; its records
-// can be cut again only at a fixed size (512 bytes for full-size datagrams),
-// the last one possibly shorter. A pcap capture keeps each datagram with its
-// time and its original destination.
+// A BIN recording is datagrams laid end to end without lengths. An NSE
+// recording is cut again by walking each datagram's own structure, so its
+// datagrams may have any size up to the UDP maximum; a recording of fixed-size
+// datagrams (BSE, or a feed padded to 512 bytes) can also be cut at that size,
+// the last record possibly shorter. A pcap capture keeps each datagram with
+// its time and its original destination.
 //
 // Thread safety: one owner per object.
 #pragma once
@@ -19,6 +21,23 @@ namespace fh::tools {
 // Cuts a BIN recording into records of recordSize bytes, the last one shorter
 // when the file length is not a multiple. recordSize must be positive.
 std::vector<std::span<const std::uint8_t>> SplitBinRecords(std::span<const std::uint8_t> file, int recordSize);
+
+// Cuts an NSE BIN recording into its datagrams by walking each one: net id,
+// a byte, the big-endian noOfPackets, then every packet's big-endian compLen
+// and compLen compressed bytes (compLen > 0) or the plain packet of
+// 8 + MessageLength bytes (MessageLength at its offset 46). Zero bytes after a
+// datagram's last packet belong to it (a datagram padded to a fixed size; a
+// datagram starts with its net id, never 0). A datagram is at most
+// kMaxUdpPayload bytes.
+//
+// A record that does not walk (a malformed datagram, or one the file's end
+// cuts) cannot be delimited for sure: it runs to the next offset at which a
+// datagram of a known net id walks and is followed by another that walks, or
+// by the end of the file; when none lies within kMaxUdpPayload bytes it is
+// cut at 512, the exchange's datagram size. *guessed (when given) counts such
+// records.
+std::vector<std::span<const std::uint8_t>> SplitNseRecording(std::span<const std::uint8_t> file,
+                                                             long long* guessed = nullptr);
 
 // One UDP datagram of a capture.
 struct CapturedDatagram {

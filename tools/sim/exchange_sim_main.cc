@@ -39,9 +39,21 @@ constexpr char kUsage[] =
     "  --count N            send N datagrams per segment\n"
     "  --tokens N           instruments per segment (default 50)\n"
     "  --seed N             random seed (default 1); the same seed sends the same feed\n"
-    "  --plain-percent P    share of packets sent uncompressed (default 10)\n"
-    "  --fixed-size N       pad every NSE datagram to N bytes (512 makes a Write BIN\n"
-    "                       recording cut back into datagrams exactly)\n"
+    "  --wire classic|today|mixed\n"
+    "                       the NSE wire's generation (default classic): today sends\n"
+    "                       capital market 6.x (7201 of 466 bytes, 7208 of 566, 18703,\n"
+    "                       18720, tokens above 65535) and F&O 9.48 (7201 of 498 bytes,\n"
+    "                       17202, 17208, 17211, 17130); mixed interleaves both, F&O\n"
+    "                       17201 among them, and trims one of today's record lists in\n"
+    "                       four to its records; currency derivatives stay classic\n"
+    "  --plain-percent P    share of packets sent uncompressed (default 10); a packet too\n"
+    "                       long to travel plain within --max-datagram is compressed\n"
+    "  --max-datagram N     largest NSE datagram, 512 to 65507 bytes (default 512, as the\n"
+    "                       exchange sends); above 512, packets of today's large messages\n"
+    "                       may travel plain and datagrams carry proportionally more packets\n"
+    "  --fixed-size N       pad every NSE datagram to N bytes, at most --max-datagram\n"
+    "                       (512 makes a Write BIN recording cut back into datagrams\n"
+    "                       at a fixed size)\n"
     "  --junk N             first send N malformed datagrams per segment\n"
     "  --pool N             build N datagrams per segment up front and cycle them\n"
     "                       (for load runs; values repeat, no summary of last values)\n"
@@ -57,7 +69,8 @@ constexpr char kUsage[] =
     "                       and F&O instruments sent into DIR (the feed handler's\n"
     "                       --system-drive) before sending; --count 0 sends nothing\n"
     "  --summary FILE       write what was sent: per (segment, code) counts, the\n"
-    "                       packets a Bridge receives, the last value per token\n"
+    "                       packets a Bridge receives, the last value per token, the\n"
+    "                       instruments an update announced before any value\n"
     "  --quiet              print only the final totals\n"
     "  --allow-host-network run outside scripts/netns-run (never used by scripts or tests)\n";
 
@@ -71,6 +84,8 @@ struct Args {
   int tokens = 50;
   std::uint32_t seed = 1;
   int plainPercent = 10;
+  fh::sim::Wire wire = fh::sim::Wire::kClassic;
+  int maxDatagram = fh::sim::kExchangeDatagramSize;
   int fixedSize = 0;
   long long junk = 0;
   int pool = 0;
@@ -110,7 +125,14 @@ bool ParseArgs(int argc, char** argv, Args* a) {
       WholeNumber("--tokens", &a->tokens, 1, 4000),
       WholeNumber("--seed", &a->seed, 0, 4294967295.0),
       WholeNumber("--plain-percent", &a->plainPercent, 0, 100),
-      WholeNumber("--fixed-size", &a->fixedSize, 0, 512),
+      {"--wire", true, [a](const OptionUse& use) {
+         const auto wire = fh::sim::ParseWire(use.value);
+         if (!wire) return use.Refuse("--wire is classic, today or mixed");
+         a->wire = *wire;
+         return true;
+       }},
+      WholeNumber("--max-datagram", &a->maxDatagram, fh::sim::kExchangeDatagramSize, fh::sim::kMaxUdpPayload),
+      WholeNumber("--fixed-size", &a->fixedSize, 0, fh::sim::kMaxUdpPayload),
       WholeNumber("--junk", &a->junk, 0, 1e9),
       WholeNumber("--pool", &a->pool, 1, 1e6),
       WholeNumber("--batch", &a->batch, 1, 1024),
@@ -126,6 +148,10 @@ bool ParseArgs(int argc, char** argv, Args* a) {
   };
   if (!ParseOptions("exchange-sim", kUsage, options, argc, argv)) return false;
   if (a->seconds < 0 && a->count < 0) a->seconds = 10;
+  if (a->fixedSize > a->maxDatagram) {
+    std::fprintf(stderr, "exchange-sim: --fixed-size %d is above --max-datagram %d\n", a->fixedSize, a->maxDatagram);
+    return false;
+  }
   if ((a->batch > 0 || a->stamp) && a->pool == 0) {
     std::fprintf(stderr, "exchange-sim: --batch and --stamp need --pool\n");
     return false;
@@ -167,8 +193,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<fh::sim::NseSegmentFeed> feeds[4];
   std::unique_ptr<fh::sim::NseDatagramSource> sources[4];
   for (int s = 1; s <= 3; ++s) {
-    feeds[s] = std::make_unique<fh::sim::NseSegmentFeed>(s, args.tokens, args.seed);
-    sources[s] = std::make_unique<fh::sim::NseDatagramSource>(*feeds[s], args.plainPercent, args.fixedSize);
+    feeds[s] = std::make_unique<fh::sim::NseSegmentFeed>(s, args.tokens, args.seed, args.wire);
+    sources[s] = std::make_unique<fh::sim::NseDatagramSource>(*feeds[s], args.plainPercent, args.fixedSize,
+                                                              args.maxDatagram);
   }
   if (std::string error; !args.mastersDir.empty() &&
                          !fh::sim::WriteMasters(args.mastersDir, feeds[1]->universe(), feeds[2]->universe(), &error)) {

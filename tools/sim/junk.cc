@@ -47,7 +47,12 @@ std::vector<std::uint8_t> MakeNseJunk(NseSegmentFeed& feed, std::mt19937& rng, i
       }
       if (Uniform(rng, 0, 2) == 0) StoreBe16(msg + nse::header::kTransactionCode, LyingInt16(rng));
     }
-    if (!d.Add(m.plain(), kind != 5 && Uniform(rng, 0, 3) > 0, lzo)) break;
+    // Today's packets too long to travel plain in maxSize are compressed, or
+    // left out where the kind needs them plain.
+    const bool tooLongPlain = nse::datagram::kPacketsAt + nse::datagram::kCompLenSize +
+                                  static_cast<int>(m.plain().size()) > maxSize;
+    if (kind == 5 && tooLongPlain) continue;
+    if (!d.Add(m.plain(), (kind != 5 && Uniform(rng, 0, 3) > 0) || tooLongPlain, lzo)) break;
   }
   if (kind == 2) d.SetDeclaredPackets(LyingInt16(rng));
   if (kind == 3) {  // a compLen that lies: random data behind it

@@ -17,7 +17,7 @@ namespace fh::sim {
 // time): random bytes, a good datagram cut short, a packet count or compLen
 // that lies, corrupt compressed data, a plain packet whose MessageLength or
 // NoOfRecords lies. At most maxSize bytes.
-std::vector<std::uint8_t> MakeNseJunk(NseSegmentFeed& feed, std::mt19937& rng, int maxSize = 512);
+std::vector<std::uint8_t> MakeNseJunk(NseSegmentFeed& feed, std::mt19937& rng, int maxSize = kExchangeDatagramSize);
 
 // One malformed BSE datagram: negative, huge or overrunning payload lengths,
 // record counts beyond the payload, random bytes, good datagrams cut short.

@@ -11,7 +11,7 @@ namespace {
 // First tokens of the universes; the watched instruments come first.
 constexpr int kCmWatched = 2885;
 constexpr int kFoWatched = 38665;
-constexpr int kCmFirst = 1000, kFoFirst = 35000, kCdFirst = 60000, kBseFirst = 500000;
+constexpr int kCmFirst = 1000, kCmWideFirst = 100000, kFoFirst = 35000, kCdFirst = 60000, kBseFirst = 500000;
 
 }  // namespace
 
@@ -29,6 +29,10 @@ void Ledger::Commit(const Effects& fx) {
   for (int i = 0; i < fx.reportCount; ++i) {
     // A first report of -1 changes nothing: a new entry already holds -1.
     last[{fx.segment, fx.reports[i].token}] = fx.reports[i].value;
+    known_.insert({fx.segment, fx.reports[i].token});
+  }
+  if (fx.announced != 0 && known_.insert({fx.segment, fx.announced}).second) {
+    announcedNew.insert({fx.segment, fx.announced});
   }
   for (int i = 0; i < fx.namedCount; ++i) lastNamed[fx.named[i].key] = fx.named[i].value;
 }
@@ -63,10 +67,14 @@ std::string Ledger::Summary() const {
     std::snprintf(line, sizeof line, "named 4 %s %d\n", k.c_str(), v);
     out += line;
   }
+  for (const auto& [segment, token] : announcedNew) {
+    std::snprintf(line, sizeof line, "new %d %d\n", segment, token);
+    out += line;
+  }
   return out;
 }
 
-std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng) {
+std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng, bool wideTokens) {
   static constexpr const char* kNames[] = {"RELIANCE", "TCS", "INFY", "HDFCBANK", "ICICIBANK", "SBIN", "ITC", "LT",
                                            "AXISBANK", "WIPRO", "MARUTI", "TITAN", "NIFTY", "BANKNIFTY", "USDINR",
                                            "EURINR", "GBPINR", "JPYINR", "SENSEX", "BANKEX"};
@@ -75,7 +83,7 @@ std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng) 
   for (int i = 0; i < count; ++i) {
     Instrument in;
     switch (segment) {
-      case 1: in.token = i == 0 ? kCmWatched : kCmFirst + i * 3; break;   // below 32768
+      case 1: in.token = i == 0 ? kCmWatched : (wideTokens ? kCmWideFirst : kCmFirst) + i * 3; break;  // classic: below 32768
       case 2: in.token = i == 0 ? kFoWatched : kFoFirst + i * 7; break;
       case 3: in.token = kCdFirst + i * 3; break;
       default: in.token = kBseFirst + i * 2; break;

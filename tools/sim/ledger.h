@@ -4,9 +4,9 @@
 // std::mt19937 through Uniform, so one seed always gives the same feed.
 //
 // The token universes of the segments are disjoint (capital market from 1000,
-// F&O from 35000, currency derivatives from 60000, BSE from 500000), so a
-// Bridge can tell the segments apart even on the all-delta port, whose lines
-// carry no segment.
+// or from 100000 where today's 4-byte tokens are sent, F&O from 35000,
+// currency derivatives from 60000, BSE from 500000), so a Bridge can tell the
+// segments apart even on the all-delta port, whose lines carry no segment.
 // Thread safety: one owner per object; the functions are pure but for the
 // caller's generator.
 #pragma once
@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,7 @@ struct Effects {
   int segment = 0;
   int code = 0;
   int forwardedLength = 0;  // length of the packet a connected Bridge receives; 0 for none
+  int announced = 0;        // the token a security or contract update announces; 0 for none
   int reportCount = 0;
   Report reports[40];       // values the change test sees, in order
   int namedCount = 0;
@@ -73,10 +75,19 @@ class Ledger {
   std::map<std::pair<int, int>, long long> forwardedBytes; // (segment, code) -> their bytes
   std::map<std::pair<int, int>, std::int32_t> last;        // (segment, token) -> last value reported
   std::map<std::string, std::int32_t> lastNamed;           // BSE code -> last value reported
+  // (segment, token) of every update that announced an instrument the feed
+  // handler's table did not hold yet (no value reported, no update before):
+  // each draws one new-instrument item on the subscribed-delta line. Tokens
+  // a Bridge subscribed before the feed began are in the table already.
+  std::set<std::pair<int, int>> announcedNew;
 
   // One fact a line: "sent SEG DATAGRAMS MESSAGES BYTES", "count SEG CODE N",
-  // "forward SEG CODE N BYTES", "last SEG TOKEN VALUE", "named 4 CODE VALUE".
+  // "forward SEG CODE N BYTES", "last SEG TOKEN VALUE", "named 4 CODE VALUE",
+  // "new SEG TOKEN".
   std::string Summary() const;
+
+ private:
+  std::set<std::pair<int, int>> known_;  // (segment, token) in the feed handler's table
 };
 
 // Appends a report while room remains (further ones are dropped).
@@ -90,8 +101,10 @@ struct Instrument {
   char symbol[11] = {};
 };
 
-// The universe of one segment (1 to 3 NSE, 4 BSE).
-std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng);
+// The universe of one segment (1 to 3 NSE, 4 BSE). With wideTokens the
+// capital market's tokens but the watched one lie above 65535, as only
+// today's 4-byte token fields can carry them.
+std::vector<Instrument> MakeUniverse(int segment, int count, std::mt19937& rng, bool wideTokens = false);
 
 // Moves the price up to three ticks either way, never below ten ticks.
 void WalkPrice(Instrument& in, std::mt19937& rng);

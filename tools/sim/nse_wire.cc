@@ -35,6 +35,10 @@ void NseMessage::Put32(int offset, std::int32_t value) {
   if (offset >= 0 && offset + 4 <= messageLength_) StoreBe32(message() + offset, value);
 }
 
+void NseMessage::Put64(int offset, std::int64_t value) {
+  if (offset >= 0 && offset + 8 <= messageLength_) StoreBe64(message() + offset, value);
+}
+
 void NseMessage::PutDouble(int offset, double value) {
   if (offset >= 0 && offset + 8 <= messageLength_) StoreBeDouble(message() + offset, value);
 }
@@ -52,6 +56,14 @@ void NseMessage::SetAlphaChar(std::string_view two) {
   std::memcpy(message() + nse::header::kAlphaChar, two.data(), std::min<std::size_t>(two.size(), 2));
 }
 
+void NseMessage::TrimTo(int messageLength) {
+  messageLength = std::clamp(messageLength, nse::header::kBodyAt, messageLength_);
+  std::memset(message() + messageLength, 0, static_cast<std::size_t>(messageLength_ - messageLength));
+  messageLength_ = messageLength;
+  plainSize_ = nse::packet::kMessageAt + messageLength_;
+  StoreBe16(message() + nse::header::kMessageLength, static_cast<std::int16_t>(messageLength_ + kHeaderBeforeMessage));
+}
+
 Lzo1zCompressor::Lzo1zCompressor() : work_(LZO1Z_999_MEM_COMPRESS) { lzo_init(); }
 
 int Lzo1zCompressor::Compress(std::span<const std::uint8_t> in, std::uint8_t* out, int outCapacity) {
@@ -67,7 +79,9 @@ int Lzo1zCompressor::Compress(std::span<const std::uint8_t> in, std::uint8_t* ou
 }
 
 DatagramBuilder::DatagramBuilder(int netId, int maxSize)
-    : netId_(netId), maxSize_(std::clamp(maxSize, nse::datagram::kPacketsAt, static_cast<int>(sizeof bytes_))) {
+    : netId_(netId),
+      maxSize_(std::clamp(maxSize, nse::datagram::kPacketsAt, kMaxUdpPayload)),
+      bytes_(static_cast<std::size_t>(maxSize_), 0) {
   Reset();
 }
 

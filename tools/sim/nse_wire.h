@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/tool_net.h"
 #include "feedstate/exg_seg.h"
 #include "nse/bcast_header.h"
 
@@ -26,6 +27,11 @@ int NetIdOfSegment(int segment);  // 1, 2, 3 -> 4, 2, 6; anything else 0
 
 // Bytes between the start of BcastHeader and the message address.
 inline constexpr int kHeaderBeforeMessage = nse::packet::kMessageAt - nse::packet::kHeaderAt;
+
+// The exchange's datagrams are at most 512 bytes; the simulator sends larger
+// ones (up to the UDP maximum) only when asked to.
+inline constexpr int kExchangeDatagramSize = 512;
+using tools::kMaxUdpPayload;
 
 class NseMessage {
  public:
@@ -43,11 +49,15 @@ class NseMessage {
 
   void Put16(int offset, int value);
   void Put32(int offset, std::int32_t value);
+  void Put64(int offset, std::int64_t value);
   void PutDouble(int offset, double value);
   void PutText(int offset, std::string_view text, int width);  // blank padded
   void SetLogTime(std::int32_t t);
   void SetErrorCode(int e);
   void SetAlphaChar(std::string_view two);
+  // Cuts the message to messageLength bytes (never lengthens it) and
+  // rewrites the header's MessageLength to match.
+  void TrimTo(int messageLength);
 
   // The whole plain packet: 8 + MessageLength bytes.
   std::span<const std::uint8_t> plain() const { return {bytes_.data(), static_cast<std::size_t>(plainSize_)}; }
@@ -72,10 +82,10 @@ class Lzo1zCompressor {
 
 // One datagram: net id, a byte not read, the big-endian packet count, then the
 // packets, each a big-endian compLen and compLen compressed bytes (compLen > 0)
-// or compLen 0 and the plain packet itself.
+// or compLen 0 and the plain packet itself. maxSize is at most kMaxUdpPayload.
 class DatagramBuilder {
  public:
-  explicit DatagramBuilder(int netId, int maxSize = nse::datagram::kMaxSize);
+  explicit DatagramBuilder(int netId, int maxSize = kExchangeDatagramSize);
 
   // Appends a packet, compressed or plain. False (datagram unchanged) when
   // it does not fit in maxSize.
@@ -91,12 +101,13 @@ class DatagramBuilder {
 
   int packets() const { return packets_; }
   int size() const { return size_; }
+  int maxSize() const { return maxSize_; }
   std::span<const std::uint8_t> bytes() const { return {bytes_.data(), static_cast<std::size_t>(size_)}; }
 
  private:
-  std::array<std::uint8_t, 4096> bytes_{};
   int netId_;
   int maxSize_;
+  std::vector<std::uint8_t> bytes_;
   int size_ = 0;
   int packets_ = 0;
 };
