@@ -301,7 +301,7 @@ TEST_P(SegmentEndToEnd, MessagesAreCountedForwardedAndReported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Segments, SegmentEndToEnd, ::testing::ValuesIn(AllRuns()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param) { return param.param.name; });
 
 TEST_F(EndToEnd, AWriteBinRecordingReplaysIntoTheSameOutputs) {
   ASSERT_NO_FATAL_FAILURE(Start({"NSE-FO", "Write BIN"}, {"NSE receiver 233.1.2.5|34330"}, {"2,38665"}));
