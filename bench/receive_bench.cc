@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "feedstate/datagram_batch.h"
+#include "net/datagram_batch.h"
 
 namespace {
 

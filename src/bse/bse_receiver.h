@@ -25,10 +25,10 @@
 
 #include "bse/bse_layouts.h"
 #include "distribution/forwarded_packet.h"
-#include "feedstate/datagram_batch.h"
 #include "feedstate/feed_defaults.h"
 #include "feedstate/options.h"
-#include "feedstate/receiver_socket.h"
+#include "net/datagram_batch.h"
+#include "net/receiver_socket.h"
 
 namespace fh {
 

@@ -41,12 +41,12 @@
 #include <stop_token>
 #include <string_view>
 
-#include "feedstate/datagram_batch.h"
 #include "feedstate/exg_seg.h"
-#include "feedstate/feed_defaults.h"
 #include "feedstate/feed_context.h"
-#include "feedstate/receiver_socket.h"
+#include "feedstate/feed_defaults.h"
 #include "intake/framing.h"
+#include "net/datagram_batch.h"
+#include "net/receiver_socket.h"
 
 namespace fh {
 

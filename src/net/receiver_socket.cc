@@ -1,4 +1,4 @@
-#include "feedstate/receiver_socket.h"
+#include "net/receiver_socket.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
