@@ -28,8 +28,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "feedstate/feed_metrics.h"
-
 namespace fh {
 
 // Asks the kernel for each datagram's receive stamp and the socket's drop
@@ -87,8 +85,11 @@ class DatagramBatch {
   // Adds the got datagrams of the last Receive to a receiver's figures: the
   // non-empty ones and their bytes, and the datagrams the kernel dropped on
   // the socket since the previous Receive (the kernel's count wraps at 2^32;
-  // the difference does not care).
-  void CountInto(FeedMetrics::Segment& figures, int got) const {
+  // the difference does not care). Figures is any block of counters named
+  // datagrams, bytes and kernelDrops that take Add(n), as a feed's per-segment
+  // figures do: the network layer knows no more of them.
+  template <class Figures>
+  void CountInto(Figures& figures, int got) const {
     std::uint64_t datagrams = 0;
     std::uint64_t bytes = 0;
     for (int i = 0; i < got; ++i) {
