@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -118,6 +120,18 @@ TEST(WriteDebugLog, AppendsVerbatimLinesForKnownSelectorsOnlyNamedByTheirSuffix)
   EXPECT_STREQ(SuffixForSelector(30004), "BCM");
   EXPECT_EQ(SuffixForSelector(3), nullptr);
   EXPECT_EQ(SuffixForSelector(30003), nullptr);}
+
+// Receiver threads of different segments write their figures to lines of
+// their own, wherever the figures live.
+TEST(FeedMetrics, EverySegmentsFiguresStartACacheLine) {
+  const auto onHeap = std::make_unique<FeedMetrics>();
+  const FeedMetrics& readOnly = *onHeap;
+  for (int seg = -1; seg <= FeedMetrics::kSegments; ++seg) {
+    SCOPED_TRACE(seg);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&onHeap->Of(seg)) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&readOnly.Of(seg)) % 64, 0u);
+  }
+}
 
 TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
   testing::TempDir dir;
