@@ -3,10 +3,13 @@
 // state and the tick-to-Bridge latency. The figures are read by the metrics
 // endpoint, the headless "stats" command and the window's status bar.
 //
-// Every figure is a relaxed atomic: the hot path adds with one fetch_add and
-// never takes a lock or allocates; readers may see figures of different
-// moments, each one exact. Counters only grow (64 bits, they do not wrap in
-// practice); gauges are set.
+// Every figure is a relaxed atomic, and the hot path never takes a lock or
+// allocates to change one. A figure that several threads add to takes one
+// fetch_add (Add); the per-message figures, whose adders run one at a time
+// (a framing lane's lock, the one BSE receiver), take a plain relaxed load and
+// store instead (AddSerialised, CountMessage). Readers may see figures of
+// different moments, each one exact. Counters only grow (64 bits, they do not
+// wrap in practice); gauges are set.
 //
 // Indexing: segment figures take an ExgSeg (0 unknown net id, 1 NCM, 2 NFO,
 // 3 NCD, 4 BCM); an index outside 0..4 is ignored by the adders and reads 0.
@@ -85,19 +88,6 @@ class LatencyHistogram {
     std::uint64_t n = 0;
     for (const auto& b : buckets_) n += b.Get();
     return n;
-  }
-  // The smallest bucket bound below which at least q (0..1) of the
-  // observations lie; -1 when there are none, or when they lie in the
-  // overflow bucket.
-  std::int64_t QuantileBoundNs(double q) const {
-    const std::uint64_t total = Count();
-    if (total == 0) return -1;
-    std::uint64_t seen = 0;
-    for (std::size_t i = 0; i < kBoundsNs.size(); ++i) {
-      seen += buckets_[i].Get();
-      if (static_cast<double>(seen) >= q * static_cast<double>(total)) return kBoundsNs[i];
-    }
-    return -1;
   }
 
  private:
