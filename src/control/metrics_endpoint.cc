@@ -79,6 +79,10 @@ constexpr SegmentFamily kSegmentCounters[] = {
     {"feedhandler_received_bytes_total", "Bytes of the datagrams received", &SegmentFigures::bytes, kFirstSegment},
     {"feedhandler_kernel_dropped_datagrams_total", "Datagrams the kernel dropped on a full receive socket",
      &SegmentFigures::kernelDrops, kFirstSegment},
+    {"feedhandler_datagrams_over_512_bytes_total", "NSE datagrams above 512 bytes, received whole",
+     &SegmentFigures::datagramsOver512, kFirstSegment},
+    {"feedhandler_truncated_datagrams_total", "Datagrams longer than the receiver takes, cut to its buffer",
+     &SegmentFigures::truncated, kFirstSegment},
 };
 
 constexpr SegmentFamily kFramingCounters[] = {

@@ -128,6 +128,8 @@ class FeedMetrics {
     MetricCounter datagrams;
     MetricCounter bytes;
     MetricCounter kernelDrops;        // SO_RXQ_OVFL: dropped on the socket
+    MetricCounter truncated;          // longer than the receiver takes: cut
+    MetricCounter datagramsOver512;   // NSE: above 512 bytes, taken whole
     MetricGauge receiveBufferBytes;   // SO_RCVBUF as granted
     // Framing.
     MetricCounter packetsFramed;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "feedstate/feed_metrics.h"
 #include "net/socket_util.h"
@@ -57,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(Limits, DatagramBatchLimits, ::testing::Values(64, 1));
 TEST_P(DatagramBatchLimits, KernelDropsAreAddedOnceAcrossBatchesAndBursts) {
   LoopbackPair pair(4096);
   ASSERT_TRUE(pair.Ok());
-  DatagramBatch<512, 64, false> batch;
+  DatagramBatch<512, 64> batch;
   FeedMetrics::Segment figures;
   const auto drain = [&] {
     for (int got; (got = batch.Receive(pair.Fd(), GetParam())) > 0;) batch.CountInto(figures, got);
@@ -76,6 +77,53 @@ TEST_P(DatagramBatchLimits, KernelDropsAreAddedOnceAcrossBatchesAndBursts) {
     EXPECT_EQ(figures.datagrams.Get() + figures.kernelDrops.Get(), sent);
     EXPECT_EQ(figures.bytes.Get(), figures.datagrams.Get() * 100);
   }
+}
+
+// The first length bytes of the test datagram of size bytes: each datagram's
+// bytes differ from the others'.
+std::string Pattern(int size, int length) {
+  std::string d(static_cast<std::size_t>(length), '\0');
+  for (int i = 0; i < length; ++i) d[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + size) % 251);
+  return d;
+}
+
+// Datagrams of those sizes, sent and then taken off the queue.
+template <int kSlotBytes>
+struct Taken {
+  std::vector<std::string> datagrams;
+  FeedMetrics::Segment figures;
+
+  Taken(const std::vector<int>& sizes, int limit) {
+    LoopbackPair pair(1 << 20);
+    if (!pair.Ok()) return;
+    for (const int size : sizes)
+      if (!pair.Send(Pattern(size, size))) return;
+    DatagramBatch<kSlotBytes, 64> batch;
+    for (int got; (got = batch.Receive(pair.Fd(), limit)) > 0;) {
+      for (int i = 0; i < got; ++i)
+        datagrams.emplace_back(reinterpret_cast<const char*>(batch.Data(i)), static_cast<std::size_t>(batch.Length(i)));
+      batch.CountInto(figures, got);
+    }
+  }
+};
+
+// Whole-datagram slots take every UDP datagram whole, the largest too; a
+// datagram one byte longer than its slot is cut there and counted.
+TEST_P(DatagramBatchLimits, TakesEveryDatagramWholeUpToItsSlotAndCountsTheCutOnes) {
+  const std::vector<int> sizes = {1, 512, 513, 580, 65507};
+  const Taken<kWholeUdp> whole(sizes, GetParam());
+  ASSERT_EQ(whole.datagrams.size(), sizes.size());
+  for (std::size_t i = 0; i < sizes.size(); ++i) EXPECT_EQ(whole.datagrams[i], Pattern(sizes[i], sizes[i])) << sizes[i];
+  EXPECT_EQ(whole.figures.datagrams.Get(), 5u);
+  EXPECT_EQ(whole.figures.bytes.Get(), 1u + 512 + 513 + 580 + 65507);
+  EXPECT_EQ(whole.figures.truncated.Get(), 0u);
+
+  const Taken<4096> cut({4096, 4097}, GetParam());
+  ASSERT_EQ(cut.datagrams.size(), 2u);
+  EXPECT_EQ(cut.datagrams[0], Pattern(4096, 4096));
+  EXPECT_EQ(cut.datagrams[1], Pattern(4097, 4096));
+  EXPECT_EQ(cut.figures.bytes.Get(), 8192u);
+  EXPECT_EQ(cut.figures.truncated.Get(), 1u);
 }
 
 }  // namespace
