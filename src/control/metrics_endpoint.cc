@@ -99,10 +99,12 @@ constexpr SegmentFamily kOutputCounters[] = {
      kFirstSegment},
     {"feedhandler_forwarded_bytes_total", "Bytes of the packets handed to the Bridge outputs",
      &SegmentFigures::forwardedBytes, kFirstSegment},
-    {"feedhandler_recorded_bytes_total", "Bytes written to the raw recordings", &SegmentFigures::recordedBytes,
-     kSegUnknown},
+    {"feedhandler_recorded_bytes_total", "Bytes of whole datagrams written to the raw recordings",
+     &SegmentFigures::recordedBytes, kSegUnknown},
     {"feedhandler_recording_failures_total", "Datagrams the raw recording failed to write",
      &SegmentFigures::recordingFailures, kSegUnknown},
+    {"feedhandler_recording_lost_datagrams_total", "Datagrams that did not reach the raw recording whole",
+     &SegmentFigures::recordingLost, kSegUnknown},
 };
 
 // Label values by index of the figure arrays.

@@ -144,6 +144,7 @@ class FeedMetrics {
     // Recording.
     MetricCounter recordedBytes;
     MetricCounter recordingFailures;
+    MetricCounter recordingLost;      // datagrams that did not reach the file whole
     // When the datagram now being decoded arrived (CLOCK_REALTIME ns: the
     // kernel's receive stamp, or the receive call's time; 0 unknown). Set by
     // the receiver before framing; read when a packet of it reaches the

@@ -36,6 +36,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
   m.Of(1).forwardedBytes.Add(21);
   m.Of(0).recordedBytes.Add(22);
   m.Of(4).recordingFailures.Add(23);
+  m.Of(2).recordingLost.Add(40);
   m.deltaAll.Add(24);
   m.deltaSubscribed.Add(25);
   m.udpFrames.Add(26);
@@ -65,7 +66,8 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       "feedhandler_framed_packets_total", "feedhandler_decompress_failures_total", "feedhandler_malformed_total",
       "feedhandler_decoded_messages_total", "feedhandler_unhandled_messages_total",
       "feedhandler_forwarded_packets_total", "feedhandler_forwarded_bytes_total", "feedhandler_recorded_bytes_total",
-      "feedhandler_recording_failures_total", "feedhandler_delta_datagrams_total", "feedhandler_output_frames_total",
+      "feedhandler_recording_failures_total", "feedhandler_recording_lost_datagrams_total",
+      "feedhandler_delta_datagrams_total", "feedhandler_output_frames_total",
       "feedhandler_send_failures_total", "feedhandler_bridge_connections_total", "feedhandler_bridge_drops_total",
       "feedhandler_bridge_requests_total", "feedhandler_bridge_request_records_total", "feedhandler_log_lines_total",
       "feedhandler_log_lines_not_shown_total"})
@@ -111,6 +113,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       R"(feedhandler_forwarded_bytes_total{segment="NCM"} 21)",
       R"(feedhandler_recorded_bytes_total{segment="unknown"} 22)",
       R"(feedhandler_recording_failures_total{segment="BCM"} 23)",
+      R"(feedhandler_recording_lost_datagrams_total{segment="NFO"} 40)",
       R"(feedhandler_delta_datagrams_total{port="2007"} 24)",
       R"(feedhandler_delta_datagrams_total{port="2017"} 25)",
       R"(feedhandler_output_frames_total{output="udp"} 26)",
