@@ -1,7 +1,8 @@
 // What the receive stamps and drop counts cost a receiver: DatagramBatch
-// taking queued 512-byte datagrams off a socket, with the kernel attaching
-// SO_TIMESTAMPNS (and SO_RXQ_OVFL once it has drops) to each one and the
-// batch reading them back, against the same socket asked for nothing.
+// with the NSE receiver's slots (any UDP datagram whole) taking queued
+// 512-byte datagrams off a socket, with the kernel attaching SO_TIMESTAMPNS
+// (and SO_RXQ_OVFL once it has drops) to each one and the batch reading them
+// back, against the same socket asked for nothing.
 //
 // The socket is a local AF_UNIX datagram pair, not the feed's UDP: no network
 // is touched, and the kernel's stamping and control-message path is the same
@@ -17,7 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "feedstate/datagram_batch.h"
+#include "net/datagram_batch.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void BM_ReceiveQueued(benchmark::State& state) {
     state.SkipWithError("socketpair failed");
     return;
   }
-  static fh::DatagramBatch<kDatagram, kSlots, true> batch;
+  static fh::DatagramBatch<fh::kWholeUdp, kSlots> batch;
   std::int64_t received = 0;
   for (auto _ : state) {
     state.PauseTiming();

@@ -4,9 +4,10 @@
 // decoder count and delta-scan every block and forwards every block to the
 // Bridges as a ForwardedPacket of segment 4.
 //
-// Figures (FeedMetrics, segment BCM): datagrams, bytes, the kernel's drops on
-// the socket, the granted receive buffer, each datagram's receive time (set
-// just before it is handled) and the blocks cut short as bad blocks.
+// Figures (FeedMetrics, segment BCM): datagrams, bytes, datagrams longer than
+// bse::kMaxDatagram (cut to it: truncated), the kernel's drops on the socket,
+// the granted receive buffer, each datagram's receive time (set just before it
+// is handled) and the blocks cut short as bad blocks.
 //
 // Socket failures are reported on standard error with the receiver in front,
 // "BSE receiver <address>|<port> : ", then the receiver's own text: "Could not
@@ -25,10 +26,10 @@
 
 #include "bse/bse_layouts.h"
 #include "distribution/forwarded_packet.h"
-#include "feedstate/datagram_batch.h"
 #include "feedstate/feed_defaults.h"
 #include "feedstate/options.h"
-#include "feedstate/receiver_socket.h"
+#include "net/datagram_batch.h"
+#include "net/receiver_socket.h"
 
 namespace fh {
 
@@ -109,7 +110,7 @@ class BseReceiverThread {
   FeedContext& context_;
   const BseReceiverArgs args_;
   BseDatagramHandler handler_;
-  DatagramBatch<bse::kMaxDatagram, kMaxReceiveBatch, false> batch_;  // the receiver thread's
+  DatagramBatch<bse::kMaxDatagram, kMaxReceiveBatch> batch_;  // the receiver thread's
 
   std::atomic<State> state_{State::kStarting};
   std::atomic<int> grantedReceiveBuffer_{0};

@@ -82,6 +82,10 @@ constexpr SegmentFamily kSegmentCounters[] = {
     {"feedhandler_received_bytes_total", "Bytes of the datagrams received", &SegmentFigures::bytes, kFirstSegment},
     {"feedhandler_kernel_dropped_datagrams_total", "Datagrams the kernel dropped on a full receive socket",
      &SegmentFigures::kernelDrops, kFirstSegment},
+    {"feedhandler_datagrams_over_512_bytes_total", "NSE datagrams above 512 bytes, received whole",
+     &SegmentFigures::datagramsOver512, kFirstSegment},
+    {"feedhandler_truncated_datagrams_total", "Datagrams longer than the receiver takes, cut to its buffer",
+     &SegmentFigures::truncated, kFirstSegment},
 };
 
 constexpr SegmentFamily kFramingCounters[] = {
@@ -98,10 +102,12 @@ constexpr SegmentFamily kOutputCounters[] = {
      kFirstSegment},
     {"feedhandler_forwarded_bytes_total", "Bytes of the packets handed to the Bridge outputs",
      &SegmentFigures::forwardedBytes, kFirstSegment},
-    {"feedhandler_recorded_bytes_total", "Bytes written to the raw recordings", &SegmentFigures::recordedBytes,
-     kSegUnknown},
+    {"feedhandler_recorded_bytes_total", "Bytes of whole datagrams written to the raw recordings",
+     &SegmentFigures::recordedBytes, kSegUnknown},
     {"feedhandler_recording_failures_total", "Datagrams the raw recording failed to write",
      &SegmentFigures::recordingFailures, kSegUnknown},
+    {"feedhandler_recording_lost_datagrams_total", "Datagrams that did not reach the raw recording whole",
+     &SegmentFigures::recordingLost, kSegUnknown},
 };
 
 // Label values by index of the figure arrays.

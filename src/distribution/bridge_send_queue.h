@@ -36,7 +36,7 @@
 #include <mutex>
 #include <thread>
 
-#include "distribution/socket_util.h"
+#include "net/socket_util.h"
 
 namespace fh {
 

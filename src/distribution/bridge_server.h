@@ -42,9 +42,9 @@
 #include "distribution/bridge_output.h"
 #include "distribution/bridge_transport.h"
 #include "distribution/request_reader.h"
-#include "distribution/socket_util.h"
 #include "feedstate/feed_context.h"
 #include "instruments/instrument_map.h"
+#include "net/socket_util.h"
 
 namespace fh {
 

@@ -47,8 +47,8 @@
 
 #include "distribution/bridge_output.h"
 #include "distribution/bridge_send_queue.h"
-#include "distribution/socket_util.h"
 #include "feedstate/feed_context.h"
+#include "net/socket_util.h"
 
 namespace fh {
 

@@ -3,10 +3,13 @@
 // state and the tick-to-Bridge latency. The figures are read by the metrics
 // endpoint, the headless "stats" command and the window's status bar.
 //
-// Every figure is a relaxed atomic: the hot path adds with one fetch_add and
-// never takes a lock or allocates; readers may see figures of different
-// moments, each one exact. Counters only grow (64 bits, they do not wrap in
-// practice); gauges are set.
+// Every figure is a relaxed atomic, and the hot path never takes a lock or
+// allocates to change one. A figure that several threads add to takes one
+// fetch_add (Add); the per-message figures, whose adders run one at a time
+// (a framing lane's lock, the one BSE receiver), take a plain relaxed load and
+// store instead (AddSerialised, CountMessage). Readers may see figures of
+// different moments, each one exact. Counters only grow (64 bits, they do not
+// wrap in practice); gauges are set.
 //
 // Indexing: segment figures take an ExgSeg (0 unknown net id, 1 NCM, 2 NFO,
 // 3 NCD, 4 BCM); an index outside 0..4 is ignored by the adders and reads 0.
@@ -86,19 +89,6 @@ class LatencyHistogram {
     for (const auto& b : buckets_) n += b.Get();
     return n;
   }
-  // The smallest bucket bound below which at least q (0..1) of the
-  // observations lie; -1 when there are none, or when they lie in the
-  // overflow bucket.
-  std::int64_t QuantileBoundNs(double q) const {
-    const std::uint64_t total = Count();
-    if (total == 0) return -1;
-    std::uint64_t seen = 0;
-    for (std::size_t i = 0; i < kBoundsNs.size(); ++i) {
-      seen += buckets_[i].Get();
-      if (static_cast<double>(seen) >= q * static_cast<double>(total)) return kBoundsNs[i];
-    }
-    return -1;
-  }
 
  private:
   std::array<MetricCounter, kBuckets> buckets_;
@@ -145,6 +135,7 @@ class FeedMetrics {
  public:
   static constexpr int kSegments = kSegmentCount;
   static constexpr int kMaxCode = 32767;
+  static constexpr std::size_t kCacheLine = 64;
 
   // Why a datagram or packet was cut short or thrown away as malformed.
   enum Malformed : int {
@@ -164,11 +155,17 @@ class FeedMetrics {
   // The outputs a send can fail on.
   enum Output : int { kOutTcp = 0, kOutUdp = 1, kOutMcast = 2, kOutDelta = 3, kOutputs = 4 };
 
-  struct Segment {
+  // Each segment's figures fill whole cache lines of their own (64 bytes on
+  // the machines this runs on), so receiver threads of different segments
+  // never write to one line; the blocks of segments_, scratch_ and empty_ all
+  // start on a line.
+  struct alignas(kCacheLine) Segment {
     // Receiver (the receiver started for this segment).
     MetricCounter datagrams;
     MetricCounter bytes;
     MetricCounter kernelDrops;        // SO_RXQ_OVFL: dropped on the socket
+    MetricCounter truncated;          // longer than the receiver takes: cut
+    MetricCounter datagramsOver512;   // NSE: above 512 bytes, taken whole
     MetricGauge receiveBufferBytes;   // SO_RCVBUF as granted
     // Framing.
     MetricCounter packetsFramed;
@@ -186,12 +183,14 @@ class FeedMetrics {
     // Recording.
     MetricCounter recordedBytes;
     MetricCounter recordingFailures;
+    MetricCounter recordingLost;      // datagrams that did not reach the file whole
     // When the datagram now being decoded arrived (CLOCK_REALTIME ns: the
     // kernel's receive stamp, or the receive call's time; 0 unknown). Set by
     // the receiver before framing; read when a packet of it reaches the
     // Bridge's socket, for tickToBridge. Not a published figure.
     std::atomic<std::int64_t> receivedAtNs{0};
   };
+  static_assert(alignof(Segment) == kCacheLine && sizeof(Segment) % kCacheLine == 0);
 
   FeedMetrics()
       : codes_(std::make_unique<MetricCounter[]>(static_cast<std::size_t>(kSegments) * (kMaxCode + 1))),

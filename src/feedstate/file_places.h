@@ -29,7 +29,6 @@ class FilePlaces {
   // Work(name) formed into out without allocating; false when it does not fit.
   bool WorkInto(char* out, std::size_t size, std::string_view name) const;
 
-  const std::filesystem::path& WorkDir() const { return workDir_; }
   const std::filesystem::path& SystemDriveDir() const { return systemDrive_; }
 
  private:

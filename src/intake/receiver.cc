@@ -117,11 +117,13 @@ void ReceiverThread::Run(std::stop_token stop) {
     // datagrams made in their order.
     const bool recordingAtStart = ctx_.options.writeBin.load(std::memory_order_relaxed) == 1;
     unsigned recorded = 0;
+    std::uint64_t over512 = 0;
     int held = kSegUnknown;  // the segment whose output is held back
     for (int i = 0; i < got; ++i) {
       std::uint8_t* buf = batch_.Data(i);
       const int len = batch_.Length(i);
       if (len == 0) continue;  // an empty datagram carries nothing to frame
+      over512 += len > kClassicDatagramBytes ? 1 : 0;
       const int seg = SegmentOfNetId(buf[0]);
       if (held != kSegUnknown && seg != held) framing_.EndBatch(held);
       held = seg;
@@ -139,6 +141,7 @@ void ReceiverThread::Run(std::stop_token stop) {
     }
     if (held != kSegUnknown) framing_.EndBatch(held);
     batch_.CountInto(figures, got);
+    if (over512 != 0) figures.datagramsOver512.Add(over512);
     if (!recordingAtStart && ctx_.options.writeBin.load(std::memory_order_relaxed) != 1) recorded = 0;
     for (int seg = kSegUnknown; recorded != 0; ++seg, recorded >>= 1)
       if ((recorded & 1u) != 0) framing_.FlushRecording(seg);

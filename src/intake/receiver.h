@@ -20,15 +20,18 @@
 // thread ends. A failed receive that no stop caused prints "recvfrom" and exits
 // likewise; an interrupted receive is retried.
 //
-// Each read clears the 512-byte buffer first and receives at most 512 bytes; a
-// longer datagram is cut to 512. The datagram is passed on with the length
-// received; an empty datagram is ignored.
+// Every datagram is received whole, up to the largest UDP datagram (the
+// exchange may send datagrams above 512 bytes), and passed on to the framing
+// with the length received; its recording holds all of it. An empty datagram
+// is ignored. The bytes behind a datagram in the receive buffer are not cleared:
+// nothing reads past the length it is given.
 //
-// Figures (FeedMetrics): the datagrams and bytes received and the kernel's
-// drops on the socket go to the segment the receiver was started for, the
-// granted buffer to its receiveBufferBytes; each datagram's receive time is
-// put in receivedAtNs of the segment its net id names just before it is
-// framed.
+// Figures (FeedMetrics): the datagrams and bytes received, those above 512
+// bytes (datagramsOver512), any cut to the buffer (truncated; none can be over
+// IPv4) and the kernel's drops on the socket go to the segment the receiver
+// was started for, the granted buffer to its receiveBufferBytes; each
+// datagram's receive time is put in receivedAtNs of the segment its net id
+// names just before it is framed.
 //
 // Thread safety: construct, Stop and destroy from one controlling thread (the
 // user-interface thread). GrantedReceiveBuffer, Listening and Running may be
@@ -41,12 +44,12 @@
 #include <stop_token>
 #include <string_view>
 
-#include "feedstate/datagram_batch.h"
 #include "feedstate/exg_seg.h"
-#include "feedstate/feed_defaults.h"
 #include "feedstate/feed_context.h"
-#include "feedstate/receiver_socket.h"
+#include "feedstate/feed_defaults.h"
 #include "intake/framing.h"
+#include "net/datagram_batch.h"
+#include "net/receiver_socket.h"
 
 namespace fh {
 
@@ -66,7 +69,10 @@ struct ReceiverArgs {
 
 class ReceiverThread {
  public:
-  static constexpr int kBufferSize = 512;
+  // The receive buffer of one datagram: any UDP datagram whole.
+  static constexpr int kDatagramBytes = kWholeUdp;
+  // Datagrams above this are counted (datagramsOver512).
+  static constexpr int kClassicDatagramBytes = 512;
 
   // Copies args (the caller's block may go away as soon as this returns) and
   // starts the thread, which sets up its socket and receives until Stop.
@@ -103,7 +109,7 @@ class ReceiverThread {
   std::atomic<int> granted_{0};
   std::atomic<bool> listening_{false};
   std::atomic<bool> running_{true};
-  DatagramBatch<kBufferSize, kMaxReceiveBatch, true> batch_;  // the receiver thread's
+  DatagramBatch<kDatagramBytes, kMaxReceiveBatch> batch_;  // the receiver thread's
   ReceiverSocket socket_;  // last: its thread starts after every other member exists
 };
 

@@ -20,6 +20,8 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
   m.Of(1).datagrams.Add(11);
   m.Of(4).bytes.Add(12);
   m.Of(2).kernelDrops.Add(13);
+  m.Of(1).datagramsOver512.Add(38);
+  m.Of(4).truncated.Add(39);
   m.Of(3).receiveBufferBytes.Set(212992);
   m.Of(0).datagrams.Add(14);
   m.Of(1).packetsFramed.Add(15);
@@ -35,6 +37,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
   m.Of(1).forwardedBytes.Add(21);
   m.Of(0).recordedBytes.Add(22);
   m.Of(4).recordingFailures.Add(23);
+  m.Of(2).recordingLost.Add(40);
   m.deltaAll.Add(24);
   m.deltaSubscribed.Add(25);
   m.udpFrames.Add(26);
@@ -59,12 +62,14 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
   std::map<std::string, MetricType> want = {{"feedhandler_tick_to_bridge_seconds", MetricType::Histogram}};
   for (const char* name : {
       "feedhandler_received_datagrams_total", "feedhandler_received_bytes_total",
-      "feedhandler_kernel_dropped_datagrams_total", "feedhandler_unknown_net_id_datagrams_total",
+      "feedhandler_kernel_dropped_datagrams_total", "feedhandler_datagrams_over_512_bytes_total",
+      "feedhandler_truncated_datagrams_total", "feedhandler_unknown_net_id_datagrams_total",
       "feedhandler_framed_packets_total", "feedhandler_decompress_failures_total", "feedhandler_malformed_total",
       "feedhandler_decoded_messages_total", "feedhandler_unhandled_messages_total",
       "feedhandler_unknown_form_messages_total",
       "feedhandler_forwarded_packets_total", "feedhandler_forwarded_bytes_total", "feedhandler_recorded_bytes_total",
-      "feedhandler_recording_failures_total", "feedhandler_delta_datagrams_total", "feedhandler_output_frames_total",
+      "feedhandler_recording_failures_total", "feedhandler_recording_lost_datagrams_total",
+      "feedhandler_delta_datagrams_total", "feedhandler_output_frames_total",
       "feedhandler_send_failures_total", "feedhandler_bridge_connections_total", "feedhandler_bridge_drops_total",
       "feedhandler_bridge_requests_total", "feedhandler_bridge_request_records_total", "feedhandler_log_lines_total",
       "feedhandler_log_lines_not_shown_total"})
@@ -92,6 +97,8 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       R"(feedhandler_received_datagrams_total{segment="NCM"} 11)",
       R"(feedhandler_received_bytes_total{segment="BCM"} 12)",
       R"(feedhandler_kernel_dropped_datagrams_total{segment="NFO"} 13)",
+      R"(feedhandler_datagrams_over_512_bytes_total{segment="NCM"} 38)",
+      R"(feedhandler_truncated_datagrams_total{segment="BCM"} 39)",
       R"(feedhandler_receive_buffer_bytes{segment="NCD"} 212992)",
       R"(feedhandler_unknown_net_id_datagrams_total 14)",
       R"(feedhandler_framed_packets_total{segment="NCM"} 15)",
@@ -109,6 +116,7 @@ TEST(MetricsExposition, EveryFamilyHasItsTypeAndEveryFigureItsLabelledSample) {
       R"(feedhandler_forwarded_bytes_total{segment="NCM"} 21)",
       R"(feedhandler_recorded_bytes_total{segment="unknown"} 22)",
       R"(feedhandler_recording_failures_total{segment="BCM"} 23)",
+      R"(feedhandler_recording_lost_datagrams_total{segment="NFO"} 40)",
       R"(feedhandler_delta_datagrams_total{port="2007"} 24)",
       R"(feedhandler_delta_datagrams_total{port="2017"} 25)",
       R"(feedhandler_output_frames_total{output="udp"} 26)",

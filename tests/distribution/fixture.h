@@ -21,7 +21,7 @@
 
 #include "distribution/bridge_transport.h"
 #include "distribution/forwarded_packet.h"
-#include "distribution/socket_util.h"
+#include "net/socket_util.h"
 #include "support/feed_state.h"
 
 namespace fh::testing {

@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -119,6 +121,18 @@ TEST(WriteDebugLog, AppendsVerbatimLinesForKnownSelectorsOnlyNamedByTheirSuffix)
   EXPECT_EQ(SuffixForSelector(3), nullptr);
   EXPECT_EQ(SuffixForSelector(30003), nullptr);}
 
+// Receiver threads of different segments write their figures to lines of
+// their own, wherever the figures live.
+TEST(FeedMetrics, EverySegmentsFiguresStartACacheLine) {
+  const auto onHeap = std::make_unique<FeedMetrics>();
+  const FeedMetrics& readOnly = *onHeap;
+  for (int seg = -1; seg <= FeedMetrics::kSegments; ++seg) {
+    SCOPED_TRACE(seg);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&onHeap->Of(seg)) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&readOnly.Of(seg)) % 64, 0u);
+  }
+}
+
 TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
   testing::TempDir dir;
   SegmentFiles files;
@@ -135,46 +149,65 @@ TEST(SegmentFiles, ReplacesHandlesAndWritesOnlyToOpenSlots) {
   EXPECT_FALSE(files.Open(10, SegmentFiles::kBinFile, dir.File("c.bin"), "ab+"));
 }
 
-// A recording that hits the file size limit (as a full disk would refuse it)
-// says so once with the system's error, stays quiet while it keeps failing,
-// and says once that it works again; the figures count every failure.
-TEST(SegmentFiles, AFailingRecordingIsLoggedOnceAndOnceWhenItRecovers) {
+// Lowers the file size limit of this process (a write then stops at the limit
+// and fails with EFBIG, as on a full disk) until it goes out of scope.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : handler_(::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit small = old_;
+    small.rlim_cur = bytes;
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    ::signal(SIGXFSZ, handler_);
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  rlimit old_{};
+  sighandler_t handler_;
+  bool ok_ = false;
+};
+
+// A recording that hits the file size limit keeps only whole records: a
+// record torn by the limit, in a flush of a batch or in a write too long for
+// the stream's buffer, is cut off again and counted lost. The recording says
+// once that writing fails, with the system's error, stays quiet while it keeps
+// failing and says once that it works again. The recorded bytes are the
+// bytes in the file.
+TEST(SegmentFiles, AFullRecordingKeepsOnlyWholeRecordsAndCountsTheLostOnes) {
   testing::TempDir dir;
   SegmentFiles files;
   LogList log;
   FeedMetrics metrics;
   const std::string path = dir.File("rec.bin");
+  testing::WriteFile(path, "first");  // a recording made before
   ASSERT_TRUE(files.Open(2, SegmentFiles::kBinFile, path, "ab+"));
-  files.Append(2, SegmentFiles::kBinFile, "first", 5, log, &metrics);
-  files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
-  EXPECT_EQ(testing::ReadFile(path), "first");
-  EXPECT_EQ(metrics.Of(2).recordedBytes.Get(), 5u);
-
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = old;
-  small.rlim_cur = 5;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  for (int i = 0; i < 3; ++i) {
-    files.Append(2, SegmentFiles::kBinFile, "more", 4, log, &metrics);
+  const auto record = [](char c, int n) { return std::string(static_cast<std::size_t>(n), c); };
+  const auto batch = [&](const std::vector<std::string>& records) {
+    for (const std::string& r : records) files.Append(2, SegmentFiles::kBinFile, r.data(), r.size(), log, &metrics);
     files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
+  };
+  {
+    FileSizeLimit limit(1005);
+    ASSERT_TRUE(limit.Ok());
+    batch({record('a', 300), record('b', 300), record('c', 300), record('d', 300)});  // d torn at 1005
+    EXPECT_EQ(testing::ReadFile(path), "first" + record('a', 300) + record('b', 300) + record('c', 300));
+    batch({record('e', 5000)});  // written past the stream's buffer, torn at 1005
+    batch({record('f', 300)});   // torn again
   }
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
-  ::signal(SIGXFSZ, oldHandler);
-  files.Append(2, SegmentFiles::kBinFile, "again", 5, log, &metrics);
-  files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
-  files.Append(2, SegmentFiles::kBinFile, "!", 1, log, &metrics);
-  files.Flush(2, SegmentFiles::kBinFile, log, &metrics);
+  batch({record('g', 200)});
 
+  EXPECT_EQ(testing::ReadFile(path),
+            "first" + record('a', 300) + record('b', 300) + record('c', 300) + record('g', 200));
+  EXPECT_EQ(metrics.Of(2).recordedBytes.Get(), 1100u);  // what this run wrote
+  EXPECT_EQ(metrics.Of(2).recordingLost.Get(), 3u);
+  EXPECT_EQ(metrics.Of(2).recordingFailures.Get(), 3u);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Writing " + path + " works again",
                                                    "Writing " + path + " failed: File too large"}));
-  const std::string content = testing::ReadFile(path);
-  EXPECT_EQ(content.substr(0, 5), "first");
-  EXPECT_EQ(content.substr(content.size() - 6), "again!");
-  EXPECT_EQ(metrics.Of(2).recordingFailures.Get(), 3u);  // each failed flush
 }
-
 
 }  // namespace
 }  // namespace fh

@@ -69,9 +69,11 @@ std::int64_t WallClockNs() {
 
 // Each datagram goes to the framing of its own net id whatever the receiver's
 // segment, in arrival order, and is in its segment's recording before the next
-// receive. An empty datagram is ignored, a longer one cut to 512 bytes. The
-// receiver's segment counts every datagram and byte it took; each framed
-// segment holds the receive time of its last datagram.
+// receive. An empty datagram is ignored; every other one is taken whole, up to
+// the largest UDP datagram: a capital-market datagram of 580 bytes (one
+// uncompressed 566-byte message) is framed and recorded whole. The receiver's
+// segment counts every datagram and byte it took and those above 512 bytes;
+// each framed segment holds the receive time of its last datagram.
 TEST_P(ReceiverBatch, DatagramsSentBackToBackAreFramedInOrderAndRecorded) {
   feed.options.receiveBatch = GetParam();
   feed.options.writeBin = 1;
@@ -88,16 +90,19 @@ TEST_P(ReceiverBatch, DatagramsSentBackToBackAreFramedInOrderAndRecorded) {
   const auto nse = [](std::uint8_t netId, int i) {
     return DatagramBuilder(netId).Compressed(PlainPacket{7208, 466, i}.Build()).Build();
   };
+  const Bytes uncompressed566 = DatagramBuilder(kNetIdCm).Uncompressed(PlainPacket{7208, 566}.Build()).Build();
+  ASSERT_EQ(uncompressed566.size(), 580u);  // 4 head, 2 compLen, 8 leading bytes, 566
   const std::pair<int, Bytes> sent[] = {
       {kSegNcm, nse(kNetIdCm, 1)}, {kSegNfo, nse(kNetIdFo, 1)},   {kSegUnknown, {}},
       {kSegNcm, nse(kNetIdCm, 2)}, {kSegUnknown, Bytes(600, 'X')}, {kSegNfo, nse(kNetIdFo, 2)},
-      {kSegNcm, nse(kNetIdCm, 3)}, {kSegUnknown, {0, 9, 9}},       {kSegNcd, nse(kNetIdCd, 1)}};
+      {kSegNcm, nse(kNetIdCm, 3)}, {kSegUnknown, {0, 9, 9}},       {kSegNcd, nse(kNetIdCd, 1)},
+      {kSegNcm, uncompressed566},  {kSegUnknown, Bytes(65507, 'Y')}};
   std::string recorded[4];
   std::uint64_t bytes = 0;
   for (const auto& [seg, d] : sent) {
     SendToGroup(d);
-    bytes += std::min<std::size_t>(d.size(), 512);
-    recorded[seg] += std::string(d.begin(), d.begin() + static_cast<long>(std::min<std::size_t>(d.size(), 512)));
+    bytes += d.size();
+    recorded[seg] += std::string(d.begin(), d.end());
   }
   ASSERT_TRUE(WaitFor([&] {
     for (int seg = kSegUnknown; seg <= kSegNcd; ++seg)
@@ -106,11 +111,13 @@ TEST_P(ReceiverBatch, DatagramsSentBackToBackAreFramedInOrderAndRecorded) {
   }));
   r.Stop();
   const FeedMetrics::Segment& ncm = feed.metrics.Of(kSegNcm);
-  EXPECT_EQ(ncm.datagrams.Get(), 8u);
+  EXPECT_EQ(ncm.datagrams.Get(), 10u);
   EXPECT_EQ(ncm.bytes.Get(), bytes);
+  EXPECT_EQ(ncm.datagramsOver512.Get(), 3u);
+  EXPECT_EQ(ncm.truncated.Get(), 0u);
   EXPECT_EQ(ncm.kernelDrops.Get(), 0u);
   EXPECT_EQ(ncm.receiveBufferBytes.Get(), r.GrantedReceiveBuffer());
-  EXPECT_EQ(feed.metrics.Of(kSegNfo).datagrams.Get() + feed.metrics.Of(kSegUnknown).datagrams.Get(), 2u);
+  EXPECT_EQ(feed.metrics.Of(kSegNfo).datagrams.Get() + feed.metrics.Of(kSegUnknown).datagrams.Get(), 3u);
   for (const int seg : {kSegNcm, kSegNfo, kSegNcd}) {
     SCOPED_TRACE(seg);
     EXPECT_GE(feed.metrics.Of(seg).receivedAtNs.load(), before);
@@ -119,9 +126,12 @@ TEST_P(ReceiverBatch, DatagramsSentBackToBackAreFramedInOrderAndRecorded) {
   EXPECT_EQ(framing.Counters().Compressed(kSegNcm), 3u);
   EXPECT_EQ(framing.Counters().Compressed(kSegNfo), 2u);
   EXPECT_EQ(framing.Counters().Compressed(kSegNcd), 1u);
+  EXPECT_EQ(framing.Counters().Uncompressed(kSegNcm), 1u);
+  EXPECT_EQ(feed.metrics.Of(kSegNcm).malformed[FeedMetrics::kRunsPast].Get(), 0u);
   EXPECT_EQ(feed.LinesContaining("no FO no CM"),
             (std::vector<std::string>{"no FO no CM segment Read from MCAST Socket X 88",
-                                      std::string("no FO no CM segment Read from MCAST Socket ") + '\0' + " 0"}));
+                                      std::string("no FO no CM segment Read from MCAST Socket ") + '\0' + " 0",
+                                      "no FO no CM segment Read from MCAST Socket Y 89"}));
   EXPECT_TRUE(feed.exit.Codes().empty());
 }
 

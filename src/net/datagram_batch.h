@@ -3,11 +3,13 @@
 // never waiting for more (recvmmsg with MSG_WAITFORONE). With a limit of 1 it
 // is one plain recvmsg, as an unbatched receiver would do.
 //
-// Each slot holds one datagram of at most kSlotBytes; a longer one is cut
-// there, as a single recv into a buffer of that size cuts it. With kZeroTail,
-// each slot is zero behind its datagram up to kSlotBytes (the NSE framing may
-// look past the end of a short datagram into zeros); without it the bytes
-// behind a datagram are left as they were.
+// Each slot holds one datagram of at most kSlotBytes (kWholeUdp takes any
+// UDP datagram whole). A longer one is cut there, as a single recv into a
+// buffer of that size cuts it, and counted as truncated. The bytes behind a
+// datagram in its slot are whatever an earlier datagram left there (or never
+// written): read a datagram only up to its Length. The slots are one heap
+// block taken without being written, so a batch of large slots costs memory
+// only where datagrams landed.
 //
 // Beside its bytes, each datagram brings what the kernel attaches once
 // AskForReceiveInfo was called on the socket: its receive stamp
@@ -25,10 +27,10 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include "feedstate/feed_metrics.h"
+#include <memory>
 
 namespace fh {
 
@@ -41,14 +43,18 @@ inline void AskForReceiveInfo(int fd) {
   (void)::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
 }
 
-template <int kSlotBytes, int kSlots, bool kZeroTail>
+// The largest UDP payload over IPv4 is 65,507 bytes; a slot of 64 KiB holds it.
+inline constexpr int kWholeUdp = 65536;
+
+template <int kSlotBytes, int kSlots>
 class DatagramBatch {
  public:
   static_assert(kSlots >= 1 && kSlotBytes >= 1);
 
-  DatagramBatch() {
+  DatagramBatch()
+      : slots_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(kSlots) * kSlotBytes)) {
     for (int i = 0; i < kSlots; ++i) {
-      iov_[i] = {slots_[i], kSlotBytes};
+      iov_[i] = {Data(i), kSlotBytes};
       msgs_[i].msg_hdr = {};
       msgs_[i].msg_hdr.msg_iov = &iov_[i];
       msgs_[i].msg_hdr.msg_iovlen = 1;
@@ -71,24 +77,27 @@ class DatagramBatch {
     } else {
       got = ::recvmmsg(fd, msgs_, static_cast<unsigned>(limit), MSG_WAITFORONE, nullptr);
       if (got < 0) return -1;
-      for (int i = 0; i < got; ++i) lengths_[i] = static_cast<int>(msgs_[i].msg_len);
+      for (int i = 0; i < got; ++i) lengths_[i] = static_cast<int>(std::min<unsigned>(msgs_[i].msg_len, kSlotBytes));
     }
-    if constexpr (kZeroTail)
-      for (int i = 0; i < got; ++i)
-        std::memset(slots_[i] + lengths_[i], 0, static_cast<std::size_t>(kSlotBytes - lengths_[i]));
+    truncated_ = 0;
+    for (int i = 0; i < got; ++i) truncated_ += (msgs_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0 ? 1 : 0;
     ReadControl(got);
     return got;
   }
 
-  std::uint8_t* Data(int i) { return slots_[i]; }
+  std::uint8_t* Data(int i) { return slots_.get() + static_cast<std::size_t>(i) * kSlotBytes; }
   int Length(int i) const { return lengths_[i]; }
   // Datagram i's receive time, CLOCK_REALTIME nanoseconds.
   std::int64_t ReceivedAtNs(int i) const { return stamps_[i]; }
   // Adds the got datagrams of the last Receive to a receiver's figures: the
-  // non-empty ones and their bytes, and the datagrams the kernel dropped on
-  // the socket since the previous Receive (the kernel's count wraps at 2^32;
-  // the difference does not care).
-  void CountInto(FeedMetrics::Segment& figures, int got) const {
+  // non-empty ones and their bytes (as received, cut ones at kSlotBytes), the
+  // datagrams cut to their slot, and the datagrams the kernel dropped on the
+  // socket since the previous Receive (the kernel's count wraps at 2^32; the
+  // difference does not care). Figures is any block of counters named
+  // datagrams, bytes, truncated and kernelDrops that take Add(n), as a feed's
+  // per-segment figures do: the network layer knows no more of them.
+  template <class Figures>
+  void CountInto(Figures& figures, int got) const {
     std::uint64_t datagrams = 0;
     std::uint64_t bytes = 0;
     for (int i = 0; i < got; ++i) {
@@ -99,6 +108,7 @@ class DatagramBatch {
       figures.datagrams.Add(datagrams);
       figures.bytes.Add(bytes);
     }
+    if (truncated_ != 0) figures.truncated.Add(static_cast<std::uint64_t>(truncated_));
     if (newDrops_ != 0) figures.kernelDrops.Add(newDrops_);
   }
 
@@ -144,10 +154,11 @@ class DatagramBatch {
   iovec iov_[kSlots];
   int lengths_[kSlots] = {};
   std::int64_t stamps_[kSlots] = {};
+  int truncated_ = 0;  // of the last Receive
   std::uint32_t lastDrops_ = 0;
   std::uint32_t newDrops_ = 0;
   alignas(cmsghdr) unsigned char control_[kSlots][kControlBytes] = {};
-  std::uint8_t slots_[kSlots][kSlotBytes] = {};
+  const std::unique_ptr<std::uint8_t[]> slots_;  // kSlots of kSlotBytes, never cleared
 };
 
 }  // namespace fh

@@ -14,8 +14,10 @@
 // already in use"; the text after the name is the receiver's own.
 //
 // Thread safety: Start once, from the owner's constructor. Stop may be called
-// from any thread and more than once; called on the receiver thread itself it
-// does not join. Publish and Close belong to the receiver thread; the socket
+// from any thread, more than once and by several threads at the same time: the
+// thread is joined once, and every Stop called elsewhere than on the receiver
+// thread returns only after it has ended; called on the receiver thread itself
+// it does not join. Publish and Close belong to the receiver thread; the socket
 // number is guarded by one lock against Stop. Name and the reports may be used
 // from any thread.
 #pragma once
@@ -41,11 +43,15 @@ class ReceiverSocket {
   // everything the body uses exists (in its constructor's body).
   template <class Body>
   void Start(Body&& body) {
+    // Under the lock, so a Stop (on the new thread too) sees the thread whole.
+    std::lock_guard lock(mutex_);
     thread_ = std::jthread(std::forward<Body>(body));
+    threadId_ = thread_.get_id();
+    stopSource_ = thread_.get_stop_source();
   }
 
-  // Requests the stop, shuts the published socket down and joins (unless
-  // called on the receiver thread). Returns promptly.
+  // Requests the stop, shuts the published socket down and waits for the
+  // thread to end (unless called on the receiver thread). Returns promptly.
   void Stop();
 
   // Hands the receiver's new socket over; false when a stop came first (the
@@ -65,9 +71,12 @@ class ReceiverSocket {
  private:
   char name_[64] = {};
 
-  std::mutex mutex_;       // guards fd_ and stopping_ between the thread and Stop
+  std::mutex mutex_;       // guards what follows up to thread_ between the thread and Stop
   int fd_ = -1;
   bool stopping_ = false;
+  std::thread::id threadId_;  // set by Start
+  std::stop_source stopSource_{std::nostopstate};  // the thread's, set by Start
+  std::once_flag joined_;     // the one join; Stops that come meanwhile wait in it
   std::jthread thread_;    // last: joined before the lock goes away
 };
 

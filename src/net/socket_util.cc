@@ -1,4 +1,4 @@
-#include "distribution/socket_util.h"
+#include "net/socket_util.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

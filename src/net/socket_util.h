@@ -1,5 +1,6 @@
-// Small POSIX socket helpers of the distribution: an owning descriptor, the
-// shared Bridge connection, buffer sizes, and address texts.
+// Small POSIX socket helpers: an owning descriptor, the shared Bridge
+// connection, buffer sizes, and address texts, for the distribution's
+// sockets and listener.
 //
 // Thread safety: SocketFd is a plain value owned by one thread at a time.
 // BridgeConnection may be shared by several threads: Shutdown(), ShutDownHere()

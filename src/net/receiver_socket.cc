@@ -1,4 +1,4 @@
-#include "feedstate/receiver_socket.h"
+#include "net/receiver_socket.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,15 +17,19 @@ ReceiverSocket::ReceiverSocket(const char* who, const char* address, int port) {
 ReceiverSocket::~ReceiverSocket() { Stop(); }
 
 void ReceiverSocket::Stop() {
+  std::thread::id receiver;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    thread_.request_stop();
+    stopSource_.request_stop();
     // On an unconnected UDP socket shutdown reports ENOTCONN but still wakes
     // a blocked receive, which then returns 0.
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+    receiver = threadId_;
   }
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  if (receiver == std::thread::id() || receiver == std::this_thread::get_id()) return;
+  // One caller joins; the others wait here until it has, and later ones pass.
+  std::call_once(joined_, [this] { thread_.join(); });
 }
 
 bool ReceiverSocket::Publish(int fd) {
