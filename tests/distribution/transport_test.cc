@@ -36,14 +36,14 @@ class TransportTest : public ::testing::Test, protected TransportRig {
 
 TEST_F(TransportTest, SendsWhatMayGoWholeAndCountsPacketsLongerThan512) {
   const auto refused = BuildPacket(100, 9, 1);
-  EXPECT_EQ(BridgeTransport(state.context).SendToBridges(1, 100, refused.data()), 0);  // no Bridge
+  EXPECT_EQ(BridgeTransport(state.context).SendToBridges(1, 100, refused.data(), 0), 0);  // no Bridge
   struct Case { const char* what; int ctcl, radio, length; };
   for (const Case& c : {Case{"server radio chosen", 1, -1, 100}, Case{"ctcl off", 0, 0, 100},
                         Case{"empty packet", 1, 0, 0}, Case{"negative length", 1, 0, -5}}) {
     SCOPED_TRACE(c.what);
     state.options.ctcl = c.ctcl;
     state.options.feedHandlerRadio = c.radio;
-    EXPECT_EQ(transport.SendToBridges(1, c.length, refused.data()), 1);
+    EXPECT_EQ(transport.SendToBridges(1, c.length, refused.data(), 0), 1);
   }
   state.options.pktCounters = 1;  // ctcl and the radio as the last case left them: packets may go
   auto stream = BuildPacket(512, 1, 1);
@@ -118,7 +118,7 @@ TEST_P(SlowBridge, IsDroppedAtTheBoundWhileTheSendersKeepGoing) {
       const auto t0 = std::chrono::steady_clock::now();
       const bool connected = transport.BridgeConnected();
       const auto p = BuildPacket(kLength, static_cast<std::uint8_t>(segment), seq);
-      int rc = out.SendToBridges(segment, kLength, p.data());
+      int rc = out.SendToBridges(segment, kLength, p.data(), 0);
       held += kLength;
       if (seq % kBatch == kBatch - 1 || !GetParam()) out.Flush();
       else rc = 0;  // held back: counted when handed over
