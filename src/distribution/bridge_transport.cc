@@ -168,21 +168,28 @@ int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* 
 
 void BridgeTransport::WriteTcp(const std::uint8_t* bytes, const QueuedPacket* packets, int count) {
   if (count < 1) return;
-  std::shared_ptr<BridgeSendQueue> queue;
-  {
-    std::lock_guard lock(tcpMutex_);
-    if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) {
-      // Dropped since the packets were routed: they are lost with it.
-      context_.log.LogFormat("%s Bridge Dis-Connected\n", SegmentText(packets[0].segment));
-      return;
-    }
-    queue = current_;
-  }
   // Appended without the transport's lock: the queue keeps the packets of
-  // different threads apart, and its send is made without any lock.
+  // different threads apart, and its send is made without any lock. A queue
+  // replaced meanwhile by a new Bridge's takes no more; the packets then go
+  // to the new one.
+  std::shared_ptr<BridgeSendQueue> queue;
   BridgeSendQueue::Appended done;
+  auto result = BridgeSendQueue::AppendResult::kClosed;
+  for (int attempt = 0; attempt < 2 && result == BridgeSendQueue::AppendResult::kClosed; ++attempt) {
+    {
+      std::lock_guard lock(tcpMutex_);
+      if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) {
+        // Dropped since the packets were routed: they are lost with it.
+        context_.log.LogFormat("%s Bridge Dis-Connected\n", SegmentText(packets[0].segment));
+        return;
+      }
+      if (current_ == queue) break;  // it failed and is about to report it
+      queue = current_;
+    }
+    result = queue->Append(bytes, packets, count, &done);
+  }
   FeedMetrics& m = context_.metrics;
-  switch (queue->Append(bytes, packets, count, &done)) {
+  switch (result) {
     case BridgeSendQueue::AppendResult::kQueued:
       m.bridgeQueueBytes.Set(static_cast<std::int64_t>(done.queued));
       m.bridgeQueueHighWater.Raise(static_cast<std::int64_t>(done.queued));
@@ -195,8 +202,8 @@ void BridgeTransport::WriteTcp(const std::uint8_t* bytes, const QueuedPacket* pa
                     BridgeSendQueue::Failure{packets[done.taken].segment, -1, packets[done.taken].length, true});
       break;
     case BridgeSendQueue::AppendResult::kClosed:
-      // Its sender has just failed and is about to report it, or it was
-      // dropped or replaced meanwhile: the packets are lost with it.
+      // Its sender has just failed and is about to report it: the packets
+      // are lost with the connection.
       break;
   }
   timespec now{};
