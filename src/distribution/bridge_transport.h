@@ -124,7 +124,6 @@ class BridgeTransport final : public BridgeOutput {
   void StopSenders();
   // The descriptor number of the current connection, or -1.
   int CurrentBridgeSocket() const;
-  FeedMetrics& Metrics() { return context_.metrics; }
   // Packets longer than 512 bytes since the transport was made.
   std::uint32_t OversizePacketCount() const { return oversize_.load(std::memory_order_relaxed); }
 
