@@ -36,7 +36,8 @@ sockaddr_in BroadcastAddress(int port) {
 
 }  // namespace
 
-BridgeTransport::BridgeTransport(FeedContext& context) : context_(context) {}
+BridgeTransport::BridgeTransport(FeedContext& context, std::chrono::milliseconds sendTimeout)
+    : context_(context), sendTimeout_(sendTimeout) {}
 
 BridgeTransport::~BridgeTransport() { StopSenders(); }
 
@@ -80,7 +81,8 @@ void BridgeTransport::AttachBridge(std::shared_ptr<BridgeConnection> connection)
       const BridgeConnection* raw = connection.get();
       streams_.push_back(std::make_shared<BridgeSendQueue>(
           std::move(connection),
-          [this, raw](const BridgeSendQueue::Failure& failure) { OnSendFailure(raw, failure); }));
+          [this, raw](const BridgeSendQueue::Failure& failure) { OnSendFailure(raw, failure); },
+          kBridgeSendBufferBytes, sendTimeout_));
       current_ = streams_.back();
     }
     connected_.store(current_ != nullptr ? 1 : 0, std::memory_order_release);

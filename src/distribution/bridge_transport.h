@@ -45,6 +45,7 @@
 #include <sys/uio.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -78,7 +79,9 @@ class BridgeTransport final : public BridgeOutput {
   };
   enum class DeltaPort { kAll, kSubscribed };  // 2007, 2017
 
-  explicit BridgeTransport(FeedContext& context);
+  // sendTimeout: how long a Bridge's socket may take nothing while bytes wait
+  // for it (BridgeSendQueue).
+  explicit BridgeTransport(FeedContext& context, std::chrono::milliseconds sendTimeout = kBridgeSendTimeout);
   ~BridgeTransport() override;  // StopSenders()
   BridgeTransport(const BridgeTransport&) = delete;
   BridgeTransport& operator=(const BridgeTransport&) = delete;
@@ -159,6 +162,7 @@ class BridgeTransport final : public BridgeOutput {
   static int SendDatagrams(const Output& out, iovec* iov, int count);
 
   FeedContext& context_;
+  const std::chrono::milliseconds sendTimeout_;
   std::atomic<int> connected_{0};
   std::atomic<std::uint32_t> oversize_{0};
 
