@@ -48,7 +48,7 @@ constexpr int kPlainSize = packet::kMessageAt + 1024;  // 8 leading bytes, 2 hea
 class CountingOutput final : public BridgeOutput {
  public:
   bool BridgeConnected() const override { return true; }
-  int SendToBridges(int, int length, const std::uint8_t*) override {
+  int SendToBridges(int, int length, const std::uint8_t*, std::int64_t) override {
     ++packets;
     bytes += length;
     return 1;

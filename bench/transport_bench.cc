@@ -108,7 +108,7 @@ void BM_SendToBridgesTcp496(benchmark::State& state) {
   const auto packet = Packet();
   std::int64_t sent = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(transport.SendToBridges(1, packet.size(), packet.data()));
+    benchmark::DoNotOptimize(transport.SendToBridges(1, packet.size(), packet.data(), 0));
     sent += packet.size();
     if (sent % (2048 * 496) == 0) {
       state.PauseTiming();
@@ -133,7 +133,7 @@ void BM_BridgeStream2048x496(benchmark::State& state) {
   const auto packet = Packet();
   std::int64_t sent = 0;
   for (auto _ : state) {
-    for (int i = 0; i < 2048; ++i) transport.SendToBridges(1, packet.size(), packet.data());
+    for (int i = 0; i < 2048; ++i) transport.SendToBridges(1, packet.size(), packet.data(), 0);
     sent += 2048 * static_cast<std::int64_t>(packet.size());
     s.CatchUp(sent);
   }

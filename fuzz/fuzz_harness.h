@@ -26,7 +26,7 @@ namespace fh::fuzz {
 class CheckingOutput final : public BridgeOutput {
  public:
   bool BridgeConnected() const override { return true; }
-  int SendToBridges(int, int length, const std::uint8_t* packet) override {
+  int SendToBridges(int, int length, const std::uint8_t* packet, std::int64_t) override {
     if (length < forwarded::kHeaderSize) Fail("packet shorter than its header");
     if (static_cast<std::uint16_t>(Load16(packet + forwarded::kPacketLength)) != static_cast<std::uint16_t>(length))
       Fail("packet length field differs from the length sent");

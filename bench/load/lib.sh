@@ -8,6 +8,7 @@
 #   batch=1|0       0 starts the feed handler with FH_BATCH=0 (batched receives off)
 #   client_args=()  extra bridge-client options
 #   sim_args=()     extra exchange-sim options
+#   fh_bin=PATH     another feedhandler program to start (default: this build's)
 # Environment: FH_LOAD_NICE (default -10) is the niceness of the program under
 # test, its bridge-client and any busy process; the sender runs 5 below it, so
 # that on a shared machine neither the neighbours' load nor the program under
@@ -32,7 +33,7 @@ load_setup() {
   hz=$(getconf CLK_TCK)
 }
 
-delta=1 batch=1 client_args=() sim_args=()
+delta=1 batch=1 client_args=() sim_args=() fh_bin=""
 prio=${FH_LOAD_NICE:--10}
 
 drops() { awk '/^Udp:/ { if (++n == 2) print $6 }' /proc/net/snmp; }
@@ -53,7 +54,7 @@ start_target() {
       [ "$delta" = 1 ] && clicks=(--click "BCAST DELTA" "${clicks[@]}")
       local env=(-u FH_BATCH)
       [ "$batch" = 0 ] && env=(FH_BATCH=0)
-      (cd "$run" && exec nice -n "$prio" env "${env[@]}" "$bin/feedhandler" --headless --workdir "$run" --system-drive "$run" \
+      (cd "$run" && exec nice -n "$prio" env "${env[@]}" "${fh_bin:-$bin/feedhandler}" --headless --workdir "$run" --system-drive "$run" \
          "${clicks[@]}" </dev/null >"$run/fh.log" 2>&1) &
       target_pid=$!
       for _ in $(seq 100); do grep -q "TCP Server running" "$run/fh.log" 2>/dev/null && break; sleep 0.1; done

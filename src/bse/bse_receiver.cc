@@ -89,7 +89,8 @@ void BseDatagramHandler::Forward(const std::uint8_t* payload, std::int32_t lengt
   const std::int32_t packetLength = length + forwarded::kHeaderSize;
   bse::StoreLe16(packet_ + forwarded::kPacketLength, static_cast<std::int16_t>(packetLength));
   std::memcpy(packet_ + forwarded::kBodyAt, payload, static_cast<std::size_t>(length));
-  output_.SendToBridges(kSegBcm, packetLength, packet_);
+  output_.SendToBridges(kSegBcm, packetLength, packet_,
+                        context_.metrics.Of(kSegBcm).receivedAtNs.load(std::memory_order_relaxed));
 }
 
 // ---------------------------------------------------------------------------

@@ -18,8 +18,10 @@ class BridgeOutput {
   virtual bool BridgeConnected() const = 0;
 
   // Sends one whole packet on every output the operator switched on. Returns 0
-  // when no Bridge is connected (nothing sent), otherwise 1.
-  virtual int SendToBridges(int segment, int length, const std::uint8_t* packet) = 0;
+  // when no Bridge is connected (nothing sent), otherwise 1. receivedAtNs is
+  // when the datagram the packet came from was received (CLOCK_REALTIME ns; 0
+  // unknown), for the tick-to-Bridge latency.
+  virtual int SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t receivedAtNs) = 0;
 
   // Broadcasts the all-delta line unchanged on port 2007 (segments 1 and 2
   // only). Returns 0.

@@ -20,10 +20,11 @@ constexpr std::chrono::milliseconds kPollSlice{50};
 }  // namespace
 
 BridgeSendQueue::BridgeSendQueue(std::shared_ptr<BridgeConnection> connection, FailureHandler onFailure,
-                                 std::size_t capacity)
+                                 std::size_t capacity, std::chrono::milliseconds sendTimeout)
     : connection_(std::move(connection)),
       onFailure_(std::move(onFailure)),
       capacity_(std::max<std::size_t>(capacity, 1)),
+      sendTimeout_(sendTimeout),
       // Packets built by the decoders are never shorter than their header, so
       // the byte bound is reached before the packet marks run out.
       markCapacity_(capacity_ / forwarded::kHeaderSize + 1),
@@ -43,69 +44,115 @@ BridgeSendQueue::AppendResult BridgeSendQueue::Append(const std::uint8_t* bytes,
   Appended& out = done != nullptr ? *done : scratch;
   out = Appended{};
   std::size_t total = 0;
-  for (int i = 0; i < count; ++i) total += static_cast<std::size_t>(std::max(packets[i].length, 0));
-  if (total == 0) return AppendResult::kQueued;  // nothing to send
+  std::size_t marks = 0;
+  for (int i = 0; i < count; ++i) {
+    if (packets[i].length < 1) continue;
+    total += static_cast<std::size_t>(packets[i].length);
+    ++marks;
+  }
+  if (total == 0) {  // nothing to send
+    out.taken = count;
+    return AppendResult::kQueued;
+  }
 
   std::unique_lock lock(mutex_);
   if (state_ != State::kOpen) return AppendResult::kClosed;
-  std::size_t sent = 0;
-  if (head_ == tail_ && senderIdle_) {
-    // Nothing waits and the sender sleeps: hand the bytes to the socket at
-    // once (a thread hand-off costs more than the send), never waiting for
-    // room. What the socket does not take is queued; a failed send leaves it
-    // all to the sender, which reports the failure as usual.
-    const ssize_t n = ::send(connection_->Fd(), bytes, total, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) sent = static_cast<std::size_t>(n);
+  if (head_ != tail_ || !senderIdle_ || directSending_ || total > capacity_ || marks > markCapacity_) {
+    const std::uint64_t tailBefore = tail_;
+    const AppendResult result = QueueLocked(bytes, packets, count, out);
+    out.queued = static_cast<std::size_t>(tail_ - head_);
+    // The sender is woken only for bytes it may write or a failure to see;
+    // while an appender sends directly, that appender wakes it.
+    const bool wake = (senderIdle_ && !directSending_ && tail_ != tailBefore) || result == AppendResult::kOverflow;
+    lock.unlock();
+    if (wake) wake_.notify_one();
+    return result;
   }
-  // Packets wholly taken by the socket leave no mark; the first one it took
-  // only part of becomes the head with its sent bytes.
-  std::size_t offset = 0;
-  int i = 0;
-  for (; i < count; ++i) {
-    const auto size = static_cast<std::size_t>(std::max(packets[i].length, 0));
-    if (offset + size > sent) break;
-    offset += size;
-  }
-  out.taken = i;
-  const std::uint64_t tailBefore = tail_;
-  const AppendResult result = QueueLocked(bytes, packets, count, offset, sent, out);
+
+  // Nothing waits and the sender sleeps: hand the run to the socket at once
+  // (a thread hand-off costs more than the send), never waiting for room. Its
+  // place at the tail is claimed first; runs appended during the send queue
+  // behind it, and the sender leaves the socket alone until the claim ends.
+  const std::uint64_t at = tail_;
+  tail_ += total;
+  MarkLocked(packets, count);
+  directSending_ = true;
+  lock.unlock();
+
+  const ssize_t n = ::send(connection_->Fd(), bytes, total, MSG_NOSIGNAL | MSG_DONTWAIT);
+  // A failed send leaves it all to the sender, which reports the failure as usual.
+  const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+  // The claimed place is this thread's alone until the claim ends.
+  CopyIn(at + sent, bytes + sent, total - sent);
+
+  lock.lock();
+  directSending_ = false;
+  ConsumeLocked(sent);
+  out.taken = count;
   out.queued = static_cast<std::size_t>(tail_ - head_);
-  // The sender is woken only for bytes to write or a failure to see: a run
-  // the socket took whole leaves it asleep.
-  const bool wake = (senderIdle_ && tail_ != tailBefore) || result == AppendResult::kOverflow;
+  // The sender slept through the send: it writes what the socket left and
+  // what others queued meanwhile, or sees a state change it missed.
+  const bool wake = senderIdle_ && (head_ != tail_ || state_ != State::kOpen);
   lock.unlock();
   if (wake) wake_.notify_one();
-  return result;
+  return AppendResult::kQueued;
 }
 
 BridgeSendQueue::AppendResult BridgeSendQueue::QueueLocked(const std::uint8_t* bytes, const QueuedPacket* packets,
-                                                           int count, std::size_t offset, std::size_t sent,
-                                                           Appended& out) {
-  for (int i = out.taken; i < count; ++i) {
-    const QueuedPacket& p = packets[i];
-    if (p.length < 1) {
-      ++out.taken;
-      continue;
-    }
-    const auto size = static_cast<std::size_t>(p.length);
-    const std::size_t already = sent > offset ? sent - offset : 0;  // only the first queued one
-    const std::size_t rest = size - already;
-    if (tail_ - head_ + rest > capacity_ || markTail_ - markHead_ == markCapacity_) {
-      state_ = State::kFailed;
-      return AppendResult::kOverflow;
-    }
-    if (already > 0) headSent_ = static_cast<std::int64_t>(already);  // the queue was empty: it is the head
-    const std::size_t at = tail_ % capacity_;
-    const std::size_t first = std::min(rest, capacity_ - at);
-    std::memcpy(&ring_[at], bytes + offset + already, first);
-    std::memcpy(&ring_[0], bytes + offset + already + first, rest - first);
-    marks_[markTail_ % markCapacity_] = PacketMark{p.length, p.segment};
-    ++markTail_;
-    tail_ += rest;
-    offset += size;
-    ++out.taken;
+                                                           int count, Appended& out) {
+  std::size_t fit = 0;
+  std::uint64_t markRoom = markCapacity_ - (markTail_ - markHead_);
+  int i = 0;
+  for (; i < count; ++i) {
+    if (packets[i].length < 1) continue;
+    const auto size = static_cast<std::size_t>(packets[i].length);
+    if (tail_ - head_ + fit + size > capacity_ || markRoom == 0) break;
+    fit += size;
+    --markRoom;
   }
-  return AppendResult::kQueued;
+  CopyIn(tail_, bytes, fit);
+  MarkLocked(packets, i);
+  tail_ += fit;
+  out.taken = i;
+  if (i == count) return AppendResult::kQueued;
+  state_ = State::kFailed;
+  return AppendResult::kOverflow;
+}
+
+void BridgeSendQueue::CopyIn(std::uint64_t at, const std::uint8_t* src, std::size_t n) {
+  if (n == 0) return;
+  const std::size_t from = at % capacity_;
+  const std::size_t first = std::min(n, capacity_ - from);
+  std::memcpy(&ring_[from], src, first);
+  std::memcpy(&ring_[0], src + first, n - first);
+}
+
+void BridgeSendQueue::MarkLocked(const QueuedPacket* packets, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (packets[i].length < 1) continue;
+    marks_[markTail_ % markCapacity_] = PacketMark{packets[i].length, packets[i].segment};
+    ++markTail_;
+  }
+}
+
+void BridgeSendQueue::ConsumeLocked(std::size_t n) {
+  head_ += n;
+  auto taken = static_cast<std::int64_t>(n);
+  while (taken > 0 && markHead_ != markTail_) {
+    const std::int64_t rest = marks_[markHead_ % markCapacity_].length - headSent_;
+    if (taken < rest) {
+      headSent_ += taken;
+      break;
+    }
+    taken -= rest;
+    headSent_ = 0;
+    ++markHead_;
+  }
+}
+
+bool BridgeSendQueue::SenderHasWorkLocked() const {
+  if (state_ == State::kFailed || state_ == State::kStopped) return true;
+  return !directSending_ && (head_ != tail_ || state_ == State::kClosing);
 }
 
 void BridgeSendQueue::Close() {
@@ -129,6 +176,11 @@ bool BridgeSendQueue::Finished() const {
   return finished_;
 }
 
+bool BridgeSendQueue::Idle() const {
+  std::lock_guard lock(mutex_);
+  return state_ == State::kOpen && head_ == tail_ && senderIdle_ && !directSending_;
+}
+
 void BridgeSendQueue::Fail(std::unique_lock<std::mutex>& lock, bool slow) {
   if (state_ == State::kFailed || state_ == State::kStopped) return;
   state_ = State::kFailed;
@@ -149,14 +201,14 @@ void BridgeSendQueue::Run() {
   Clock::time_point lastProgress = Clock::now();
   for (;;) {
     if (state_ == State::kFailed || state_ == State::kStopped) break;
-    if (head_ == tail_) {
-      if (state_ == State::kClosing) break;
+    if (!SenderHasWorkLocked()) {
       senderIdle_ = true;
-      wake_.wait(lock, [this] { return head_ != tail_ || state_ != State::kOpen; });
+      wake_.wait(lock, [this] { return SenderHasWorkLocked(); });
       senderIdle_ = false;
       lastProgress = Clock::now();
       continue;
     }
+    if (head_ == tail_) break;  // closing, and all written
     // Bytes between head and tail are not touched by appenders: send them
     // without the lock.
     const std::uint64_t head = head_;
@@ -175,19 +227,8 @@ void BridgeSendQueue::Run() {
 
     if (n > 0) {
       lock.lock();
-      head_ += static_cast<std::uint64_t>(n);
-      std::int64_t taken = n;
-      while (taken > 0 && markHead_ != markTail_) {
-        const std::int64_t rest = marks_[markHead_ % markCapacity_].length - headSent_;
-        if (taken < rest) {
-          headSent_ += taken;
-          break;
-        }
-        taken -= rest;
-        headSent_ = 0;
-        ++markHead_;
-      }
-      lastProgress = Clock::now();
+      ConsumeLocked(static_cast<std::size_t>(n));
+      lastProgress = Clock::now();  // a Bridge that reads, however slowly, keeps its time
       continue;
     }
     const Clock::time_point now = Clock::now();
@@ -196,7 +237,7 @@ void BridgeSendQueue::Run() {
       Fail(lock, false);
       break;
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastProgress + kBridgeSendTimeout - now);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastProgress + sendTimeout_ - now);
     if (left.count() <= 0) {
       lock.lock();
       Fail(lock, true);

@@ -13,7 +13,8 @@
 namespace fh {
 namespace {
 
-constexpr int kSendFlags = MSG_NOSIGNAL;
+// Datagram sends never wait, whatever mode the socket is in.
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 constexpr char kShortSendText[] = "sendto() sent incorrect number of bytes";
 
 const char* SegmentText(int segment) {
@@ -35,12 +36,13 @@ sockaddr_in BroadcastAddress(int port) {
 
 }  // namespace
 
-BridgeTransport::BridgeTransport(FeedContext& context) : context_(context) {}
+BridgeTransport::BridgeTransport(FeedContext& context, std::chrono::milliseconds sendTimeout)
+    : context_(context), sendTimeout_(sendTimeout) {}
 
 BridgeTransport::~BridgeTransport() { StopSenders(); }
 
 void BridgeTransport::StopSenders() {
-  std::list<std::unique_ptr<BridgeSendQueue>> streams;
+  std::list<std::shared_ptr<BridgeSendQueue>> streams;
   {
     std::lock_guard lock(tcpMutex_);
     current_ = nullptr;
@@ -49,7 +51,9 @@ void BridgeTransport::StopSenders() {
     streams.swap(streams_);
     for (auto& s : streams) s->Stop();
   }
-  // Joined without the lock: a sender may be waiting for it to report a failure.
+  // Joined without the lock: a sender may be waiting for it to report a
+  // failure. One a receiver is still appending to is joined when that
+  // receiver lets go of it.
   streams.clear();
 }
 
@@ -61,7 +65,7 @@ int BridgeTransport::CurrentBridgeSocket() const {
 }
 
 void BridgeTransport::AttachBridge(std::shared_ptr<BridgeConnection> connection) {
-  std::list<std::unique_ptr<BridgeSendQueue>> finished;
+  std::list<std::shared_ptr<BridgeSendQueue>> finished;
   {
     std::lock_guard lock(tcpMutex_);
     if (current_ != nullptr) current_->Close();
@@ -75,10 +79,11 @@ void BridgeTransport::AttachBridge(std::shared_ptr<BridgeConnection> connection)
     }
     if (connection) {
       const BridgeConnection* raw = connection.get();
-      streams_.push_back(std::make_unique<BridgeSendQueue>(
+      streams_.push_back(std::make_shared<BridgeSendQueue>(
           std::move(connection),
-          [this, raw](const BridgeSendQueue::Failure& failure) { OnSendFailure(raw, failure); }));
-      current_ = streams_.back().get();
+          [this, raw](const BridgeSendQueue::Failure& failure) { OnSendFailure(raw, failure); },
+          kBridgeSendBufferBytes, sendTimeout_));
+      current_ = streams_.back();
     }
     connected_.store(current_ != nullptr ? 1 : 0, std::memory_order_release);
     context_.metrics.bridgeConnected.Set(current_ != nullptr ? 1 : 0);
@@ -145,11 +150,11 @@ int BridgeTransport::RoutePacket(int segment, int length, const std::uint8_t* pa
   return 1;
 }
 
-int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* packet) {
+int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t receivedAtNs) {
   PacketRoute route;
   const int result = RoutePacket(segment, length, packet, route);
   if (route.tcp) {
-    const QueuedPacket one{segment, length, context_.metrics.Of(segment).receivedAtNs.load(std::memory_order_relaxed)};
+    const QueuedPacket one{segment, length, receivedAtNs};
     WriteTcp(packet, &one, 1);
   }
   if (route.udp || route.mcast) {
@@ -165,31 +170,43 @@ int BridgeTransport::SendToBridges(int segment, int length, const std::uint8_t* 
 
 void BridgeTransport::WriteTcp(const std::uint8_t* bytes, const QueuedPacket* packets, int count) {
   if (count < 1) return;
+  // Appended without the transport's lock: the queue keeps the packets of
+  // different threads apart, and its send is made without any lock. A queue
+  // replaced meanwhile by a new Bridge's takes no more; the packets then go
+  // to the new one.
+  std::shared_ptr<BridgeSendQueue> queue;
   BridgeSendQueue::Appended done;
+  auto result = BridgeSendQueue::AppendResult::kClosed;
+  for (int attempt = 0; attempt < 2 && result == BridgeSendQueue::AppendResult::kClosed; ++attempt) {
+    {
+      std::lock_guard lock(tcpMutex_);
+      if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) {
+        // Dropped since the packets were routed: they are lost with it.
+        context_.log.LogFormat("%s Bridge Dis-Connected\n", SegmentText(packets[0].segment));
+        return;
+      }
+      if (current_ == queue) break;  // it failed and is about to report it
+      queue = current_;
+    }
+    result = queue->Append(bytes, packets, count, &done);
+  }
   FeedMetrics& m = context_.metrics;
-  {
-    std::lock_guard lock(tcpMutex_);
-    if (current_ == nullptr || connected_.load(std::memory_order_relaxed) != 1) {
-      // Dropped since the packets were routed: they are lost with it.
-      context_.log.LogFormat("%s Bridge Dis-Connected\n", SegmentText(packets[0].segment));
-      return;
-    }
-    switch (current_->Append(bytes, packets, count, &done)) {
-      case BridgeSendQueue::AppendResult::kQueued:
-        m.bridgeQueueBytes.Set(static_cast<std::int64_t>(done.queued));
-        m.bridgeQueueHighWater.Raise(static_cast<std::int64_t>(done.queued));
-        break;
-      case BridgeSendQueue::AppendResult::kOverflow:
-        // Too far behind: the packet that found no room is not sent at all;
-        // the stream may end in the middle of one taken before, and nothing
-        // follows it.
-        DropBridgeLocked(packets[done.taken].segment, -1, packets[done.taken].length, true);
-        break;
-      case BridgeSendQueue::AppendResult::kClosed:
-        // Its sender has just failed and is about to report it: the packets
-        // are lost with the connection.
-        break;
-    }
+  switch (result) {
+    case BridgeSendQueue::AppendResult::kQueued:
+      m.bridgeQueueBytes.Set(static_cast<std::int64_t>(done.queued));
+      m.bridgeQueueHighWater.Raise(static_cast<std::int64_t>(done.queued));
+      break;
+    case BridgeSendQueue::AppendResult::kOverflow:
+      // Too far behind: the packet that found no room is not sent at all;
+      // the stream may end in the middle of one taken before, and nothing
+      // follows it.
+      OnSendFailure(queue->Connection().get(),
+                    BridgeSendQueue::Failure{packets[done.taken].segment, -1, packets[done.taken].length, true});
+      break;
+    case BridgeSendQueue::AppendResult::kClosed:
+      // Its sender has just failed and is about to report it: the packets
+      // are lost with the connection.
+      break;
   }
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
@@ -206,10 +223,11 @@ int BridgeTransport::SendDatagrams(const Output& out, iovec* iov, int count) {
   }
   mmsghdr messages[kMaxDatagramsPerWrite];
   count = std::min(count, kMaxDatagramsPerWrite);
+  const bool connected = out.destination.sin_family == AF_UNSPEC;  // to the socket's peer
   for (int i = 0; i < count; ++i) {
     messages[i] = {};
-    messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&out.destination);
-    messages[i].msg_hdr.msg_namelen = sizeof out.destination;
+    messages[i].msg_hdr.msg_name = connected ? nullptr : const_cast<sockaddr_in*>(&out.destination);
+    messages[i].msg_hdr.msg_namelen = connected ? 0 : sizeof out.destination;
     messages[i].msg_hdr.msg_iov = &iov[i];
     messages[i].msg_hdr.msg_iovlen = 1;
   }
@@ -218,10 +236,16 @@ int BridgeTransport::SendDatagrams(const Output& out, iovec* iov, int count) {
     const int n = ::sendmmsg(out.socket.Fd(), messages + at, static_cast<unsigned>(count - at), kSendFlags);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        failed += count - at;  // the buffer is full: the rest are dropped, not waited for
+        break;
+      }
       ++failed;  // this datagram is lost; the next ones are still tried
       ++at;
       continue;
     }
+    // A partial count means the next datagram found the buffer full or
+    // failed: the next call tells which.
     for (int i = at; i < at + n; ++i) {
       if (messages[i].msg_len != iov[i].iov_len) ++failed;
     }

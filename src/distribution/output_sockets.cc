@@ -13,7 +13,7 @@ namespace fh {
 namespace {
 
 SocketFd OpenBroadcastSocket(LogList& log, const char* createFailed, const char* optionFailed) {
-  SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!s.Valid()) {
     log.LogLine(createFailed);
     return s;
@@ -32,7 +32,7 @@ void OnUdpClicked(FeedContext& context, BridgeTransport& transport, const std::s
   transport.CloseUdpOutput();
   if (context.options.sendUdp.load() != 1) return;
 
-  SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!s.Valid()) context.log.LogLine("UDP Socket Failed\n");
   sockaddr_in destination{};
   MakeAddress(lastBridgeAddress.c_str(), context.ports.udpOutPort, &destination);
@@ -69,7 +69,7 @@ int OpenMcastSendSocket(FeedContext& context, BridgeTransport& transport, int se
     context.programExit.Exit(1);
     return 0;
   }
-  SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+  SocketFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_UDP));
   if (!s.Valid()) {
     PrintError("socket() failed");
     context.programExit.Exit(1);

@@ -7,24 +7,22 @@ namespace fh {
 
 bool SendBatch::Batching() const { return options_.receiveBatch.load(std::memory_order_relaxed) > 1; }
 
-int SendBatch::SendToBridges(int segment, int length, const std::uint8_t* packet) {
+int SendBatch::SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t receivedAtNs) {
   if (!Batching()) {
     Flush();
-    return transport_.SendToBridges(segment, length, packet);
+    return transport_.SendToBridges(segment, length, packet, receivedAtNs);
   }
   BridgeTransport::PacketRoute route;
   const int result = transport_.RoutePacket(segment, length, packet, route);
   const auto size = static_cast<std::size_t>(std::max(length, 0));
-  const std::int64_t receivedAt =
-      route.tcp ? transport_.Metrics().Of(segment).receivedAtNs.load(std::memory_order_relaxed) : 0;
   if (route.tcp && size > sizeof packetBytes_) {
     FlushPackets();  // keeps the order: what is held goes first
-    const QueuedPacket one{segment, length, receivedAt};
+    const QueuedPacket one{segment, length, receivedAtNs};
     transport_.WriteTcp(packet, &one, 1);
   } else if (route.tcp) {
     if (packetCount_ == kMaxPackets || packetUsed_ + size > sizeof packetBytes_) FlushPackets();
     std::memcpy(packetBytes_ + packetUsed_, packet, size);
-    packets_[packetCount_++] = QueuedPacket{segment, length, receivedAt};
+    packets_[packetCount_++] = QueuedPacket{segment, length, receivedAtNs};
     packetUsed_ += size;
   }
   if (route.udp || route.mcast) {

@@ -42,7 +42,7 @@ class SendBatch final : public BridgeOutput {
   SendBatch& operator=(const SendBatch&) = delete;
 
   bool BridgeConnected() const override { return transport_.BridgeConnected(); }
-  int SendToBridges(int segment, int length, const std::uint8_t* packet) override;
+  int SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t receivedAtNs) override;
   int SendDeltaAll(int segment, const char* text) override;
   // Returns 0: whether the line went out whole is known only at Flush.
   int SendDeltaSubscribed(int segment, char* text, std::size_t capacity) override;

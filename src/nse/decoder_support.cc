@@ -34,7 +34,9 @@ void DecoderCore::Start(const std::uint8_t* work, int length) {
 }
 
 void DecoderCore::Finish() {
-  if (packet_.Length() > 0) out_.SendToBridges(setup_.segment, packet_.Length(), packet_.Bytes());
+  if (packet_.Length() > 0)
+    out_.SendToBridges(setup_.segment, packet_.Length(), packet_.Bytes(),
+                       context_.metrics.Of(setup_.segment).receivedAtNs.load(std::memory_order_relaxed));
   lines_.Send();
 }
 

@@ -100,7 +100,7 @@ struct TransportRig {
   FeedState state;
   BridgeTransport transport{state.context};
   int Send(int segment, const std::vector<std::uint8_t>& p) {
-    return transport.SendToBridges(segment, static_cast<int>(p.size()), p.data());
+    return transport.SendToBridges(segment, static_cast<int>(p.size()), p.data(), 0);
   }
 };
 

@@ -28,7 +28,7 @@ class RecordingOutput final : public BridgeOutput {
   };
 
   bool BridgeConnected() const override { return connected; }
-  int SendToBridges(int segment, int length, const std::uint8_t* packet) override {
+  int SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t) override {
     if (onPacket) onPacket();
     Record({Event::kPacket, segment, std::string(reinterpret_cast<const char*>(packet), length > 0 ? length : 0)});
     return connected ? 1 : 0;
