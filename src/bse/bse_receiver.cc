@@ -35,7 +35,7 @@ void BseUsageExit(ProgramExit& exit) {
 BseDatagramHandler::BseDatagramHandler(FeedContext& context, BseDecoder& decoder, BridgeOutput& output)
     : context_(context), decoder_(decoder), output_(output) {}
 
-int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool flushNow) {
+int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool flushNow, std::int64_t receivedAtNs) {
   if (length <= 0) return 0;
 
   if (context_.options.writeBin.load(std::memory_order_relaxed) == 1) {
@@ -64,7 +64,7 @@ int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool fl
     }
 
     decoder_.DecodeBseBlock(block, payloadLength + bse::block::kHeaderSize);
-    Forward(block + bse::block::kPayloadAt, payloadLength);
+    Forward(block + bse::block::kPayloadAt, payloadLength, receivedAtNs);
 
     position += bse::block::kHeaderSize + payloadLength;
     ++blocks;
@@ -76,7 +76,7 @@ int BseDatagramHandler::OnDatagram(const std::uint8_t* data, int length, bool fl
   return blocks;
 }
 
-void BseDatagramHandler::Forward(const std::uint8_t* payload, std::int32_t length) {
+void BseDatagramHandler::Forward(const std::uint8_t* payload, std::int32_t length, std::int64_t receivedAtNs) {
   // Header: exchange 11, segment 20, divisor 100, the message type's low 16
   // bits in the place of the transaction code, zero elsewhere, then the length.
   std::memset(packet_, 0, forwarded::kHeaderSize);
@@ -89,8 +89,7 @@ void BseDatagramHandler::Forward(const std::uint8_t* payload, std::int32_t lengt
   const std::int32_t packetLength = length + forwarded::kHeaderSize;
   bse::StoreLe16(packet_ + forwarded::kPacketLength, static_cast<std::int16_t>(packetLength));
   std::memcpy(packet_ + forwarded::kBodyAt, payload, static_cast<std::size_t>(length));
-  output_.SendToBridges(kSegBcm, packetLength, packet_,
-                        context_.metrics.Of(kSegBcm).receivedAtNs.load(std::memory_order_relaxed));
+  output_.SendToBridges(kSegBcm, packetLength, packet_, receivedAtNs);
 }
 
 // ---------------------------------------------------------------------------
@@ -198,8 +197,7 @@ void BseReceiverThread::Receive(int socket, const std::stop_token& stop) {
     FeedMetrics::Segment& figures = context_.metrics.Of(kSegBcm);
     batch_.CountInto(figures, n);
     for (int i = 0; i < n; ++i) {
-      figures.receivedAtNs.store(batch_.ReceivedAtNs(i), std::memory_order_relaxed);
-      handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false);
+      handler_.OnDatagram(batch_.Data(i), batch_.Length(i), false, batch_.ReceivedAtNs(i));
     }
     if (recordingAtStart || context_.options.writeBin.load(std::memory_order_relaxed) == 1) handler_.FlushRecording();
     handler_.EndBatch();

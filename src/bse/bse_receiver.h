@@ -6,8 +6,8 @@
 //
 // Figures (FeedMetrics, segment BCM): datagrams, bytes, datagrams longer than
 // bse::kMaxDatagram (cut to it: truncated), the kernel's drops on the socket,
-// the granted receive buffer, each datagram's receive time (set just before it
-// is handled) and the blocks cut short as bad blocks.
+// the granted receive buffer and the blocks cut short as bad blocks. Each
+// datagram's receive time goes with it to its packets.
 //
 // Socket failures are reported on standard error with the receiver in front,
 // "BSE receiver <address>|<port> : ", then the receiver's own text: "Could not
@@ -70,12 +70,14 @@ class BseDatagramHandler {
   // With flushNow false the recording is left for FlushRecording and the
   // output for EndBatch, which the receiver calls once per batch, before its
   // next receive. The decoder must send through the same output.
-  int OnDatagram(const std::uint8_t* data, int length, bool flushNow = true);
+  // receivedAtNs: when the datagram arrived (CLOCK_REALTIME ns, 0 unknown),
+  // carried to its packets.
+  int OnDatagram(const std::uint8_t* data, int length, bool flushNow = true, std::int64_t receivedAtNs = 0);
   void FlushRecording();
   void EndBatch();
 
  private:
-  void Forward(const std::uint8_t* payload, std::int32_t length);
+  void Forward(const std::uint8_t* payload, std::int32_t length, std::int64_t receivedAtNs);
 
   FeedContext& context_;
   BseDecoder& decoder_;

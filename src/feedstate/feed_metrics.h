@@ -184,11 +184,6 @@ class FeedMetrics {
     MetricCounter recordedBytes;
     MetricCounter recordingFailures;
     MetricCounter recordingLost;      // datagrams that did not reach the file whole
-    // When the datagram now being decoded arrived (CLOCK_REALTIME ns: the
-    // kernel's receive stamp, or the receive call's time; 0 unknown). Set by
-    // the receiver before framing; read when a packet of it reaches the
-    // Bridge's socket, for tickToBridge. Not a published figure.
-    std::atomic<std::int64_t> receivedAtNs{0};
   };
   static_assert(alignof(Segment) == kCacheLine && sizeof(Segment) % kCacheLine == 0);
 

@@ -45,9 +45,15 @@ void Framing::SetDecoder(int seg, DecoderEntry entry) {
   lane->decoder = entry;
 }
 
-int Framing::FrameCmDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(cm_, data, len, flush); }
-int Framing::FrameFoDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(fo_, data, len, flush); }
-int Framing::FrameCdDatagram(std::uint8_t* data, int len, Flush flush) { return Frame(cd_, data, len, flush); }
+int Framing::FrameCmDatagram(std::uint8_t* data, int len, Flush flush, std::int64_t receivedAtNs) {
+  return Frame(cm_, data, len, flush, receivedAtNs);
+}
+int Framing::FrameFoDatagram(std::uint8_t* data, int len, Flush flush, std::int64_t receivedAtNs) {
+  return Frame(fo_, data, len, flush, receivedAtNs);
+}
+int Framing::FrameCdDatagram(std::uint8_t* data, int len, Flush flush, std::int64_t receivedAtNs) {
+  return Frame(cd_, data, len, flush, receivedAtNs);
+}
 
 int Framing::RecordUnknownDatagram(const std::uint8_t* data, int len, Flush flush) {
   if (data == nullptr) return 0;
@@ -71,15 +77,15 @@ void Framing::EndBatch(int seg) {
   lane->decoder.Flush();
 }
 
-int Framing::Frame(Lane& lane, std::uint8_t* data, int len, Flush flush) {
+int Framing::Frame(Lane& lane, std::uint8_t* data, int len, Flush flush, std::int64_t receivedAtNs) {
   if (data == nullptr || len < 0) len = 0;
   std::lock_guard lock(lane.mutex);
-  FrameLocked(lane, data, len, flush);
+  FrameLocked(lane, data, len, flush, receivedAtNs);
   if (flush == Flush::kNow) lane.decoder.Flush();
   return 0;
 }
 
-void Framing::FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush) {
+void Framing::FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush, std::int64_t receivedAtNs) {
   // Recording: exactly what arrived, before anything is converted.
   Record(lane.seg, d, len, flush);
 
@@ -150,7 +156,7 @@ void Framing::FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush) {
     std::uint8_t* plain = p.message - pk::kMessageAt;
     const int seen = pk::kMessageAt + length;
     if (seen > p.produced) std::memset(plain + p.produced, 0, static_cast<std::size_t>(seen - p.produced));
-    lane.decoder(p.message, length);
+    lane.decoder(p.message, length, receivedAtNs);
   }
 }
 

@@ -119,9 +119,11 @@ class Framing {
   // One datagram of len bytes each, of any size; always return 0. Header
   // fields are converted in place in data (the caller's buffer is left
   // converted), after the recording took the datagram as it arrived.
-  int FrameCmDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
-  int FrameFoDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
-  int FrameCdDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow);
+  // receivedAtNs: when the datagram arrived (CLOCK_REALTIME ns, 0 unknown),
+  // handed to the decoder with each of its messages.
+  int FrameCmDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow, std::int64_t receivedAtNs = 0);
+  int FrameFoDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow, std::int64_t receivedAtNs = 0);
+  int FrameCdDatagram(std::uint8_t* data, int len, Flush flush = Flush::kNow, std::int64_t receivedAtNs = 0);
 
   // A datagram of no known net id: appended to segment 0's recording when
   // writeBin is 1 and that file is open. Always returns 0.
@@ -155,8 +157,8 @@ class Framing {
     kRunsPast,        // compLen field, compressed bytes or plain packet pass the end
     kShortMessage,    // uncompressed, MessageLength below the header: no way on
   };
-  int Frame(Lane& lane, std::uint8_t* data, int len, Flush flush);
-  void FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush);
+  int Frame(Lane& lane, std::uint8_t* data, int len, Flush flush, std::int64_t receivedAtNs);
+  void FrameLocked(Lane& lane, std::uint8_t* d, int len, Flush flush, std::int64_t receivedAtNs);
   void Record(int seg, const std::uint8_t* data, int len, Flush flush);
   PacketRead NextPacket(Lane& lane, std::uint8_t* d, int end, int& pos, Packet& p);
   void Dump(const Lane& lane, const std::uint8_t* from, int count);

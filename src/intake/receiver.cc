@@ -127,11 +127,11 @@ void ReceiverThread::Run(std::stop_token stop) {
       const int seg = SegmentOfNetId(buf[0]);
       if (held != kSegUnknown && seg != held) framing_.EndBatch(held);
       held = seg;
-      ctx_.metrics.Of(seg).receivedAtNs.store(batch_.ReceivedAtNs(i), std::memory_order_relaxed);
+      const std::int64_t receivedAtNs = batch_.ReceivedAtNs(i);
       switch (seg) {
-        case kSegNfo: framing_.FrameFoDatagram(buf, len, later); break;
-        case kSegNcm: framing_.FrameCmDatagram(buf, len, later); break;
-        case kSegNcd: framing_.FrameCdDatagram(buf, len, later); break;
+        case kSegNfo: framing_.FrameFoDatagram(buf, len, later, receivedAtNs); break;
+        case kSegNcm: framing_.FrameCmDatagram(buf, len, later, receivedAtNs); break;
+        case kSegNcd: framing_.FrameCdDatagram(buf, len, later, receivedAtNs); break;
         default:
           framing_.RecordUnknownDatagram(buf, len, later);
           ctx_.log.LogFormat("no FO no CM segment Read from MCAST Socket %c %d", buf[0], buf[0]);

@@ -29,9 +29,9 @@
 // Figures (FeedMetrics): the datagrams and bytes received, those above 512
 // bytes (datagramsOver512), any cut to the buffer (truncated; none can be over
 // IPv4) and the kernel's drops on the socket go to the segment the receiver
-// was started for, the granted buffer to its receiveBufferBytes; each
-// datagram's receive time is put in receivedAtNs of the segment its net id
-// names just before it is framed.
+// was started for, the granted buffer to its receiveBufferBytes. Each
+// datagram's receive time goes with it to the framing, and on to the packets
+// its messages make.
 //
 // Thread safety: construct, Stop and destroy from one controlling thread (the
 // user-interface thread). GrantedReceiveBuffer, Listening and Running may be

@@ -1,9 +1,11 @@
 // How a segment's decoder is plugged into the framing from outside: a plain
 // function and the decoder object it runs on. The framing knows no decoder.
 //
-// The framing calls decode(decoder, message, length) once per packet with the
-// message address (2 bytes into BcastHeader, header fields already in host
-// order) and a length that never reaches past the bytes the framing owns: the
+// The framing calls decode(decoder, message, length, receivedAtNs) once per
+// packet with the message address (2 bytes into BcastHeader, header fields already in host
+// order), the receive time of the packet's datagram (CLOCK_REALTIME ns, 0
+// when unknown) and a length that never reaches past the bytes the framing
+// owns: the
 // decoder may read and write message[0 .. length-1] and nothing else (and the
 // two header bytes before it, message[-2] and message[-1]). A length of 0 or
 // less carries no bytes.
@@ -23,14 +25,14 @@
 namespace fh {
 
 struct DecoderEntry {
-  void (*decode)(void* decoder, std::uint8_t* message, int length) = nullptr;
+  void (*decode)(void* decoder, std::uint8_t* message, int length, std::int64_t receivedAtNs) = nullptr;
   void* decoder = nullptr;
   // Hands over what the decoder's output holds back; the framing calls it
   // when the receiver's batch ends (or after each datagram framed alone).
   void (*flush)(void* decoder) = nullptr;
 
-  void operator()(std::uint8_t* message, int length) const {
-    if (decode != nullptr) decode(decoder, message, length);
+  void operator()(std::uint8_t* message, int length, std::int64_t receivedAtNs) const {
+    if (decode != nullptr) decode(decoder, message, length, receivedAtNs);
   }
   void Flush() const {
     if (flush != nullptr) flush(decoder);
@@ -39,11 +41,13 @@ struct DecoderEntry {
 
 namespace nse {
 
-// The entry of an NSE decoder: its Decode(message, length) behind the plain
-// function the framing calls.
+// The entry of an NSE decoder: its Decode(message, length, receivedAtNs)
+// behind the plain function the framing calls.
 template <class Decoder>
 DecoderEntry MakeDecoderEntry(Decoder& decoder) {
-  return DecoderEntry{[](void* d, std::uint8_t* message, int length) { static_cast<Decoder*>(d)->Decode(message, length); },
+  return DecoderEntry{[](void* d, std::uint8_t* message, int length, std::int64_t receivedAtNs) {
+                        static_cast<Decoder*>(d)->Decode(message, length, receivedAtNs);
+                      },
                       &decoder, [](void* d) { static_cast<Decoder*>(d)->FlushOutput(); }};
 }
 

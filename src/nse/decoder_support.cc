@@ -26,7 +26,8 @@ DecoderCore::DecoderCore(FeedContext& context, InstrumentMap& instruments, Bridg
       lines_(out, context.options.bcastDelta, setup.segment, setup.allDelta),
       packet_(setup.segmentCode, setup.divisor) {}
 
-void DecoderCore::Start(const std::uint8_t* work, int length) {
+void DecoderCore::Start(const std::uint8_t* work, int length, std::int64_t receivedAtNs) {
+  receivedAtNs_ = receivedAtNs;
   lines_.Clear();
   packet_.Clear();
   head_.Take(work, length);
@@ -34,9 +35,7 @@ void DecoderCore::Start(const std::uint8_t* work, int length) {
 }
 
 void DecoderCore::Finish() {
-  if (packet_.Length() > 0)
-    out_.SendToBridges(setup_.segment, packet_.Length(), packet_.Bytes(),
-                       context_.metrics.Of(setup_.segment).receivedAtNs.load(std::memory_order_relaxed));
+  if (packet_.Length() > 0) out_.SendToBridges(setup_.segment, packet_.Length(), packet_.Bytes(), receivedAtNs_);
   lines_.Send();
 }
 

@@ -257,8 +257,9 @@ class DecoderCore {
   ~DecoderCore() = default;
 
   // The start of every call: empty lines, no packet, the head taken from work,
-  // the message counted by its code in the feed's figures.
-  void Start(const std::uint8_t* work, int length);
+  // the message counted by its code in the feed's figures, its datagram's
+  // receive time kept for the packet.
+  void Start(const std::uint8_t* work, int length, std::int64_t receivedAtNs);
   // The output step: the packet (when one was built), then the delta lines.
   void Finish();
 
@@ -367,6 +368,7 @@ class DecoderCore {
   const Setup setup_;
   Counter total_{0};
   MessageHead head_{};
+  std::int64_t receivedAtNs_ = 0;  // of the message being decoded
   // The largest private copy: the 1024-byte message copy of the derivative
   // decoders, or a copied capital-market record list.
   std::uint8_t copy_[forwarded::kBufferSize] = {};

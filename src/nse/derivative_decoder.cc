@@ -12,10 +12,10 @@ DerivativeDecoder::DerivativeDecoder(FeedContext& context, InstrumentMap& instru
                                      const Setup& setup)
     : DecoderCore(context, instruments, out, setup) {}
 
-int DerivativeDecoder::Begin(const std::uint8_t* message, int length) {
+int DerivativeDecoder::Begin(const std::uint8_t* message, int length, std::int64_t receivedAtNs) {
   available_ = std::clamp(length, 0, kCopySize);
   if (available_ > 0) std::memcpy(copy_, message, static_cast<std::size_t>(available_));
-  Start(copy_, available_);
+  Start(copy_, available_, receivedAtNs);
   CountAndShow(total_, kTotalRow);
   return head_.TransactionCode();
 }

@@ -36,7 +36,7 @@ class DerivativeDecoder : public DecoderCore {
   // Step one of every call: takes the private copy, clears the per-call
   // state, counts the message (shown in row 0, F&O column) and returns the
   // transaction code.
-  int Begin(const std::uint8_t* message, int length);
+  int Begin(const std::uint8_t* message, int length, std::int64_t receivedAtNs);
 
   // The handlers, on the private copy (work is copy_, length the bytes that
   // arrived).

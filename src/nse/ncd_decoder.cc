@@ -47,8 +47,8 @@ NcdDecoder::NcdDecoder(FeedContext& context, InstrumentMap& instruments, BridgeO
 
 std::uint32_t NcdDecoder::Count(int code) const { return CountOf(Routing(), code); }
 
-void NcdDecoder::Decode(std::uint8_t* message, int length) {
-  const int code = Begin(message, length);
+void NcdDecoder::Decode(std::uint8_t* message, int length, std::int64_t receivedAtNs) {
+  const int code = Begin(message, length, receivedAtNs);
   if (!Dispatch(Routing(), code, copy_, available_)) {
     // Every such message is reported, file first: no list of codes already
     // reported here.

@@ -24,8 +24,9 @@ class NcdDecoder final : public DerivativeDecoder {
   NcdDecoder(FeedContext& context, InstrumentMap& instruments, BridgeOutput& out);
 
   // message: the message address; length: the bytes readable from it (0 or
-  // less: none; at most 1024 are used).
-  void Decode(std::uint8_t* message, int length);
+  // less: none; at most 1024 are used); receivedAtNs: when its datagram
+  // arrived (CLOCK_REALTIME ns, 0 unknown), carried to the Bridge's packet.
+  void Decode(std::uint8_t* message, int length, std::int64_t receivedAtNs = 0);
 
   // The counter of a counted code or of its group; 0 for any other code.
   std::uint32_t Count(int code) const;

@@ -42,9 +42,9 @@ NcmDecoder::NcmDecoder(FeedContext& context, InstrumentMap& instruments, BridgeO
 
 std::uint32_t NcmDecoder::Count(int code) const { return CountOf(Routing(), code); }
 
-void NcmDecoder::Decode(std::uint8_t* message, int length) {
+void NcmDecoder::Decode(std::uint8_t* message, int length, std::int64_t receivedAtNs) {
   length = std::max(length, 0);
-  Start(message, length);
+  Start(message, length, receivedAtNs);
   Bump(total_);
   const int code = head_.TransactionCode();
   if (!Dispatch(Routing(), code, message, length)) Unhandled(code);

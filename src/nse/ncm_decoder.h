@@ -31,8 +31,9 @@ class NcmDecoder final : public DecoderCore {
              IndustryIndexCounters& industryIndex);
 
   // message: the message address; length: the bytes readable and writable
-  // from it (0 or less: none).
-  void Decode(std::uint8_t* message, int length);
+  // from it (0 or less: none); receivedAtNs: when its datagram arrived
+  // (CLOCK_REALTIME ns, 0 unknown), carried to the Bridge's packet.
+  void Decode(std::uint8_t* message, int length, std::int64_t receivedAtNs = 0);
 
   // Messages of a counted code (7201, 7202, 7203, 7207, 7208, 7305; today's
   // 18703 and 18720 count with 7202 and 7305); 0 for any other code.

@@ -65,8 +65,8 @@ NfoDecoder::NfoDecoder(FeedContext& context, InstrumentMap& instruments, BridgeO
 
 std::uint32_t NfoDecoder::Count(int code) const { return CountOf(Routing(), code); }
 
-void NfoDecoder::Decode(std::uint8_t* message, int length) {
-  const int code = Begin(message, length);
+void NfoDecoder::Decode(std::uint8_t* message, int length, std::int64_t receivedAtNs) {
+  const int code = Begin(message, length, receivedAtNs);
   if (!Dispatch(Routing(), code, copy_, available_) && reported_.Add(code)) {
     // A code reported now ends the call; one reported before goes on to the
     // output step, which has nothing to send.

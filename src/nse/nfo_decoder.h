@@ -32,8 +32,9 @@ class NfoDecoder final : public DerivativeDecoder {
              IndustryIndexCounters& industryIndex);
 
   // message: the message address; length: the bytes readable from it (0 or
-  // less: none; at most 1024 are used).
-  void Decode(std::uint8_t* message, int length);
+  // less: none; at most 1024 are used); receivedAtNs: when its datagram
+  // arrived (CLOCK_REALTIME ns, 0 unknown), carried to the Bridge's packet.
+  void Decode(std::uint8_t* message, int length, std::int64_t receivedAtNs = 0);
 
   // The counter of a counted code or of its group (6511 reads the 6571 group,
   // 7210 the 7320 group, 9010 the 9011 group, a code of today the classic

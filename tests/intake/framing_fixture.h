@@ -61,6 +61,7 @@ struct DecodedMessage {
   int errorCode;
   int length;
   Bytes bytes;  // message[-2 .. length-1]
+  std::int64_t receivedAtNs;
 };
 
 // A decoder that copies every byte it may read (so a sanitizer sees any read
@@ -76,10 +77,11 @@ class RecordingDecoder {
   std::size_t Count() const { return Calls().size(); }
 
  private:
-  static void Decode(void* self, std::uint8_t* message, int length) {
+  static void Decode(void* self, std::uint8_t* message, int length, std::int64_t receivedAtNs) {
     auto* me = static_cast<RecordingDecoder*>(self);
     DecodedMessage d{Load16(message + nse::header::kTransactionCode), Load16(message + nse::header::kMessageLength),
-                     Load32(message + nse::header::kLogTime), Load16(message + nse::header::kErrorCode), length, {}};
+                     Load32(message + nse::header::kLogTime), Load16(message + nse::header::kErrorCode), length, {},
+                     receivedAtNs};
     if (length > 0) {
       d.bytes.assign(message - 2, message + length);
       volatile std::uint8_t* last = message + length - 1;  // the decoder may write in place up to length

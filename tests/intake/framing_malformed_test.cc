@@ -167,7 +167,7 @@ struct BoundsCheckingDecoder {
   int violations = 0;
   unsigned sum = 0;
 
-  static void Decode(void* self, std::uint8_t* message, int length) {
+  static void Decode(void* self, std::uint8_t* message, int length, std::int64_t) {
     auto* me = static_cast<BoundsCheckingDecoder*>(self);
     ++me->calls;
     const auto* lo = message - 2;

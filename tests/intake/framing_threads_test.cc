@@ -25,7 +25,7 @@ struct CountingDecoder {
   int calls = 0;
   std::atomic<int> inside{0};
   std::atomic<int> overlaps{0};
-  static void Decode(void* self, std::uint8_t* message, int length) {
+  static void Decode(void* self, std::uint8_t* message, int length, std::int64_t) {
     auto* me = static_cast<CountingDecoder*>(self);
     if (me->inside.fetch_add(1) != 0) ++me->overlaps;
     ++me->calls;

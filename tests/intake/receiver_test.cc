@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "feedstate/exg_seg.h"
+#include "framing_fixture.h"
 #include "intake/framing.h"
 #include "support/feed_state.h"
 #include "support/nse_datagram.h"
@@ -73,12 +74,14 @@ std::int64_t WallClockNs() {
 // the largest UDP datagram: a capital-market datagram of 580 bytes (one
 // uncompressed 566-byte message) is framed and recorded whole. The receiver's
 // segment counts every datagram and byte it took and those above 512 bytes;
-// each framed segment holds the receive time of its last datagram.
+// every message reaches its decoder with its datagram's receive time.
 TEST_P(ReceiverBatch, DatagramsSentBackToBackAreFramedInOrderAndRecorded) {
   feed.options.receiveBatch = GetParam();
   feed.options.writeBin = 1;
   for (int seg = kSegUnknown; seg <= kSegNcd; ++seg)
     ASSERT_TRUE(feed.files.Open(seg, SegmentFiles::kBinFile, feed.dir.File(std::to_string(seg)), "ab+"));
+  testing::RecordingDecoder decoded;
+  for (int seg : {kSegNcm, kSegNfo, kSegNcd}) framing.SetDecoder(seg, decoded.Entry());
   // Started as the capital-market receiver (its default group and port).
   const std::int64_t before = WallClockNs();
   ReceiverThread r(feed.context, framing, ReceiverArgs::Make(kGroup, kPort, kSegNcm));
@@ -118,10 +121,11 @@ TEST_P(ReceiverBatch, DatagramsSentBackToBackAreFramedInOrderAndRecorded) {
   EXPECT_EQ(ncm.kernelDrops.Get(), 0u);
   EXPECT_EQ(ncm.receiveBufferBytes.Get(), r.GrantedReceiveBuffer());
   EXPECT_EQ(feed.metrics.Of(kSegNfo).datagrams.Get() + feed.metrics.Of(kSegUnknown).datagrams.Get(), 3u);
-  for (const int seg : {kSegNcm, kSegNfo, kSegNcd}) {
-    SCOPED_TRACE(seg);
-    EXPECT_GE(feed.metrics.Of(seg).receivedAtNs.load(), before);
-    EXPECT_LE(feed.metrics.Of(seg).receivedAtNs.load(), WallClockNs());
+  const auto calls = decoded.Calls();
+  EXPECT_EQ(calls.size(), 7u);
+  for (const auto& call : calls) {
+    EXPECT_GE(call.receivedAtNs, before);
+    EXPECT_LE(call.receivedAtNs, WallClockNs());
   }
   EXPECT_EQ(framing.Counters().Compressed(kSegNcm), 3u);
   EXPECT_EQ(framing.Counters().Compressed(kSegNfo), 2u);
@@ -140,7 +144,7 @@ struct HoldingDecoder {
   std::atomic<bool> entered{false};
   std::atomic<bool> released{false};
   DecoderEntry Entry() {
-    return {[](void* self, std::uint8_t*, int) {
+    return {[](void* self, std::uint8_t*, int, std::int64_t) {
               auto* me = static_cast<HoldingDecoder*>(self);
               me->entered = true;
               while (!me->released) std::this_thread::sleep_for(1ms);

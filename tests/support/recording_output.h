@@ -25,12 +25,14 @@ class RecordingOutput final : public BridgeOutput {
     enum Kind { kPacket, kAll, kSubscribed } kind;
     int segment;
     std::string bytes;  // the packet, or the line as sent (subscribed: with its prefix)
+    std::int64_t receivedAtNs = 0;  // a packet's datagram's receive time
   };
 
   bool BridgeConnected() const override { return connected; }
-  int SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t) override {
+  int SendToBridges(int segment, int length, const std::uint8_t* packet, std::int64_t receivedAtNs) override {
     if (onPacket) onPacket();
-    Record({Event::kPacket, segment, std::string(reinterpret_cast<const char*>(packet), length > 0 ? length : 0)});
+    Record({Event::kPacket, segment, std::string(reinterpret_cast<const char*>(packet), length > 0 ? length : 0),
+            receivedAtNs});
     return connected ? 1 : 0;
   }
   int SendDeltaAll(int segment, const char* text) override {
