@@ -16,6 +16,9 @@ namespace {
 // How long the sender sleeps at most while the socket is full, so that Stop
 // is seen promptly.
 constexpr std::chrono::milliseconds kPollSlice{50};
+// How many times an appender that sent its run directly also writes the runs
+// queued behind it before it leaves them to the sender.
+constexpr int kDrainRounds = 4;
 
 }  // namespace
 
@@ -81,13 +84,27 @@ BridgeSendQueue::AppendResult BridgeSendQueue::Append(const std::uint8_t* bytes,
 
   const ssize_t n = ::send(connection_->Fd(), bytes, total, MSG_NOSIGNAL | MSG_DONTWAIT);
   // A failed send leaves it all to the sender, which reports the failure as usual.
-  const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+  std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
   // The claimed place is this thread's alone until the claim ends.
   CopyIn(at + sent, bytes + sent, total - sent);
 
   lock.lock();
-  directSending_ = false;
   ConsumeLocked(sent);
+  // Runs appended during the send queued behind it. While the socket takes
+  // everything at once, this thread writes those too, a few rounds at most:
+  // a Bridge that keeps up never waits for the sender's wake-up.
+  std::size_t wanted = total;
+  for (int round = 0; round < kDrainRounds && sent == wanted && state_ == State::kOpen && head_ != tail_; ++round) {
+    const std::uint64_t head = head_;
+    const std::uint64_t tail = tail_;
+    lock.unlock();
+    const ssize_t m = SendQueued(connection_->Fd(), head, tail);
+    lock.lock();
+    wanted = static_cast<std::size_t>(tail - head);
+    sent = m > 0 ? static_cast<std::size_t>(m) : 0;  // a failure is the sender's to find and report
+    ConsumeLocked(sent);
+  }
+  directSending_ = false;
   out.taken = count;
   out.queued = static_cast<std::size_t>(tail_ - head_);
   // The sender slept through the send: it writes what the socket left and
@@ -148,6 +165,17 @@ void BridgeSendQueue::ConsumeLocked(std::size_t n) {
     headSent_ = 0;
     ++markHead_;
   }
+}
+
+ssize_t BridgeSendQueue::SendQueued(int fd, std::uint64_t head, std::uint64_t tail) {
+  const std::size_t at = head % capacity_;
+  const std::size_t pending = tail - head;
+  const std::size_t first = std::min(pending, capacity_ - at);
+  iovec pieces[2] = {{&ring_[at], first}, {&ring_[0], pending - first}};
+  msghdr message{};
+  message.msg_iov = pieces;
+  message.msg_iovlen = pending > first ? 2 : 1;
+  return ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 bool BridgeSendQueue::SenderHasWorkLocked() const {
@@ -215,14 +243,7 @@ void BridgeSendQueue::Run() {
     const std::uint64_t tail = tail_;
     lock.unlock();
 
-    const std::size_t at = head % capacity_;
-    const std::size_t pending = tail - head;
-    const std::size_t first = std::min(pending, capacity_ - at);
-    iovec pieces[2] = {{&ring_[at], first}, {&ring_[0], pending - first}};
-    msghdr message{};
-    message.msg_iov = pieces;
-    message.msg_iovlen = pending > first ? 2 : 1;
-    const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = SendQueued(fd, head, tail);
     const int err = errno;
 
     if (n > 0) {

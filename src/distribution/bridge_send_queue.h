@@ -7,8 +7,10 @@
 // up); whatever the socket does not take goes into a preallocated ring of
 // kBridgeSendBufferBytes. That send is made without the lock: the run's place
 // at the ring's tail is claimed first, so that runs appended meanwhile queue
-// behind it, and the sender writes nothing until the claiming thread has put
-// what the socket left into that place and woken it. The append path never
+// behind it, and the sender writes nothing until the claim ends. While the
+// socket takes everything, the claiming thread also writes what queued behind
+// it (a few rounds at most); what is left then goes to the sender, woken by
+// the claiming thread. The append path never
 // allocates and never waits for the socket. The queue's own sender thread
 // writes everything queued with one sendmsg per drain (two pieces when the
 // ring wraps), bytes and order exactly as appended: each Append is one
@@ -32,6 +34,8 @@
 // lock. The destructor stops and joins the sender and must not run on the
 // sender thread.
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -130,6 +134,9 @@ class BridgeSendQueue {
   void ConsumeLocked(std::size_t n);
   // What the sender waits for: something to write, or the end.
   bool SenderHasWorkLocked() const;
+  // One non-blocking sendmsg of the ring's bytes [head, tail) (two pieces
+  // when they wrap), by the one thread that may write the socket now.
+  ssize_t SendQueued(int fd, std::uint64_t head, std::uint64_t tail);
 
   const std::shared_ptr<BridgeConnection> connection_;
   const FailureHandler onFailure_;
