@@ -171,19 +171,38 @@ int ConvertRecordList(std::uint8_t* message, int length) {
 // advances (named by the code of that count, the group's for codes that share
 // one; 0: not counted), the grid row that shows the count (kNoRow: none) and
 // the handler that runs after counting (null: none). D is the decoder.
+//
+// A code whose layout is chosen by the header's MessageLength names its
+// form(s): handle runs for the lengths form announces, and, for a code with a
+// second form, today for the lengths todaysForm announces; any other length
+// is an unknown form. A code without a form is handled at any length.
 inline constexpr int kNoRow = -1;
 template <class D>
 struct Route {
+  using Handler = void (D::*)(std::uint8_t* work, int length);
   int code;
   int counter = 0;
   int row = kNoRow;
-  void (D::*handle)(std::uint8_t* work, int length) = nullptr;
+  Handler handle = nullptr;
+  const FormLengths* form = nullptr;
+  Handler today = nullptr;
+  const FormLengths* todaysForm = nullptr;
 };
+
+// Whether no MessageLength and record count announce both forms.
+constexpr bool Disjoint(const FormLengths& a, const FormLengths& b) {
+  for (int length = 0; length <= forwarded::kBufferSize; ++length) {
+    for (int count = 0; count <= 64; ++count) {
+      if (a.Announces(length, count) && b.Announces(length, count)) return false;
+    }
+  }
+  return true;
+}
 
 // A segment's routing table with a direct index by code. Counters are
 // numbered (slots) in the order their codes first appear in the table. Built
-// at compile time: a code outside kFirstCode..kLastCode, or a code routed
-// twice, does not compile.
+// at compile time: a code outside kFirstCode..kLastCode, a code routed twice,
+// or two forms of a code that share a length do not compile.
 template <class D, std::size_t N>
 class Routes {
  public:
@@ -197,14 +216,19 @@ class Routes {
 
   consteval explicit Routes(const std::array<Route<D>, N>& routes) {
     for (std::size_t i = 0; i < N; ++i) {
-      if (routes[i].code < kFirstCode || routes[i].code > kLastCode) throw "a routed code outside the index";
-      int slot = -1;
-      for (std::size_t j = 0; j < i && routes[i].counter != 0; ++j) {
-        if (routes[j].counter == routes[i].counter) slot = entries_[j].slot;
+      const Route<D>& r = routes[i];
+      if (r.code < kFirstCode || r.code > kLastCode) throw "a routed code outside the index";
+      if ((r.today != nullptr) != (r.todaysForm != nullptr) || (r.todaysForm != nullptr && r.form == nullptr)) {
+        throw "a second form needs its handler, its lengths and a first form";
       }
-      if (routes[i].counter != 0 && slot < 0) slot = slots_++;
-      entries_[i] = Entry{routes[i], slot};
-      std::uint8_t& index = index_[static_cast<std::size_t>(routes[i].code - kFirstCode)];
+      if (r.todaysForm != nullptr && !Disjoint(*r.form, *r.todaysForm)) throw "two forms of one code share a length";
+      int slot = -1;
+      for (std::size_t j = 0; j < i && r.counter != 0; ++j) {
+        if (routes[j].counter == r.counter) slot = entries_[j].slot;
+      }
+      if (r.counter != 0 && slot < 0) slot = slots_++;
+      entries_[i] = Entry{r, slot};
+      std::uint8_t& index = index_[static_cast<std::size_t>(r.code - kFirstCode)];
       if (index != 0) throw "a code routed twice";
       index = static_cast<std::uint8_t>(i + 1);
     }
@@ -263,8 +287,9 @@ class DecoderCore {
   // The output step: the packet (when one was built), then the delta lines.
   void Finish();
 
-  // Counts the message of a routed code and runs its handler; false for a
-  // code outside the table, which the feed's figures count as unhandled.
+  // Counts the message of a routed code and runs the handler of the form its
+  // MessageLength announces (an unknown form runs none); false for a code
+  // outside the table, which the feed's figures count as unhandled.
   template <class D, std::size_t N>
   bool Dispatch(const Routes<D, N>& routes, int code, std::uint8_t* work, int length) {
     const auto* entry = routes.Find(code);
@@ -272,8 +297,17 @@ class DecoderCore {
       context_.metrics.Of(setup_.segment).unhandled.Add();
       return false;
     }
-    if (entry->slot >= 0) CountAndShow(CounterOf(*entry), entry->route.row);
-    if (entry->route.handle != nullptr) (static_cast<D*>(this)->*entry->route.handle)(work, length);
+    const Route<D>& route = entry->route;
+    if (entry->slot >= 0) CountAndShow(CounterOf(*entry), route.row);
+    typename Route<D>::Handler handle = route.handle;
+    if (route.form != nullptr && !Announces(*route.form, work, length)) {
+      handle = route.todaysForm != nullptr && Announces(*route.todaysForm, work, length) ? route.today : nullptr;
+      if (handle == nullptr) {
+        UnknownForm();
+        return true;
+      }
+    }
+    if (handle != nullptr) (static_cast<D*>(this)->*handle)(work, length);
     return true;
   }
   template <class D, std::size_t N>
@@ -317,35 +351,6 @@ class DecoderCore {
     std::memcpy(copy_, work, static_cast<std::size_t>(n));
     HandleRecordList<L>(copy_, n);
   }
-  // A code with two record-list forms: the one the header's MessageLength
-  // announces is handled; a length that announces neither is an unknown form.
-  template <const RecordList& A, const RecordList& B>
-  void HandleEitherForm(std::uint8_t* work, int length) {
-    static_assert(Disjoint(A.form, B.form), "two forms of one code share a MessageLength");
-    const int count = RecordsOnWire(work, length, records::kNoOfRecords);
-    if (A.form.Announces(head_.MessageLength(), count)) {
-      HandleRecordList<A>(work, length);
-    } else if (B.form.Announces(head_.MessageLength(), count)) {
-      HandleRecordList<B>(work, length);
-    } else {
-      UnknownForm();
-    }
-  }
-  // A code of one of today's record-list forms: handled when the header's
-  // MessageLength announces it, else an unknown form.
-  template <const RecordList& L>
-  void HandleOnlyForm(std::uint8_t* work, int length) {
-    if (L.form.Announces(head_.MessageLength(), RecordsOnWire(work, length, records::kNoOfRecords))) {
-      HandleRecordList<L>(work, length);
-    } else {
-      UnknownForm();
-    }
-  }
-  // Whether the header's MessageLength announces form, for a message whose
-  // record count is the 2-byte field at countAt.
-  bool Announced(const FormLengths& form, const std::uint8_t* work, int length, int countAt) const {
-    return form.Announces(head_.MessageLength(), RecordsOnWire(work, length, countAt));
-  }
   // A message of a known code whose MessageLength matches none of the code's
   // forms: nothing of it is decoded, forwarded or reported. The feed's
   // figures count it by code; the log says so once per code, with the length.
@@ -386,21 +391,14 @@ class DecoderCore {
            (L.testAt[1] < 0 || Load16(r + L.testAt[1]) == L.testEquals[1]);
   }
   void Show(const std::uint8_t* record, std::span<const ViewCell> view);
-  // The record count as the message carries it: NoOfRecords (at 38, still
-  // big-endian) or the header's ErrorCode (already host order); 0 when the
-  // field did not arrive.
-  int RecordsOnWire(const std::uint8_t* work, int length, int countAt) const {
-    if (countAt == header::kErrorCode) return head_.ErrorCode();
-    return length >= countAt + 2 ? LoadBe16(work + countAt) : 0;
-  }
-  // Whether no MessageLength and record count announce both forms.
-  static constexpr bool Disjoint(const FormLengths& a, const FormLengths& b) {
-    for (int length = 0; length <= forwarded::kBufferSize; ++length) {
-      for (int count = 0; count <= 64; ++count) {
-        if (a.Announces(length, count) && b.Announces(length, count)) return false;
-      }
-    }
-    return true;
+  // Whether the header's MessageLength announces form, with the record count
+  // as the message carries it: NoOfRecords (still big-endian) or the
+  // header's ErrorCode (already host order); 0 when the field did not arrive.
+  bool Announces(const FormLengths& form, const std::uint8_t* work, int length) const {
+    const int count = form.countAt == header::kErrorCode ? head_.ErrorCode()
+                      : length >= form.countAt + 2      ? LoadBe16(work + form.countAt)
+                                                        : 0;
+    return form.Announces(head_.MessageLength(), count);
   }
 
   Counter counts_[kMaxSlots] = {};
@@ -575,22 +573,22 @@ inline constexpr RecordList kIndices{.recordSize = cm::indices::kRecordSize, .ca
 // The forms of today's codes that are not record lists.
 inline constexpr FormLengths kSpread17211Form{.full = WireLength(fo::spread17211::kMessageLength)};
 inline constexpr FormLengths kOpenInterest17130Form{.full = WireLength(fo::oi17130::kMessageLength),
-    .recordSize = fo::oi17130::kEntrySize, .capacity = fo::oi17130::kCapacity, .recordsAt = fo::oi17130::kEntriesAt};
+    .recordSize = fo::oi17130::kEntrySize, .capacity = fo::oi17130::kCapacity, .recordsAt = fo::oi17130::kEntriesAt,
+    .countAt = header::kErrorCode};
+inline constexpr FormLengths kSecurity18720Form{.full = WireLength(cm::security18720::kMessageLength)};
 
 // The security update of the capital market: what its handler copies, reads
-// and converts, and the form check (none for the classic 7305).
+// and converts.
 struct SecurityUpdateLayout {
   int copyLength;
   int token, tokenWidth, symbol, series, end;
-  FormLengths form{0};
 };
 inline constexpr SecurityUpdateLayout kCmSecurity{cm::security::kMessageLength, cm::security::kToken,
     cm::security::kTokenWidth, cm::security::kSymbol, cm::security::kSeries,
     cm::security::kSeries + cm::security::kSeriesSize};
 inline constexpr SecurityUpdateLayout kCmSecurity18720{cm::security18720::kMessageLength,
     cm::security18720::kToken, cm::security18720::kTokenWidth, cm::security18720::kSymbol,
-    cm::security18720::kSeries, cm::security18720::kSeries + cm::security18720::kSeriesSize,
-    FormLengths{.full = WireLength(cm::security18720::kMessageLength)}};
+    cm::security18720::kSeries, cm::security18720::kSeries + cm::security18720::kSeriesSize};
 
 }  // namespace lists
 

@@ -26,7 +26,6 @@ void DerivativeDecoder::Spread(std::uint8_t* work, int length) {
 }
 
 void DerivativeDecoder::Spread17211(std::uint8_t* work, int length) {
-  if (!Announced(lists::kSpread17211Form, work, length, records::kNoOfRecords)) return UnknownForm();
   ConvertFields<fo::spread17211::kConverted>(work, length);
   BuildPacket(work, length, PacketLengthOfMessageLength(head_.MessageLength()));
 }
@@ -55,7 +54,6 @@ void DerivativeDecoder::Pairs7130(std::uint8_t* work, int length) {
 
 void DerivativeDecoder::OpenInterest17130(std::uint8_t* work, int length) {
   namespace L = fo::oi17130;
-  if (!Announced(lists::kOpenInterest17130Form, work, length, header::kErrorCode)) return UnknownForm();
   ConvertEntries<L::kConverted>(work, length, L::kEntriesAt, L::kEntrySize, L::kCapacity);
 }
 

@@ -141,15 +141,18 @@ inline constexpr int kLengthBeforeMessage = 2;
 //     the message address in the older texts, and both measures are met;
 //   - with recordSize > 0, a message trimmed to the records it carries:
 //     recordsAt + 2 + recordSize x count, for 1 <= count <= capacity (42 +
-//     recordSize x NoOfRecords for a record list).
+//     recordSize x NoOfRecords for a record list); the count is the 2-byte
+//     field at countAt (NoOfRecords, big-endian in the body, or the header's
+//     ErrorCode).
 // Two forms of one code never share a length (checked at compile time where
-// the pairs are made, in decoder_support.h).
+// the routing tables pair them, in decoder_support.h).
 struct FormLengths {
   int full;
   int recordSize = 0;
   int capacity = 0;
   bool olderMeasure = false;
   int recordsAt = records::kRecordsAt;
+  int countAt = records::kNoOfRecords;
 
   // messageLength: the header's; count: the message's record count (ignored
   // for forms without records).

@@ -14,16 +14,20 @@ using Ncm = NcmDecoder;
 // are dropped without a trace; any code outside the table is reported once.
 const auto& NcmDecoder::Routing() {
   static constexpr Routes kRoutes{std::to_array<Route<Ncm>>({
-      {.code = 7201, .counter = 7201, .row = 7201,
-       .handle = &Ncm::HandleEitherForm<lists::kCmMw, lists::kCmMwWide>},
+      {.code = 7201, .counter = 7201, .row = 7201, .handle = &Ncm::HandleRecordList<lists::kCmMw>,
+       .form = &lists::kCmMw.form, .today = &Ncm::HandleRecordList<lists::kCmMwWide>,
+       .todaysForm = &lists::kCmMwWide.form},
       {.code = 7202, .counter = 7202, .row = 7202, .handle = &Ncm::HandleRecordList<lists::kCmTicker>},
-      {.code = 18703, .counter = 7202, .row = 7202, .handle = &Ncm::HandleOnlyForm<lists::kCmTicker18703>},
+      {.code = 18703, .counter = 7202, .row = 7202, .handle = &Ncm::HandleRecordList<lists::kCmTicker18703>,
+       .form = &lists::kCmTicker18703.form},
       {.code = 7203, .counter = 7203, .row = 7203, .handle = &Ncm::HandleCopiedRecordList<lists::kCmIndustry>},
       {.code = 7207, .counter = 7207, .row = 7207, .handle = &Ncm::HandleCopiedRecordList<lists::kIndices>},
-      {.code = 7208, .counter = 7208, .row = 7208,
-       .handle = &Ncm::HandleEitherForm<lists::kCmMbp, lists::kCmMbpWide>},
+      {.code = 7208, .counter = 7208, .row = 7208, .handle = &Ncm::HandleRecordList<lists::kCmMbp>,
+       .form = &lists::kCmMbp.form, .today = &Ncm::HandleRecordList<lists::kCmMbpWide>,
+       .todaysForm = &lists::kCmMbpWide.form},
       {.code = 7305, .counter = 7305, .row = 7305, .handle = &Ncm::SecurityUpdate<lists::kCmSecurity>},
-      {.code = 18720, .counter = 7305, .row = 7305, .handle = &Ncm::SecurityUpdate<lists::kCmSecurity18720>},
+      {.code = 18720, .counter = 7305, .row = 7305, .handle = &Ncm::SecurityUpdate<lists::kCmSecurity18720>,
+       .form = &lists::kSecurity18720Form},
       {.code = 1833}, {.code = 1836}, {.code = 6013}, {.code = 6501}, {.code = 6511}, {.code = 6521},
       {.code = 6531}, {.code = 6541}, {.code = 6571}, {.code = 6581}, {.code = 6582}, {.code = 7200},
       {.code = 7206}, {.code = 7210}, {.code = 7211}, {.code = 7214}, {.code = 7215}, {.code = 7216},
@@ -55,7 +59,6 @@ void NcmDecoder::Decode(std::uint8_t* message, int length, std::int64_t received
 // the first L.copyLength bytes, the token converted there.
 template <const lists::SecurityUpdateLayout& L>
 void NcmDecoder::SecurityUpdate(std::uint8_t* message, int length) {
-  if (L.form.full != 0 && !Announced(L.form, message, length, records::kNoOfRecords)) return UnknownForm();
   const int n = std::min(length, L.copyLength);
   if (n < L.end) return;  // the fields read did not arrive
   std::memcpy(copy_, message, static_cast<std::size_t>(n));
