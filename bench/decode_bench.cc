@@ -133,7 +133,7 @@ struct Plain {
 // where the exchange sends zeros.
 class MessageMaker {
  public:
-  explicit MessageMaker(int segment) : segment_(segment), rng_(segment * 7919) {}
+  explicit MessageMaker(int segment) : segment_(segment), rng_(static_cast<std::mt19937::result_type>(segment) * 7919u) {}
 
   Plain Make() {
     const int pick = static_cast<int>(rng_() % 100);
@@ -155,7 +155,7 @@ class MessageMaker {
   }
   int Price() { return 100000 + static_cast<int>(rng_() % 50000); }
   int Quantity() { return 25 * (1 + static_cast<int>(rng_() % 40)); }
-  void PutToken(std::uint8_t* p, int token) {
+  void PutToken(std::uint8_t* p, int token) const {
     if (segment_ == 1) {
       StoreBe16(p, static_cast<std::int16_t>(token));
     } else {
@@ -173,7 +173,7 @@ class MessageMaker {
     std::uint8_t* m = p.Message();
     StoreBe16(m + records::kNoOfRecords, 2);
     for (int i = 0; i < 2; ++i) {
-      std::uint8_t* r = m + records::kRecordsAt + i * size;
+      std::uint8_t* r = m + records::kRecordsAt + static_cast<std::ptrdiff_t>(i) * size;
       const int ltp = Price();
       PutToken(r, Token());
       StoreBe16(r + s + cm::mbp::kBookType, 1);
@@ -185,7 +185,7 @@ class MessageMaker {
       StoreBe32(r + s + cm::mbp::kLastTradeTime, 1100000000);
       StoreBe32(r + s + cm::mbp::kAverageTradePrice, ltp - 15);
       for (int k = 0; k < cm::mbp::kMbpInfoCount; ++k) {
-        std::uint8_t* e = r + s + cm::mbp::kMbpInfoAt + k * cm::mbp::kMbpInfoSize;
+        std::uint8_t* e = r + s + cm::mbp::kMbpInfoAt + static_cast<std::ptrdiff_t>(k) * cm::mbp::kMbpInfoSize;
         StoreBe32(e + mbpinfo::kQuantity, Quantity());
         StoreBe32(e + mbpinfo::kPrice, ltp + (k < cm::mbp::kMbpSellAt ? -5 * (k + 1) : 5 * (k - 4)));
         StoreBe16(e + mbpinfo::kNumberOfOrders, static_cast<std::int16_t>(1 + rng_() % 9));
@@ -211,7 +211,7 @@ class MessageMaker {
     const int n = capacity / 2 + static_cast<int>(rng_() % (capacity / 2 + 1));
     StoreBe16(m + records::kNoOfRecords, static_cast<std::int16_t>(n));
     for (int i = 0; i < n; ++i) {
-      std::uint8_t* r = m + records::kRecordsAt + i * size;
+      std::uint8_t* r = m + records::kRecordsAt + static_cast<std::ptrdiff_t>(i) * size;
       PutToken(r, Token());
       if (cm) {
         StoreBe16(r + cm::ticker::kMarketType, 1);
@@ -235,7 +235,7 @@ class MessageMaker {
     const int capacity = cm ? cm::mw::kCapacity : fo::mw::kCapacity;
     StoreBe16(m + records::kNoOfRecords, static_cast<std::int16_t>(capacity));
     for (int i = 0; i < capacity; ++i) {
-      std::uint8_t* r = m + records::kRecordsAt + i * (cm ? cm::mw::kRecordSize : fo::mw::kRecordSize);
+      std::uint8_t* r = m + records::kRecordsAt + static_cast<std::ptrdiff_t>(i) * (cm ? cm::mw::kRecordSize : fo::mw::kRecordSize);
       PutToken(r, Token());
       std::uint8_t* b = r + (cm ? cm::mw::kMarketsAt : fo::mw::kMarketsAt);
       const int ltp = Price();
@@ -255,7 +255,7 @@ class MessageMaker {
     std::uint8_t* m = p.Message();
     StoreBe16(m + records::kNoOfRecords, cm::indices::kCapacity);
     for (int i = 0; i < cm::indices::kCapacity; ++i) {
-      std::uint8_t* r = m + records::kRecordsAt + i * cm::indices::kRecordSize;
+      std::uint8_t* r = m + records::kRecordsAt + static_cast<std::ptrdiff_t>(i) * cm::indices::kRecordSize;
       std::memcpy(r + cm::indices::kName, "Nifty 50             ", cm::indices::kNameSize);
       StoreBe32(r + cm::indices::kIndexValue, 1750000 + static_cast<int>(rng_() % 1000));
       StoreBe32(r + cm::indices::kHighIndexValue, 1760000);
@@ -304,6 +304,7 @@ std::vector<std::uint8_t> Framed(Plain p) {
 std::vector<std::vector<std::uint8_t>> Messages(int segment) {
   MessageMaker maker(segment);
   std::vector<std::vector<std::uint8_t>> out;
+  out.reserve(kMessages);
   for (int i = 0; i < kMessages; ++i) out.push_back(Framed(maker.Make()));
   return out;
 }
@@ -362,7 +363,7 @@ std::vector<std::uint8_t> RecordListMessage(const RecordList& L, int code, int s
   std::uint8_t* m = p.Message();
   StoreBe16(m + records::kNoOfRecords, static_cast<std::int16_t>(L.capacity));
   for (int i = 0; i < L.capacity; ++i) {
-    std::uint8_t* r = m + records::kRecordsAt + i * L.recordSize;
+    std::uint8_t* r = m + records::kRecordsAt + static_cast<std::ptrdiff_t>(i) * L.recordSize;
     for (const Field& f : L.converted) {
       const std::int64_t v = 1 + static_cast<int>(rng() % 1000);
       if (f.width == 2) StoreBe16(r + f.offset, static_cast<std::int16_t>(v));
@@ -448,6 +449,7 @@ void BM_DecodeForm(benchmark::State& state) {
   state.SetLabel(form.name);
   std::mt19937 rng(static_cast<unsigned>(form.code));  // twins draw the same tokens
   std::vector<std::vector<std::uint8_t>> messages;
+  messages.reserve(kMessages);
   for (int i = 0; i < kMessages; ++i) {
     messages.push_back(form.list != nullptr ? RecordListMessage(*form.list, form.code, form.segment, rng)
                                             : SingleMessage(form.code, rng));

@@ -50,7 +50,7 @@ Bytes MbpPacket(std::mt19937& rng, int sequence) {
   std::uint8_t* body = m + hd::kBodyAt;
   fh::StoreBe16(body, kRecords);
   for (int r = 0; r < kRecords; ++r) {
-    std::uint8_t* rec = body + 2 + r * kRecordSize;
+    std::uint8_t* rec = body + 2 + static_cast<std::ptrdiff_t>(r) * kRecordSize;
     const int token = 1000 + static_cast<int>(rng() % 50);
     const int ltp = 25000 + static_cast<int>(rng() % 40) * 5;
     fh::StoreBe16(rec + 0, static_cast<std::int16_t>(token));
@@ -64,7 +64,7 @@ Bytes MbpPacket(std::mt19937& rng, int sequence) {
     fh::StoreBe32(rec + 23, 1325000000 + sequence / 50);
     fh::StoreBe32(rec + 27, ltp - 35);  // average traded price
     for (int e = 0; e < 10; ++e) {  // depth: five buys below, five sells above
-      std::uint8_t* entry = rec + 31 + 12 * e;
+      std::uint8_t* entry = rec + 31 + std::ptrdiff_t{12} * e;
       const int step = e < 5 ? -5 * e : 5 * (e - 4);
       fh::StoreBe32(entry + 0, 100 * (1 + (e + sequence) % 4));
       fh::StoreBe32(entry + 4, ltp + step);

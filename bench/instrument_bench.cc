@@ -69,7 +69,7 @@ void BM_UpdateLastValue(benchmark::State& state) {
       ++value;
     }
   }
-  state.SetLabel(t.map.KeyCount() == 2u * kInstruments ? "300000 keys" : "keys were added");
+  state.SetLabel(t.map.KeyCount() == std::size_t{2} * kInstruments ? "300000 keys" : "keys were added");
 }
 BENCHMARK(BM_UpdateLastValue)->ArgName("hot")->Arg(1)->Arg(0);
 

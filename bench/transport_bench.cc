@@ -110,7 +110,7 @@ void BM_SendToBridgesTcp496(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(transport.SendToBridges(1, packet.size(), packet.data(), 0));
     sent += packet.size();
-    if (sent % (2048 * 496) == 0) {
+    if (sent % (2048L * 496) == 0) {
       state.PauseTiming();
       s.CatchUp(sent);
       state.ResumeTiming();

@@ -74,7 +74,7 @@ inline int Bound(int port, const char* group) {
   sa.sin_addr.s_addr = group != nullptr ? htonl(INADDR_ANY) : inet_addr("127.0.0.1");
   if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     std::perror("bind");
-    std::exit(1);
+    std::exit(1);  // NOLINT(concurrency-mt-unsafe): at start, one thread
   }
   if (group != nullptr) {
     ip_mreq m{};
@@ -103,7 +103,7 @@ int RunBareFeed(const char* name, int argc, char** argv, Receiver receiver) {
       return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
     }
   }
-  const char* netns = std::getenv("FH_IN_NETNS");
+  const char* netns = std::getenv("FH_IN_NETNS");  // NOLINT(concurrency-mt-unsafe): at start, one thread
   if (netns == nullptr || std::strcmp(netns, "1") != 0) {
     std::fprintf(stderr, "%s: run it through scripts/netns-run\n", name);
     return 3;

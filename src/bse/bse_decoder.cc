@@ -77,7 +77,7 @@ void BseDecoder::WalkRecords(const MessageLayout& layout, std::int32_t type) {
   const int records = std::clamp(declared, 0, fit);
 
   for (int i = 0; i < records; ++i) {
-    const std::uint8_t* record = work_ + recordsAt + i * layout.recordSize;
+    const std::uint8_t* record = work_ + recordsAt + static_cast<std::ptrdiff_t>(i) * layout.recordSize;
     switch (layout.work) {
       case Work::kDebugLog:
         DebugLog(type, declared, i);

@@ -101,14 +101,14 @@ BseReceiverThread::BseReceiverThread(FeedContext& context, BseDecoder& decoder, 
       args_(args),
       handler_(context, decoder, output),
       socket_("BSE receiver", args_.groupIp, args_.port) {
-  socket_.Start([this](std::stop_token stop) { Run(stop); });
+  socket_.Start([this](const std::stop_token& stop) { Run(stop); });
 }
 
 BseReceiverThread::~BseReceiverThread() { Stop(); }
 
 void BseReceiverThread::Stop() { socket_.Stop(); }
 
-void BseReceiverThread::Run(std::stop_token stop) {
+void BseReceiverThread::Run(const std::stop_token& stop) {
   struct EndState {
     std::atomic<State>& state;
     ~EndState() { state.store(State::kEnded, std::memory_order_release); }

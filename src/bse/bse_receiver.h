@@ -106,7 +106,7 @@ class BseReceiverThread {
   int GrantedReceiveBuffer() const { return grantedReceiveBuffer_.load(std::memory_order_acquire); }
 
  private:
-  void Run(std::stop_token stop);
+  void Run(const std::stop_token& stop);
   void Receive(int socket, const std::stop_token& stop);
 
   FeedContext& context_;

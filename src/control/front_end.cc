@@ -417,7 +417,8 @@ bool ResolvePlaces(const CommandLine& command, std::string* workDir, std::string
   }
   std::string drive = command.systemDrive;
   if (drive.empty()) {
-    const char* env = std::getenv("FH_SYSTEM_DRIVE");
+    // Read at start, before any thread; nothing in the program sets the environment.
+    const char* env = std::getenv("FH_SYSTEM_DRIVE");  // NOLINT(concurrency-mt-unsafe)
     if (env != nullptr && *env != '\0') drive = env;
   }
   std::filesystem::path drivePath = drive.empty() ? work : std::filesystem::absolute(drive, ec);
@@ -441,7 +442,9 @@ int RunFeedHandler(int argc, char** argv, WindowMain window) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (const char* env = std::getenv("FH_BATCH"); !command.batchGiven && env != nullptr && *env != '\0') {
+  // Read at start, before any thread; nothing in the program sets the environment.
+  const char* env = std::getenv("FH_BATCH");  // NOLINT(concurrency-mt-unsafe)
+  if (!command.batchGiven && env != nullptr && *env != '\0') {
     if (!ParseBatch(env, &command.settings.receiveBatch)) {
       std::fprintf(stderr, "feedhandler: FH_BATCH needs a number from 0 to %d\n", kMaxReceiveBatch);
       return 2;

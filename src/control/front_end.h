@@ -61,7 +61,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 // the input goes on with the next line. Holds at most kMaxLine bytes.
 class InputLines {
  public:
-  static constexpr std::size_t kMaxLine = 64 * 1024;
+  static constexpr std::size_t kMaxLine = std::size_t{64} * 1024;
   using LineFn = std::function<void(std::string_view line)>;
 
   InputLines();

@@ -164,8 +164,8 @@ bool TcpBridgeServer::Start() {
     listenAddress = context_.options.serverIp == "127.0.0.1" ? "0.0.0.0" : context_.options.serverIp;
   }
   thread_ = std::jthread([this, listenAddress = std::move(listenAddress),
-                          port = context_.ports.instancePort.load()](std::stop_token stop) {
-    Run(std::move(stop), listenAddress, port);
+                          port = context_.ports.instancePort.load()](const std::stop_token& stop) {
+    Run(stop, listenAddress, port);
   });
   return true;
 }
@@ -211,7 +211,7 @@ void TcpBridgeServer::SetState(State state) {
   stateChanged_.notify_all();
 }
 
-void TcpBridgeServer::Run(std::stop_token stop, std::string listenAddress, int port) {
+void TcpBridgeServer::Run(const std::stop_token& stop, const std::string& listenAddress, int port) {
   LogList& log = context_.log;
   struct EndState {
     TcpBridgeServer* server;
@@ -261,7 +261,7 @@ void TcpBridgeServer::Run(std::stop_token stop, std::string listenAddress, int p
   AcceptLoop(stop, listenFd);
 }
 
-void TcpBridgeServer::AcceptLoop(std::stop_token stop, int listenFd) {
+void TcpBridgeServer::AcceptLoop(const std::stop_token& stop, int listenFd) {
   LogList& log = context_.log;
   std::mutex delayMutex;
   std::condition_variable_any delay;

@@ -150,8 +150,8 @@ class TcpBridgeServer {
     std::jthread thread;
   };
 
-  void Run(std::stop_token stop, std::string listenAddress, int port);
-  void AcceptLoop(std::stop_token stop, int listenFd);
+  void Run(const std::stop_token& stop, const std::string& listenAddress, int port);
+  void AcceptLoop(const std::stop_token& stop, int listenFd);
   void StartClient(std::shared_ptr<BridgeConnection> connection);
   void ReapClients();
   void SetState(State state);

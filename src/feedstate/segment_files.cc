@@ -136,7 +136,8 @@ void SegmentFiles::CutBackToWholeRecords(Entry& e, int seg, Slot slot, int lostT
   if (metrics != nullptr) {
     FeedMetrics::Segment& figures = metrics->Of(seg);
     if (whole != 0) figures.recordedBytes.Add(whole);
-    figures.recordingLost.Add(static_cast<std::uint64_t>(p.count - kept + lostToo));
+    const int lost = p.count - kept + lostToo;
+    figures.recordingLost.Add(static_cast<std::uint64_t>(lost));
   }
   p.count = 0;
   p.bytes = 0;

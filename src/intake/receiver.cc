@@ -25,7 +25,7 @@ ReceiverArgs ReceiverArgs::Make(std::string_view group, int port, int segment) {
 
 ReceiverThread::ReceiverThread(FeedContext& ctx, Framing& framing, const ReceiverArgs& args)
     : ctx_(ctx), framing_(framing), args_(args), socket_("NSE receiver", args_.groupIp, args_.port) {
-  socket_.Start([this](std::stop_token stop) { Run(std::move(stop)); });
+  socket_.Start([this](const std::stop_token& stop) { Run(stop); });
 }
 
 ReceiverThread::~ReceiverThread() { Stop(); }
@@ -38,7 +38,7 @@ void ReceiverThread::Fail(const char* what) {
   ctx_.programExit.Exit(1);
 }
 
-void ReceiverThread::Run(std::stop_token stop) {
+void ReceiverThread::Run(const std::stop_token& stop) {
   // The thread's own copy of its arguments, taken first.
   ReceiverArgs args = args_;
   args.groupIp[ReceiverArgs::kGroupSize - 1] = '\0';

@@ -98,7 +98,7 @@ class ReceiverThread {
   bool Running() const { return running_.load(std::memory_order_acquire); }
 
  private:
-  void Run(std::stop_token stop);
+  void Run(const std::stop_token& stop);
   // Ends the set-up with the error-print form and exit code 1.
   void Fail(const char* what);
 

@@ -46,7 +46,7 @@ sockaddr_in Loopback(int port) {
 int FreePort() {
   const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a = Loopback(0);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  (void)::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);  // port 0: the system picks a free one
   socklen_t len = sizeof a;
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
   ::close(s);

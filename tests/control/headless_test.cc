@@ -120,7 +120,7 @@ struct Flooded {
   // line for each, at least kFloodDatagrams of them; paced by the recording,
   // which grows by one byte for each datagram before its line is logged.
   // False when the receiver stalled.
-  bool Flood() {
+  bool Flood() const {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;

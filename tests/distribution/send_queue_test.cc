@@ -59,7 +59,7 @@ struct QueueRig {
     return queue.Append(run.bytes.data(), run.packets.data(), static_cast<int>(run.packets.size()), done);
   }
   // Reads exactly what is expected (or what came before a pause of 2 s).
-  Bytes Read(std::size_t size) { return Drain(pair.bridge.Fd(), 2s, size); }
+  Bytes Read(std::size_t size) const { return Drain(pair.bridge.Fd(), 2s, size); }
 };
 
 void Add(Bytes& to, const Bytes& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
@@ -172,7 +172,7 @@ struct DatagramPair {
 };
 
 std::string Frame(const std::vector<std::uint8_t>& packet) {  // 1024 bytes, zero-padded
-  std::string frame(packet.begin(), packet.begin() + std::min<std::size_t>(packet.size(), 1024));
+  std::string frame(packet.begin(), packet.begin() + std::min<std::ptrdiff_t>(std::ssize(packet), 1024));
   return frame + std::string(1024 - frame.size(), '\0');
 }
 

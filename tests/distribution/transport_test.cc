@@ -24,7 +24,7 @@ class TransportTest : public ::testing::Test, protected TransportRig {
   Lines Failures() const { return state.LinesContaining("Send Failed to Bridge from FH"); }
   // What reached a dropped Bridge: whole packets in order, then the bytes of
   // at most one cut packet (returned), then the end of the stream.
-  std::size_t CutTail() {
+  std::size_t CutTail() const {
     const std::size_t tail = WalkPackets(Drain(pair.bridge.Fd(), 500ms));
     char byte;
     EXPECT_EQ(::recv(pair.bridge.Fd(), &byte, 1, MSG_DONTWAIT), 0);

@@ -215,7 +215,7 @@ std::vector<std::uint8_t> Frame(const std::vector<std::uint8_t>& payload, std::u
   const std::uint8_t group[4] = {233, 1, 2, 5};
   std::memcpy(ip + 16, group, 4);
   std::uint8_t* udp = ip + 20;
-  StoreBe16(udp + 2, 34330);
+  StoreBe16(udp + 2, static_cast<std::int16_t>(static_cast<std::uint16_t>(34330)));
   StoreBe16(udp + 4, static_cast<std::int16_t>(8 + payload.size()));
   std::memcpy(udp + 8, payload.data(), payload.size());
   return f;
@@ -237,7 +237,7 @@ TEST(Capture, ReadsBackAWrittenCaptureInOrderWithItsTimes) {
   for (int i = 0; i < 6; ++i) {
     pcap_pkthdr h{};
     h.ts.tv_sec = 100;
-    h.ts.tv_usec = i * 500;  // nanoseconds in a nano-precision file
+    h.ts.tv_usec = static_cast<suseconds_t>(i) * 500;  // nanoseconds in a nano-precision file
     h.len = static_cast<bpf_u_int32>(frames[i].size());
     h.caplen = h.len - (i == 2 ? 1 : 0);
     pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frames[i].data());
@@ -253,7 +253,7 @@ TEST(Capture, ReadsBackAWrittenCaptureInOrderWithItsTimes) {
     auto d = reader.Next();
     ASSERT_TRUE(d);
     EXPECT_EQ(d->payload, payload);
-    EXPECT_EQ(d->timeNs, 100'000'000'000LL + i * 500);
+    EXPECT_EQ(d->timeNs, 100'000'000'000LL + i * 500LL);
     EXPECT_EQ(d->dstAddress, 0xE9010205u);
     EXPECT_EQ(d->dstPort, 34330);
   }

@@ -295,7 +295,7 @@ TEST_P(SegmentEndToEnd, MessagesAreCountedForwardedAndReported) {
   }
   EXPECT_GT(subscribedChanged, 0);
   for (const auto& [code, value] : WithPrefix(*sent, "named " + seg + " "))
-    EXPECT_EQ(Fact(*got, "last 2017 " + seg + " " + code), value[0]) << code;
+    EXPECT_EQ(Fact(*got, std::string("last 2017 ").append(seg).append(" ").append(code)), value[0]) << code;
   EXPECT_TRUE(fh_->Running());
   EXPECT_EQ(StopFeedHandler(), 0);
 }

@@ -132,7 +132,7 @@ class Loiterers {
       if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) ADD_FAILURE() << "connect " << i;
       fds_.push_back(fd);
     }
-    trickle_ = std::jthread([this](std::stop_token stop) {
+    trickle_ = std::jthread([this](const std::stop_token& stop) {
       for (const char* line = "GET /metrics HTTP/1.1\r\n"; !stop.stop_requested(); line = "X-Slow: 1\r\n") {
         for (std::size_t i = 1; i < fds_.size(); i += 2) (void)::send(fds_[i], line, std::strlen(line), MSG_NOSIGNAL);
         std::this_thread::sleep_for(100ms);

@@ -46,7 +46,8 @@ std::vector<std::vector<std::uint8_t>> WalkDatagram(std::span<const std::uint8_t
       at += static_cast<std::size_t>(compLen);
     } else {  // MessageLength counts from BcastHeader, before the message address
       const int messageLength = LoadBe16(d.data() + at + nse::packet::kHeaderAt + nse::header::kMessageLength + kHeaderBeforeMessage);
-      const std::size_t size = static_cast<std::size_t>(nse::packet::kUncompressedExtra + messageLength);
+      const int plainSize = nse::packet::kUncompressedExtra + messageLength;
+      const auto size = static_cast<std::size_t>(plainSize);
       if (at + size > d.size()) {
         ADD_FAILURE() << "plain packet " << i << " runs past the end";
         break;
@@ -111,7 +112,10 @@ int CodeOf(const std::vector<std::uint8_t>& plain) { return LoadBe16(plain.data(
 int LengthOf(const std::vector<std::uint8_t>& plain) { return LoadBe16(plain.data() + 8 + 38); }
 std::int64_t Be64At(const std::vector<std::uint8_t>& plain, int messageOffset) {
   std::int64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = v << 8 | plain[static_cast<std::size_t>(10 + messageOffset + i)];
+  for (int i = 0; i < 8; ++i) {
+    const int at = 10 + messageOffset + i;
+    v = v << 8 | plain[static_cast<std::size_t>(at)];
+  }
   return v;
 }
 

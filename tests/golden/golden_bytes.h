@@ -59,7 +59,7 @@ class Bytes {
   // bytes are reversed, and no 16-bit field reads as a small flag value.
   Bytes& Fill(std::size_t from, std::size_t to, int seed) {
     Grow(to);
-    for (std::size_t k = from; k < to; ++k) b[k] = static_cast<std::uint8_t>(0x11 + (k * 37 + seed * 53) % 221);
+    for (std::size_t k = from; k < to; ++k) b[k] = static_cast<std::uint8_t>(0x11 + (k * 37 + static_cast<std::size_t>(seed) * 53) % 221);
     return *this;
   }
   // Reverses width bytes at at: a big-endian field turned to host order.

@@ -77,7 +77,7 @@ TEST(FramingThreads, ReceiversSharingASegmentAndACounterReaderStayConsistent) {
   EXPECT_EQ(framing.Counters().Datagrams(kSegNfo), 2u * kRounds);
   EXPECT_EQ(framing.Counters().Compressed(kSegNfo), 2u * kRounds);
   EXPECT_EQ(feed.grid.CellText(1, 1), std::to_string(2 * kRounds));
-  EXPECT_EQ(testing::ReadFile(feed.dir.File("fo")).size(), 2u * kRounds * foDatagram.size());
+  EXPECT_EQ(testing::ReadFile(feed.dir.File("fo")).size(), std::size_t{2} * kRounds * foDatagram.size());
 }
 
 }  // namespace

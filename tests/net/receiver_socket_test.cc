@@ -30,7 +30,7 @@ TEST(ReceiverSocket, StopsFromManyThreadsAtOnceJoinOnceAndEachWaitsForTheEnd) {
     std::atomic<int> sawTheEnd{0};
     {
       ReceiverSocket socket("NSE receiver", "233.1.2.5", 35610);
-      socket.Start([&, round](std::stop_token stop) {
+      socket.Start([&, round](const std::stop_token& stop) {
         if (socket.Publish(pair[0])) {
           char byte;
           // A shut-down socket returns 0 at once.

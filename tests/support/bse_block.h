@@ -67,7 +67,7 @@ class BseBlock {
   BseBlock& CodeValue(const std::string& code, std::int32_t value) {
     std::uint8_t* r = AddRecord();
     bse::StoreLe32(r + bse::rec2011::kValue, value);
-    std::memcpy(r + bse::rec2011::kCode, code.data(), std::min<std::size_t>(code.size(), bse::rec2011::kCodeSize));
+    std::copy_n(code.data(), std::min<std::size_t>(code.size(), bse::rec2011::kCodeSize), r + bse::rec2011::kCode);
     return *this;
   }
   // Opaque payload bytes after the head (for types without a record layout).

@@ -22,8 +22,6 @@
 
 #include "support/test_dir.h"
 
-extern char** environ;
-
 namespace fh::testing {
 
 class ChildProcess {
@@ -76,7 +74,7 @@ class ChildProcess {
   bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
 
-  void Write(std::string_view text) {
+  void Write(std::string_view text) const {
     if (stdin_ >= 0) (void)!::write(stdin_, text.data(), text.size());
   }
   void CloseInput() {

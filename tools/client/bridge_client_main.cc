@@ -194,6 +194,7 @@ struct GapWatch {
 
 // Receives one datagram with its kernel arrival time (SO_TIMESTAMPNS, wall
 // clock); *arrivalNs is 0 when the kernel gave none.
+// NOLINTNEXTLINE(readability-non-const-parameter): the kernel writes the datagram there, through the iovec
 ssize_t ReceiveStamped(int fd, char* data, std::size_t size, std::int64_t* arrivalNs) {
   iovec iov{data, size};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];

@@ -70,7 +70,7 @@ bool ParseOptions(const char* tool, const char* usage, std::span<const Option> o
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(usage, stdout);
-      std::exit(0);
+      std::exit(0);  // NOLINT(concurrency-mt-unsafe): a tool's --help ends it before it starts a thread
     }
     const Option* option = nullptr;
     for (const Option& o : options) {

@@ -18,7 +18,7 @@
 namespace fh::tools {
 
 bool NetworkAllowed(const char* tool, bool allowHostNetwork) {
-  const char* inNetns = std::getenv("FH_IN_NETNS");
+  const char* inNetns = std::getenv("FH_IN_NETNS");  // NOLINT(concurrency-mt-unsafe): at start, one thread
   if (allowHostNetwork || (inNetns != nullptr && std::strcmp(inNetns, "1") == 0)) return true;
   std::fprintf(stderr,
                "%s: refusing to run outside the private network namespace: it sends multicast and "

@@ -34,17 +34,18 @@ bool DatagramBuilder::StartBlock(const TypeShape& shape, int records) {
 
 void DatagramBuilder::PutRecord32(int record, int offset, std::int32_t value) {
   if (record < 0 || record >= records_ || offset < 0 || offset + 4 > recordSize_) return;
-  Store32(bytes_.data() + recordsAt_ + record * recordSize_ + offset, value);
+  Store32(bytes_.data() + recordsAt_ + static_cast<std::ptrdiff_t>(record) * recordSize_ + offset, value);
 }
 
 void DatagramBuilder::PutRecord16(int record, int offset, int value) {
   if (record < 0 || record >= records_ || offset < 0 || offset + 2 > recordSize_) return;
-  Store16(bytes_.data() + recordsAt_ + record * recordSize_ + offset, static_cast<std::int16_t>(value));
+  Store16(bytes_.data() + recordsAt_ + static_cast<std::ptrdiff_t>(record) * recordSize_ + offset,
+          static_cast<std::int16_t>(value));
 }
 
 void DatagramBuilder::PutRecordText(int record, int offset, std::string_view text, int width) {
   if (record < 0 || record >= records_ || offset < 0 || width <= 0 || offset + width > recordSize_) return;
-  std::uint8_t* p = bytes_.data() + recordsAt_ + record * recordSize_ + offset;
+  std::uint8_t* p = bytes_.data() + recordsAt_ + static_cast<std::ptrdiff_t>(record) * recordSize_ + offset;
   std::memset(p, ' ', static_cast<std::size_t>(width));
   std::memcpy(p, text.data(), std::min<std::size_t>(text.size(), static_cast<std::size_t>(width)));
 }

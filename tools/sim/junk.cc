@@ -67,7 +67,8 @@ std::vector<std::uint8_t> MakeNseJunk(NseSegmentFeed& feed, std::mt19937& rng, i
   }
   out.assign(d.bytes().begin(), d.bytes().end());
   if (kind == 1 && out.size() > 1) out.resize(static_cast<std::size_t>(Uniform(rng, 1, static_cast<int>(out.size()) - 1)));
-  if (kind == 4 && out.size() > static_cast<std::size_t>(nse::datagram::kPacketsAt + 4)) {
+  constexpr std::size_t kFirstPacketData = nse::datagram::kPacketsAt + 4;
+  if (kind == 4 && out.size() > kFirstPacketData) {
     // Corrupt the compressed bytes of the first packet.
     for (int i = 0; i < 8; ++i) {
       const int at = Uniform(rng, nse::datagram::kPacketsAt + 2, static_cast<int>(out.size()) - 1);

@@ -14,7 +14,7 @@ bool WriteFile(const std::filesystem::path& dir, const char* name, std::string* 
   std::FILE* f = std::fopen((dir / name).c_str(), "w");
   bool ok = f != nullptr && write(f);
   if (f != nullptr) ok = std::fclose(f) == 0 && ok;
-  if (!ok) *error = std::string(name) + ": " + std::strerror(errno);
+  if (!ok) *error = std::string(name) + ": " + std::strerror(errno);  // NOLINT(concurrency-mt-unsafe): before sending, one thread
   return ok;
 }
 

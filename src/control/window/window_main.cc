@@ -19,7 +19,7 @@ namespace {
 
 bool HasDisplay() {
   for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): at start, before any thread
     if (value != nullptr && *value != '\0') return true;
   }
   return false;
