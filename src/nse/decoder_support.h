@@ -184,9 +184,9 @@ struct Route {
   int counter = 0;
   int row = kNoRow;
   Handler handle = nullptr;
-  const FormLengths* form = nullptr;
+  FormLengths form{};
   Handler today = nullptr;
-  const FormLengths* todaysForm = nullptr;
+  FormLengths todaysForm{};
 };
 
 // Whether no MessageLength and record count announce both forms.
@@ -218,10 +218,12 @@ class Routes {
     for (std::size_t i = 0; i < N; ++i) {
       const Route<D>& r = routes[i];
       if (r.code < kFirstCode || r.code > kLastCode) throw "a routed code outside the index";
-      if ((r.today != nullptr) != (r.todaysForm != nullptr) || (r.todaysForm != nullptr && r.form == nullptr)) {
-        throw "a second form needs its handler, its lengths and a first form";
-      }
-      if (r.todaysForm != nullptr && !Disjoint(*r.form, *r.todaysForm)) throw "two forms of one code share a length";
+      // Forms are held by value, and whether today is set is not checked
+      // here: g++ with the sanitizers cannot compare a pointer with null in a
+      // constant expression. Dispatch takes a second form without a handler
+      // for an unknown form.
+      if (!r.todaysForm.None() && r.form.None()) throw "a second form needs a first form";
+      if (!r.todaysForm.None() && !Disjoint(r.form, r.todaysForm)) throw "two forms of one code share a length";
       int slot = -1;
       for (std::size_t j = 0; j < i && r.counter != 0; ++j) {
         if (routes[j].counter == r.counter) slot = entries_[j].slot;
@@ -300,8 +302,8 @@ class DecoderCore {
     const Route<D>& route = entry->route;
     if (entry->slot >= 0) CountAndShow(CounterOf(*entry), route.row);
     typename Route<D>::Handler handle = route.handle;
-    if (route.form != nullptr && !Announces(*route.form, work, length)) {
-      handle = route.todaysForm != nullptr && Announces(*route.todaysForm, work, length) ? route.today : nullptr;
+    if (!route.form.None() && !Announces(route.form, work, length)) {
+      handle = !route.todaysForm.None() && Announces(route.todaysForm, work, length) ? route.today : nullptr;
       if (handle == nullptr) {
         UnknownForm();
         return true;

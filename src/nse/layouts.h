@@ -147,7 +147,7 @@ inline constexpr int kLengthBeforeMessage = 2;
 // Two forms of one code never share a length (checked at compile time where
 // the routing tables pair them, in decoder_support.h).
 struct FormLengths {
-  int full;
+  int full = 0;  // 0: no form
   int recordSize = 0;
   int capacity = 0;
   bool olderMeasure = false;
@@ -156,6 +156,7 @@ struct FormLengths {
 
   // messageLength: the header's; count: the message's record count (ignored
   // for forms without records).
+  constexpr bool None() const { return full == 0; }
   constexpr bool Announces(int messageLength, int count) const {
     if (messageLength == full || (olderMeasure && messageLength == full - kLengthBeforeMessage)) return true;
     return recordSize > 0 && count >= 1 && count <= capacity &&
