@@ -131,6 +131,9 @@ struct ViewCell {
 
 // A record-list layout as its handler sees it.
 struct RecordList {
+  // packetLength 0: the form is one of today's, forwarded as long as the
+  // header says (46 + MessageLength - 40 bytes); a classic form always
+  // forwards packetLength bytes.
   int recordSize, capacity, messageLength, packetLength;
   std::span<const Field> converted;  // per record
   // What a record reports: none when tokenWidth is 0. Otherwise the token
@@ -142,9 +145,6 @@ struct RecordList {
   // The header MessageLengths that announce this form, where a code has more
   // than one form or the form is one of today's (full 0: not checked).
   FormLengths form{0};
-  // Today's forms forward the message as long as the header says (46 +
-  // MessageLength - 40 bytes); the classic forms always forward packetLength.
-  bool packetByLength = false;
 };
 
 // Converts NoOfRecords and every record that lies within the first length
@@ -363,7 +363,7 @@ class DecoderCore {
         if (delta && Passes<L>(r)) ReportChange(token, Load32(r + L.valueAt));
       }
     }
-    BuildPacket(work, length, L.packetByLength ? PacketLengthOfMessageLength(head_.MessageLength()) : L.packetLength);
+    BuildPacket(work, length, L.packetLength == 0 ? PacketLengthOfMessageLength(head_.MessageLength()) : L.packetLength);
   }
   // The same on a private copy of the first L.messageLength bytes, so the
   // caller's buffer stays as it was.
@@ -454,15 +454,14 @@ namespace lists {
 
 using K = ViewCell::Kind;
 
-// The form checks: a classic form of a code that has two forms is announced
-// by its whole length in either measure, or trimmed to its records; today's
-// forms by the exchange's whole length, or trimmed to their records.
-constexpr FormLengths ClassicForm(int messageLength, int recordSize, int capacity) {
-  return FormLengths{.full = WireLength(messageLength), .recordSize = recordSize, .capacity = capacity,
-                     .olderMeasure = true};
-}
-constexpr FormLengths TodaysForm(int messageLength, int recordSize, int capacity) {
-  return FormLengths{.full = WireLength(messageLength), .recordSize = recordSize, .capacity = capacity};
+// A list with its form check, taken from its own sizes: a classic form of a
+// code that has two forms is announced by its whole length in either measure,
+// or trimmed to its records; today's forms (packetLength 0) by the exchange's
+// whole length, or trimmed to their records.
+constexpr RecordList Checked(RecordList l) {
+  l.form = FormLengths{.full = WireLength(l.messageLength), .recordSize = l.recordSize, .capacity = l.capacity,
+                       .olderMeasure = l.packetLength != 0};
+  return l;
 }
 
 inline constexpr ViewCell kCmMwView[] = {{4, 1, cm::mw::kBuyPrice0}, {4, 2, cm::mw::kSellPrice0},
@@ -515,72 +514,58 @@ inline constexpr auto kCmMbpWideView = WideMarketByPriceView<10>();
 inline constexpr auto kFo17208View = WideMarketByPriceView<8>();
 
 // 7201: every record reports market 0's last traded price.
-inline constexpr RecordList kCmMw{.recordSize = cm::mw::kRecordSize, .capacity = cm::mw::kCapacity,
+inline constexpr RecordList kCmMw = Checked({.recordSize = cm::mw::kRecordSize, .capacity = cm::mw::kCapacity,
     .messageLength = cm::mw::kMessageLength, .packetLength = cm::mw::kPacketLength, .converted = cm::mw::kConverted,
-    .tokenWidth = 2, .valueAt = cm::mw::kLastTradedPrice0, .view = kCmMwView,
-    .form = ClassicForm(cm::mw::kMessageLength, cm::mw::kRecordSize, cm::mw::kCapacity)};
-inline constexpr RecordList kCmMwWide{.recordSize = cm::mwWide::kRecordSize, .capacity = cm::mwWide::kCapacity,
-    .messageLength = cm::mwWide::kMessageLength, .packetLength = 0, .converted = cm::mwWide::kConverted,
-    .tokenWidth = 4, .valueAt = cm::mwWide::kLastTradedPrice0, .view = kWideMwView,
-    .form = TodaysForm(cm::mwWide::kMessageLength, cm::mwWide::kRecordSize, cm::mwWide::kCapacity),
-    .packetByLength = true};
-inline constexpr RecordList kFoMw{.recordSize = fo::mw::kRecordSize, .capacity = fo::mw::kCapacity,
+    .tokenWidth = 2, .valueAt = cm::mw::kLastTradedPrice0, .view = kCmMwView});
+inline constexpr RecordList kCmMwWide = Checked({.recordSize = cm::mwWide::kRecordSize,
+    .capacity = cm::mwWide::kCapacity, .messageLength = cm::mwWide::kMessageLength, .packetLength = 0,
+    .converted = cm::mwWide::kConverted,
+    .tokenWidth = 4, .valueAt = cm::mwWide::kLastTradedPrice0, .view = kWideMwView});
+inline constexpr RecordList kFoMw = Checked({.recordSize = fo::mw::kRecordSize, .capacity = fo::mw::kCapacity,
     .messageLength = fo::mw::kMessageLength, .packetLength = fo::mw::kPacketLength, .converted = fo::mw::kConverted,
-    .tokenWidth = 4, .valueAt = fo::mw::kLastTradedPrice0, .view = kFoMwView,
-    .form = ClassicForm(fo::mw::kMessageLength, fo::mw::kRecordSize, fo::mw::kCapacity)};
-inline constexpr RecordList kFoMw17201{.recordSize = fo::mw17201::kRecordSize, .capacity = fo::mw17201::kCapacity,
-    .messageLength = fo::mw17201::kMessageLength, .packetLength = 0, .converted = fo::mw17201::kConverted,
-    .tokenWidth = 4, .valueAt = fo::mw17201::kLastTradedPrice0, .view = kFoMwView,
-    .form = TodaysForm(fo::mw17201::kMessageLength, fo::mw17201::kRecordSize, fo::mw17201::kCapacity),
-    .packetByLength = true};
-inline constexpr RecordList kFoMwWide{.recordSize = fo::mwWide::kRecordSize, .capacity = fo::mwWide::kCapacity,
-    .messageLength = fo::mwWide::kMessageLength, .packetLength = 0, .converted = fo::mwWide::kConverted,
-    .tokenWidth = 4, .valueAt = fo::mwWide::kLastTradedPrice0, .view = kWideMwView,
-    .form = TodaysForm(fo::mwWide::kMessageLength, fo::mwWide::kRecordSize, fo::mwWide::kCapacity),
-    .packetByLength = true};
+    .tokenWidth = 4, .valueAt = fo::mw::kLastTradedPrice0, .view = kFoMwView});
+inline constexpr RecordList kFoMw17201 = Checked({.recordSize = fo::mw17201::kRecordSize,
+    .capacity = fo::mw17201::kCapacity, .messageLength = fo::mw17201::kMessageLength, .packetLength = 0,
+    .converted = fo::mw17201::kConverted,
+    .tokenWidth = 4, .valueAt = fo::mw17201::kLastTradedPrice0, .view = kFoMwView});
+inline constexpr RecordList kFoMwWide = Checked({.recordSize = fo::mwWide::kRecordSize,
+    .capacity = fo::mwWide::kCapacity, .messageLength = fo::mwWide::kMessageLength, .packetLength = 0,
+    .converted = fo::mwWide::kConverted,
+    .tokenWidth = 4, .valueAt = fo::mwWide::kLastTradedPrice0, .view = kWideMwView});
 // 7202: records of market type 1 report the fill price.
 inline constexpr RecordList kCmTicker{.recordSize = cm::ticker::kRecordSize, .capacity = cm::ticker::kCapacity,
     .messageLength = cm::ticker::kMessageLength, .packetLength = cm::ticker::kPacketLength,
     .converted = cm::ticker::kConverted, .tokenWidth = 2, .valueAt = cm::ticker::kFillPrice,
     .testAt = {cm::ticker::kMarketType, -1}, .testEquals = {1, 0}, .view = kCmTickerView};
-inline constexpr RecordList kCmTicker18703{.recordSize = cm::ticker18703::kRecordSize,
+inline constexpr RecordList kCmTicker18703 = Checked({.recordSize = cm::ticker18703::kRecordSize,
     .capacity = cm::ticker18703::kCapacity, .messageLength = cm::ticker18703::kMessageLength, .packetLength = 0,
     .converted = cm::ticker18703::kConverted, .tokenWidth = 4, .valueAt = cm::ticker18703::kFillPrice,
-    .testAt = {cm::ticker18703::kMarketType, -1}, .testEquals = {1, 0}, .view = kCmTicker18703View,
-    .form = TodaysForm(cm::ticker18703::kMessageLength, cm::ticker18703::kRecordSize, cm::ticker18703::kCapacity),
-    .packetByLength = true};
+    .testAt = {cm::ticker18703::kMarketType, -1}, .testEquals = {1, 0}, .view = kCmTicker18703View});
 inline constexpr RecordList kFoTicker{.recordSize = fo::ticker::kRecordSize, .capacity = fo::ticker::kCapacity,
     .messageLength = fo::ticker::kMessageLength, .packetLength = fo::ticker::kPacketLength,
     .converted = fo::ticker::kConverted, .tokenWidth = 4, .valueAt = fo::ticker::kFillPrice,
     .testAt = {fo::ticker::kMarketType, -1}, .testEquals = {1, 0}, .view = kFoTickerView};
-inline constexpr RecordList kFoTicker17202{.recordSize = fo::ticker17202::kRecordSize,
+inline constexpr RecordList kFoTicker17202 = Checked({.recordSize = fo::ticker17202::kRecordSize,
     .capacity = fo::ticker17202::kCapacity, .messageLength = fo::ticker17202::kMessageLength, .packetLength = 0,
     .converted = fo::ticker17202::kConverted, .tokenWidth = 4, .valueAt = fo::ticker17202::kFillPrice,
-    .testAt = {fo::ticker17202::kMarketType, -1}, .testEquals = {1, 0}, .view = kFoTicker17202View,
-    .form = TodaysForm(fo::ticker17202::kMessageLength, fo::ticker17202::kRecordSize, fo::ticker17202::kCapacity),
-    .packetByLength = true};
+    .testAt = {fo::ticker17202::kMarketType, -1}, .testEquals = {1, 0}, .view = kFoTicker17202View});
 // 7208: records with trading status 2 and book type 1 report the last traded price.
-inline constexpr RecordList kCmMbp{.recordSize = cm::mbp::kRecordSize, .capacity = cm::mbp::kCapacity,
+inline constexpr RecordList kCmMbp = Checked({.recordSize = cm::mbp::kRecordSize, .capacity = cm::mbp::kCapacity,
     .messageLength = cm::mbp::kMessageLength, .packetLength = cm::mbp::kPacketLength,
     .converted = cm::mbp::kConverted, .tokenWidth = 2, .valueAt = cm::mbp::kLastTradedPrice,
-    .testAt = {cm::mbp::kTradingStatus, cm::mbp::kBookType}, .testEquals = {2, 1}, .view = kCmMbpView,
-    .form = ClassicForm(cm::mbp::kMessageLength, cm::mbp::kRecordSize, cm::mbp::kCapacity)};
-inline constexpr RecordList kCmMbpWide{.recordSize = cm::mbpWide::kRecordSize, .capacity = cm::mbpWide::kCapacity,
-    .messageLength = cm::mbpWide::kMessageLength, .packetLength = 0, .converted = cm::mbpWide::kConverted,
-    .tokenWidth = 4, .valueAt = wideMbp::kLastTradedPrice,
-    .testAt = {wideMbp::kTradingStatus, wideMbp::kBookType}, .testEquals = {2, 1}, .view = kCmMbpWideView,
-    .form = TodaysForm(cm::mbpWide::kMessageLength, cm::mbpWide::kRecordSize, cm::mbpWide::kCapacity),
-    .packetByLength = true};
+    .testAt = {cm::mbp::kTradingStatus, cm::mbp::kBookType}, .testEquals = {2, 1}, .view = kCmMbpView});
+inline constexpr RecordList kCmMbpWide = Checked({.recordSize = cm::mbpWide::kRecordSize,
+    .capacity = cm::mbpWide::kCapacity, .messageLength = cm::mbpWide::kMessageLength, .packetLength = 0,
+    .converted = cm::mbpWide::kConverted, .tokenWidth = 4, .valueAt = wideMbp::kLastTradedPrice,
+    .testAt = {wideMbp::kTradingStatus, wideMbp::kBookType}, .testEquals = {2, 1}, .view = kCmMbpWideView});
 inline constexpr RecordList kFoMbp{.recordSize = fo::mbp::kRecordSize, .capacity = fo::mbp::kCapacity,
     .messageLength = fo::mbp::kMessageLength, .packetLength = fo::mbp::kPacketLength,
     .converted = fo::mbp::kConverted, .tokenWidth = 4, .valueAt = fo::mbp::kLastTradedPrice,
     .testAt = {fo::mbp::kTradingStatus, fo::mbp::kBookType}, .testEquals = {2, 1}, .view = kFoMbpView};
-inline constexpr RecordList kFoMbp17208{.recordSize = fo::mbp17208::kRecordSize, .capacity = fo::mbp17208::kCapacity,
-    .messageLength = fo::mbp17208::kMessageLength, .packetLength = 0, .converted = fo::mbp17208::kConverted,
-    .tokenWidth = 4, .valueAt = wideMbp::kLastTradedPrice,
-    .testAt = {wideMbp::kTradingStatus, wideMbp::kBookType}, .testEquals = {2, 1}, .view = kFo17208View,
-    .form = TodaysForm(fo::mbp17208::kMessageLength, fo::mbp17208::kRecordSize, fo::mbp17208::kCapacity),
-    .packetByLength = true};
+inline constexpr RecordList kFoMbp17208 = Checked({.recordSize = fo::mbp17208::kRecordSize,
+    .capacity = fo::mbp17208::kCapacity, .messageLength = fo::mbp17208::kMessageLength, .packetLength = 0,
+    .converted = fo::mbp17208::kConverted, .tokenWidth = 4, .valueAt = wideMbp::kLastTradedPrice,
+    .testAt = {wideMbp::kTradingStatus, wideMbp::kBookType}, .testEquals = {2, 1}, .view = kFo17208View});
 // 7203 and 7207 report nothing: converted and forwarded only.
 inline constexpr RecordList kCmIndustry{.recordSize = cm::industry::kRecordSize, .capacity = cm::industry::kCapacity,
     .messageLength = cm::industry::kMessageLength, .packetLength = cm::industry::kPacketLength,
