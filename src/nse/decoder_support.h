@@ -479,6 +479,15 @@ inline constexpr ViewCell kCmTicker18703View[] = {{6, 1, cm::ticker18703::kFillP
 inline constexpr ViewCell kFoTicker17202View[] = {{6, 1, fo::ticker17202::kFillPrice},
                                                   {6, 2, fo::ticker17202::kFillVolume}};
 
+// The first kCells of a view's cells.
+template <int kCells, std::size_t N>
+constexpr std::array<ViewCell, kCells> FirstCells(const std::array<ViewCell, N>& v) {
+  static_assert(kCells <= static_cast<int>(N));
+  std::array<ViewCell, kCells> out{};
+  for (int i = 0; i < kCells; ++i) out[i] = v[i];
+  return out;
+}
+
 // Best buy and best sell depth entries, last trade, volume; the capital
 // market adds the total quantities.
 template <int kShift, int kCells>
@@ -489,9 +498,7 @@ constexpr std::array<ViewCell, kCells> MarketByPriceView() {
       {6, 1, kShift + cm::mbp::kLastTradedPrice}, {6, 2, kShift + cm::mbp::kLastTradeQuantity},
       {7, 1, kShift + cm::mbp::kVolumeTradedToday}, {7, 2, kShift + cm::mbp::kLastTradeTime},
       {8, 1, cm::mbp::kTotalBuyQuantity, K::kDouble}, {8, 2, cm::mbp::kTotalSellQuantity, K::kDouble}}};
-  std::array<ViewCell, kCells> out{};
-  for (int i = 0; i < kCells; ++i) out[i] = v[i];
-  return out;
+  return FirstCells<kCells>(v);
 }
 inline constexpr auto kCmMbpView = MarketByPriceView<0, 10>();
 inline constexpr auto kFoMbpView = MarketByPriceView<fo::mbp::kShift, 8>();
@@ -506,9 +513,7 @@ constexpr std::array<ViewCell, kCells> WideMarketByPriceView() {
       {6, 1, W::kLastTradedPrice}, {6, 2, W::kLastTradeQuantity},
       {7, 1, W::kVolumeTradedToday, K::kInt64}, {7, 2, W::kLastTradeTime},
       {8, 1, W::kTotalBuyQuantity, K::kInt64}, {8, 2, W::kTotalSellQuantity, K::kInt64}}};
-  std::array<ViewCell, kCells> out{};
-  for (int i = 0; i < kCells; ++i) out[i] = v[i];
-  return out;
+  return FirstCells<kCells>(v);
 }
 inline constexpr auto kCmMbpWideView = WideMarketByPriceView<10>();
 inline constexpr auto kFo17208View = WideMarketByPriceView<8>();
