@@ -369,6 +369,7 @@ class DecoderCore {
   // caller's buffer stays as it was.
   template <const RecordList& L>
   void HandleCopiedRecordList(std::uint8_t* work, int length) {
+    static_assert(L.messageLength <= static_cast<int>(sizeof copy_));
     const int n = std::min(length, L.messageLength);
     std::memcpy(copy_, work, static_cast<std::size_t>(n));
     HandleRecordList<L>(copy_, n);

@@ -59,6 +59,7 @@ void NcmDecoder::Decode(std::uint8_t* message, int length, std::int64_t received
 // the first L.copyLength bytes, the token converted there.
 template <const lists::SecurityUpdateLayout& L>
 void NcmDecoder::SecurityUpdate(std::uint8_t* message, int length) {
+  static_assert(L.copyLength <= static_cast<int>(sizeof copy_) && L.end <= L.copyLength);
   const int n = std::min(length, L.copyLength);
   if (n < L.end) return;  // the fields read did not arrive
   std::memcpy(copy_, message, static_cast<std::size_t>(n));
